@@ -1,0 +1,42 @@
+# The README's commands. `make run` and `make test` do all the set-up on a fresh machine.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 20
+JOBS       ?= $(shell nproc)
+
+.PHONY: all deps configure build run test asan fuzz bench screenshots clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	cd $(BUILD)/bin && ./zorbrix
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORBRIX_SANITIZE=ON > /dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE no-asan
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORBRIX_FUZZ=ON > /dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@bash scripts/run-fuzzers.sh $(FUZZ_BUILD)/bin $(FUZZ_SECONDS)
+
+bench: build
+	@for b in $(BUILD)/bin/bench_*; do [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; (cd $(BUILD)/bin && ./$$(basename $$b)) || exit 1; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Zorbrix needs to build, test, benchmark and fuzz. Idempotent: installs only what is
+# missing, runs apt-get update only when something is. Works as root, and through sudo otherwise.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+  # test and benchmark frameworks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # libraries the intro links
+  libsdl2-dev libxmp-dev zlib1g-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core
+  # end-to-end tests in a real X server, and screenshots
+  xvfb xdotool x11-utils imagemagick
+  # independent peers and checks: video streams and quality, sound levels, a second XM player
+  ffmpeg sox openmpt123
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
