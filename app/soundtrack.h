@@ -1,0 +1,34 @@
+#pragma once
+// Where the intro's music comes from. On the desktop the sound layer plays the song on the audio device and its
+// callbacks move the music position; the offline capture renders the same song in step with its frames.
+#include "platform/music_position.h"
+
+namespace zorbrix {
+
+class Soundtrack {
+public:
+    virtual ~Soundtrack() = default;
+    // Starts the sound output. False ends the program before any window.
+    virtual bool init() = 0;
+    // Loads the module from memory (the bytes stay the caller's and stay alive until close). False when it cannot.
+    virtual bool load(void* data, int length) = 0;
+    // Registers on_order and on_row for every order and row change, then starts the song.
+    virtual void play() = 0;
+    virtual void stop() = 0;
+    virtual void close() = 0;
+};
+
+// The sound layer on the audio device (or its silent stand-in where there is none).
+class DeviceSoundtrack : public Soundtrack {
+public:
+    bool init() override;
+    bool load(void* data, int length) override;
+    void play() override;
+    void stop() override;
+    void close() override;
+
+private:
+    struct FMUSIC_MODULE* song_ = nullptr;
+};
+
+}  // namespace zorbrix

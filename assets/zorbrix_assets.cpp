@@ -1,0 +1,37 @@
+// zorbrix-assets OUTDIR: writes every data file the intro loads into OUTDIR: the pictures (Targa), the soundtrack
+// "ambient3.xm" and the backdrop video "zorbrix.nvd". The build then packs them into zorbrix.kf with kftool.
+#include "assets/images/images.h"
+#include "assets/music/soundtrack.h"
+#include "assets/video/backdrop.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: zorbrix-assets OUTDIR\n");
+        return 2;
+    }
+    const std::filesystem::path out = argv[1];
+    std::error_code ec;
+    std::filesystem::create_directories(out, ec);
+    if (ec) {
+        std::fprintf(stderr, "zorbrix-assets: cannot create %s: %s\n", out.c_str(), ec.message().c_str());
+        return 1;
+    }
+    std::string error;
+    if (!write_all_images(out.string(), &error)) {
+        std::fprintf(stderr, "zorbrix-assets: pictures: %s\n", error.c_str());
+        return 1;
+    }
+    if (!write_soundtrack((out / "ambient3.xm").string(), &error)) {
+        std::fprintf(stderr, "zorbrix-assets: soundtrack: %s\n", error.c_str());
+        return 1;
+    }
+    if (!write_backdrop((out / "zorbrix.nvd").string(), &error)) {
+        std::fprintf(stderr, "zorbrix-assets: backdrop video: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}

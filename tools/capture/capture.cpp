@@ -1,0 +1,328 @@
+// zorbrix-capture: renders the whole intro offline and deterministically at a fixed frame rate, through the same
+// entry and scene code as the desktop program: time advances by exactly 1/fps per presented frame, the soundtrack
+// is rendered in step so every order and row change lands on the right frame, no key is pressed during the scenes,
+// and in the end scroller Page Down is pressed every 2 seconds until the end of the text, then Escape.
+//
+//   zorbrix-capture OUT.y4m [--wav OUT.wav] [--fps N] [--png DIR --every SECONDS] [--log FILE] [--max-seconds S]
+//
+// Run it where the intro's data is (build/bin): it reads "zorbrix.kf" and "data/" like the intro.
+#include "app/intro.h"
+#include "app/intro_content.h"
+#include "app/soundtrack.h"
+#include "gfx/png_writer.h"
+#include "platform/music_position.h"
+#include "platform/ptc_offscreen.h"
+#include "platform/wav_writer.h"
+#include "platform/xm_player.h"
+#include "tools/capture/rgb_to_yuv.h"
+#include "tools/encoder/y4m.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kAudioRate = 44100;
+
+struct Options {
+    std::string y4m;
+    std::string wav;
+    std::string png_dir;
+    std::string log;
+    int fps = 50;
+    double every = 0;
+    double max_seconds = 900;
+};
+
+const char kUsage[] =
+    "usage: zorbrix-capture OUT.y4m [--wav OUT.wav] [--fps N] [--png DIR --every SECONDS] [--log FILE]\n"
+    "                       [--max-seconds S]\n"
+    "Renders the intro offline (run it in the folder that holds zorbrix.kf, normally build/bin).\n";
+
+bool parse(int argc, char** argv, Options* o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "zorbrix-capture: %s needs %s\n", arg.c_str(), what);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        const char* v = nullptr;
+        if (arg == "--wav") {
+            if (!(v = value("a file name"))) return false;
+            o->wav = v;
+        } else if (arg == "--fps") {
+            if (!(v = value("a number"))) return false;
+            o->fps = std::atoi(v);
+            if (o->fps < 1 || o->fps > 1000) {
+                std::fprintf(stderr, "zorbrix-capture: --fps must be 1..1000\n");
+                return false;
+            }
+        } else if (arg == "--png") {
+            if (!(v = value("a folder"))) return false;
+            o->png_dir = v;
+        } else if (arg == "--every") {
+            if (!(v = value("seconds"))) return false;
+            o->every = std::atof(v);
+        } else if (arg == "--log") {
+            if (!(v = value("a file name"))) return false;
+            o->log = v;
+        } else if (arg == "--max-seconds") {
+            if (!(v = value("seconds"))) return false;
+            o->max_seconds = std::atof(v);
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            std::fprintf(stderr, "zorbrix-capture: unknown option %s\n", arg.c_str());
+            return false;
+        } else if (o->y4m.empty()) {
+            o->y4m = arg;
+        } else {
+            std::fprintf(stderr, "zorbrix-capture: more than one output file given\n");
+            return false;
+        }
+    }
+    if (o->y4m.empty()) return false;
+    if (!o->png_dir.empty() && !(o->every > 0)) {
+        std::fprintf(stderr, "zorbrix-capture: --png needs --every SECONDS (above 0)\n");
+        return false;
+    }
+    return true;
+}
+
+// The soundtrack rendered offline, advanced by the capture after every frame.
+class OfflineSoundtrack : public zorbrix::Soundtrack {
+public:
+    bool init() override { return true; }
+    bool load(void* data, int length) override {
+        std::string error;
+        if (!player_.load(data, static_cast<size_t>(length), kAudioRate, &error)) {
+            std::fprintf(stderr, "zorbrix-capture: the soundtrack does not load: %s\n", error.c_str());
+            return false;
+        }
+        return true;
+    }
+    void play() override {
+        g_music.reset();
+        playing_ = true;
+    }
+    void stop() override { playing_ = false; }
+    void close() override {}
+
+    // Renders the song up to the output frame `end` and moves the music position as the song's callbacks would.
+    void advance_to(int64_t end) {
+        if (!playing_) return;
+        events_.clear();
+        player_.render_until(end, &audio_, &events_);
+        for (const zorbrix::MusicEvent& e : events_) {
+            const auto value = static_cast<unsigned char>(e.value);
+            if (e.kind == zorbrix::MusicEvent::Kind::Order) {
+                on_order(nullptr, value);
+            } else {
+                on_row(nullptr, value);
+            }
+        }
+    }
+    const std::vector<int16_t>& audio() const { return audio_; }
+
+private:
+    zorbrix::XmPlayer player_;
+    std::vector<int16_t> audio_;
+    std::vector<zorbrix::MusicEvent> events_;
+    bool playing_ = false;
+};
+
+// Nobody answers: the question counts as No (a window-sized picture), the credits go to the log.
+class CaptureDialogs : public zorbrix::Dialogs {
+public:
+    zorbrix::Answer question(const char*, const char*) override { return zorbrix::Answer::No; }
+    void message(const char* caption, const char* text) override {
+        std::fprintf(stderr, "\n%s: %s\n", caption, text);
+    }
+};
+
+const char* phase_name(zorbrix::ScenePhase phase) {
+    switch (phase) {
+        case zorbrix::ScenePhase::Countdown: return "scene 1 (countdown)";
+        case zorbrix::ScenePhase::FirstIntro: return "scene 2 (intro 1)";
+        case zorbrix::ScenePhase::SecondIntro: return "scene 3 (intro 2)";
+        case zorbrix::ScenePhase::Effects: return "scene 4 (effects)";
+        case zorbrix::ScenePhase::Logo: return "scene 5 (logo)";
+        case zorbrix::ScenePhase::Scroller: return "end scroller";
+        case zorbrix::ScenePhase::Done: return "done";
+    }
+    return "?";
+}
+
+int phase_number(zorbrix::ScenePhase phase) { return static_cast<int>(phase) + 1; }
+
+// Everything that happens between two frames: write the frame out, advance time and music, script the keys.
+class Capture {
+public:
+    Capture(const Options& options, OfflineSoundtrack& soundtrack, zorbrix::ZorbrixContent& content)
+        : o_(options), soundtrack_(soundtrack), content_(content), started_(std::chrono::steady_clock::now()) {}
+
+    bool open(std::string* error) {
+        zorbrix::enc::Y4mHeader header;
+        header.width = zorbrix::kScreenWidth;
+        header.height = zorbrix::kScreenHeight;
+        header.fps_num = o_.fps;
+        header.fps_den = 1;
+        if (!y4m_.open(o_.y4m, header, error)) return false;
+        if (!o_.png_dir.empty()) std::filesystem::create_directories(o_.png_dir);
+        if (!o_.log.empty()) {
+            log_ = std::fopen(o_.log.c_str(), "w");
+            if (!log_) {
+                *error = "cannot write " + o_.log;
+                return false;
+            }
+            std::fprintf(log_, "# frame seconds order row scene scroll_offset\n");
+        }
+        return true;
+    }
+
+    int64_t frames() const { return frames_; }
+
+    void on_frame(const uint32_t* pixels, int width, int height, ptc::OffscreenBackend& display) {
+        const double t = double(frames_) / o_.fps;
+        if (log_) {
+            std::fprintf(log_, "%lld %.4f %d %d %d %d\n", static_cast<long long>(frames_), t,
+                         g_music.order.load(), g_music.row.load(), phase_number(content_.phase()),
+                         zorbrix::scroll_offset);
+        }
+        rgb_to_yuv420(pixels, width, height, &yuv_);
+        if (!y4m_.write_frame(yuv_)) failed_ = true;
+        if (!o_.png_dir.empty()) {
+            const long still = std::lround(std::floor(t / o_.every + 1e-9));
+            if (still != last_still_) {
+                last_still_ = still;
+                char name[64];
+                std::snprintf(name, sizeof name, "still_%04ld.png", still);
+                write_png_rgb((std::filesystem::path(o_.png_dir) / name).string(), pixels, width, height);
+            }
+        }
+        ++frames_;
+        soundtrack_.advance_to(frames_ * kAudioRate / o_.fps);
+        script_keys(display);
+        progress(false);
+    }
+
+    void progress(bool final) {
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        if (!final && wall - last_progress_ < 0.5) return;
+        last_progress_ = wall;
+        std::fprintf(stderr, "\r%-22s %7.2f s  %6lld frames  %6.1f frames/s ", phase_name(content_.phase()),
+                     double(frames_) / o_.fps, static_cast<long long>(frames_), wall > 0 ? frames_ / wall : 0.0);
+        if (final) std::fputc('\n', stderr);
+    }
+
+    bool finish(std::string* error) {
+        if (log_) std::fclose(log_);
+        if (!y4m_.close() || failed_) {
+            *error = "cannot write " + o_.y4m;
+            return false;
+        }
+        if (!o_.wav.empty() && !zorbrix::write_wav_stereo16(o_.wav, soundtrack_.audio(), kAudioRate)) {
+            *error = "cannot write " + o_.wav;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    void script_keys(ptc::OffscreenBackend& display) {
+        const double t = double(frames_) / o_.fps;
+        if (t >= o_.max_seconds && !gave_up_) {
+            gave_up_ = true;
+            std::fprintf(stderr, "\nzorbrix-capture: stopping after %.0f s\n", o_.max_seconds);
+            display.press(ptc::Key(ptc::Key::ESCAPE));
+            return;
+        }
+        if (content_.phase() != zorbrix::ScenePhase::Scroller || escaped_) return;
+        if (scroller_start_ < 0) {
+            scroller_start_ = t;
+            next_press_ = t + 2.0;
+        }
+        if (t + 1e-9 < next_press_) return;
+        next_press_ += 2.0;
+        const int last = content_.images().text.height() - zorbrix::kScreenHeight;
+        if (zorbrix::scroll_offset >= last) {
+            display.press(ptc::Key(ptc::Key::ESCAPE));
+            escaped_ = true;
+        } else {
+            display.press(ptc::Key(ptc::Key::PAGEDOWN));
+        }
+    }
+
+    const Options& o_;
+    OfflineSoundtrack& soundtrack_;
+    zorbrix::ZorbrixContent& content_;
+    zorbrix::enc::Y4mWriter y4m_;
+    zorbrix::enc::YuvFrame yuv_;
+    std::FILE* log_ = nullptr;
+    int64_t frames_ = 0;
+    long last_still_ = -1;
+    double scroller_start_ = -1;
+    double next_press_ = 0;
+    bool escaped_ = false;
+    bool gave_up_ = false;
+    bool failed_ = false;
+    std::chrono::steady_clock::time_point started_;
+    double last_progress_ = -1;
+};
+
+int64_t presented_frames(void* capture) { return static_cast<Capture*>(capture)->frames(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, &options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    OfflineSoundtrack soundtrack;
+    zorbrix::ZorbrixContent content(soundtrack);
+    Capture capture(options, soundtrack, content);
+    std::string error;
+    if (!capture.open(&error)) {
+        std::fprintf(stderr, "zorbrix-capture: %s\n", error.c_str());
+        return 1;
+    }
+
+    CaptureDialogs dialogs;
+    zorbrix::IntroEnvironment environment;
+    environment.dialogs = &dialogs;
+    // The intro's clock counts presented frames: exactly 1/fps per frame.
+    environment.clock = FrameTimer::Counter{presented_frames, options.fps, &capture};
+    environment.make_display = [&capture]() {
+        // The sink scripts keys through the display it belongs to, known only once the display exists.
+        auto self = std::make_shared<ptc::OffscreenBackend*>(nullptr);
+        auto display = std::make_unique<ptc::OffscreenBackend>(
+            [&capture, self](const uint32_t* pixels, int width, int height, long) {
+                capture.on_frame(pixels, width, height, **self);
+            });
+        *self = display.get();
+        return std::unique_ptr<ptc::ConsoleBackend>(std::move(display));
+    };
+
+    const int result = zorbrix::run_intro(content, environment);
+    capture.progress(true);
+    if (result == 0) {
+        std::fprintf(stderr, "zorbrix-capture: the soundtrack \"ambient3.xm\" is missing or does not load\n");
+        return 1;
+    }
+    if (!capture.finish(&error)) {
+        std::fprintf(stderr, "zorbrix-capture: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
