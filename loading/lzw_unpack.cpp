@@ -12,11 +12,15 @@
 #include <emmintrin.h>
 #endif
 
+
 namespace {
 
-// Slots are exactly kLzwMaxString bytes: a 16-byte block copy of a string of length n touches at most
-// n rounded up to 16 bytes, which never leaves the slot.
-alignas(64) unsigned char g_strings[kLzwMaxCodes][kLzwMaxString];
+// A slot holds up to kLzwMaxString bytes: a 16-byte block copy of a string of length n touches at most n rounded
+// up to 16 bytes, which never leaves the slot. The slots are one cache line longer than that, so that their first
+// bytes (where most strings end) spread over all cache sets instead of piling into the few a 1024-byte stride
+// reaches.
+constexpr size_t kSlotStride = kLzwMaxString + 64;
+alignas(64) unsigned char g_strings[kLzwMaxCodes][kSlotStride];
 uint16_t g_lengths[kLzwMaxCodes];
 
 void set_single_byte_entries() {
@@ -33,31 +37,39 @@ uint32_t read_u32le(const unsigned char* p) {
 }
 
 // Reads codes from the packed bytes. Bits are taken from each byte's most significant bit down and placed from the
-// code's least significant bit up, which is an ordinary LSB-first stream once each byte's bits are mirrored.
+// code's least significant bit up, which is an ordinary LSB-first stream once each byte's bits are mirrored. The
+// reader keeps a 64-bit buffer refilled eight bytes at a time and never reads beyond the given length.
 class CodeReader {
 public:
-    CodeReader(const unsigned char* data, size_t length) : data_(data), length_(length), bit_end_(uint64_t(length) * 8) {}
+    CodeReader(const unsigned char* data, size_t length)
+        : next_(data), end_(data + length), bits_left_(uint64_t(length) * 8) {}
 
-    // The next code of the given width, or -1 when the data ends before it.
+    // The next code of the given width (9..12), or -1 when the data ends before it.
     int read(int width) {
-        if (bit_ + uint64_t(width) > bit_end_) return -1;
-        const size_t byte = size_t(bit_ >> 3);
-        uint64_t word = 0;
-        if (byte + 8 <= length_) {
-            std::memcpy(&word, data_ + byte, 8);
-        } else {
-            std::memcpy(&word, data_ + byte, length_ - byte);
-        }
-        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-        word = mirror_bits_in_bytes(word);
-        const int code = int((word >> (bit_ & 7)) & ((1u << width) - 1));
-        bit_ += uint64_t(width);
+        if (count_ < width) refill();
+        if (bits_left_ < uint64_t(width)) return -1;
+        const int code = int(buffer_ & ((1u << width) - 1));
+        buffer_ >>= width;
+        count_ -= width;
+        bits_left_ -= uint64_t(width);
         return code;
     }
 
-    void seek_bit(uint64_t bit) { bit_ = bit; }
-
 private:
+    void refill() {
+        uint64_t word = 0;
+        if (end_ - next_ >= 8) {
+            std::memcpy(&word, next_, 8);
+        } else {
+            std::memcpy(&word, next_, size_t(end_ - next_));
+        }
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        buffer_ |= mirror_bits_in_bytes(word) << count_;
+        const int bytes = (63 - count_) >> 3;
+        next_ += bytes < end_ - next_ ? bytes : end_ - next_;
+        count_ |= 56;
+    }
+
     static uint64_t mirror_bits_in_bytes(uint64_t x) {
         x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
         x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
@@ -65,10 +77,11 @@ private:
         return x;
     }
 
-    const unsigned char* data_;
-    size_t length_;
-    uint64_t bit_end_;
-    uint64_t bit_ = 0;
+    const unsigned char* next_;
+    const unsigned char* end_;
+    uint64_t bits_left_;  // bits of the data not yet returned as codes
+    uint64_t buffer_ = 0;
+    int count_ = 0;       // bits in buffer_ (past the end of the data they are zero)
 };
 
 // Exact byte copies, as the algorithm reads.
@@ -85,13 +98,15 @@ struct ReferenceCopy {
 // 16-byte block copies. Into a slot they may write past the string's end (inside the slot, where nothing is
 // read); into the output only while the whole last block fits before the buffer's end.
 struct Sse2Copy {
+    // Most strings are short: the first block is copied inline, longer strings loop. (GCC would otherwise turn the
+    // loop into a memmove call, which costs more than the copy itself at these sizes.)
     static void blocks(unsigned char* dst, const unsigned char* src, size_t n) {
-        size_t i = 0;
-        do {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+        for (size_t i = 16; i < n; i += 16) {
+            __asm__("" : "+r"(i));  // hides the loop's shape from the memmove idiom recogniser
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
-            i += 16;
-        } while (i < n);
+        }
     }
     static void to_output(unsigned char* dst, const unsigned char* src, size_t n, const unsigned char* end) {
         if (size_t(end - dst) >= ((n + 15) & ~size_t(15))) {
@@ -126,8 +141,7 @@ unsigned char* unpack(const unsigned char* packed, size_t packed_length, uint32_
     static const bool initialised = (set_single_byte_entries(), true);
     (void)initialised;
 
-    CodeReader reader(packed, packed_length);
-    reader.seek_bit(kLzwHeaderSize * 8);
+    CodeReader reader(packed + kLzwHeaderSize, packed_length - kLzwHeaderSize);
 
     int code = reader.read(9);
     if (code != kLzwClearCode && code != kLzwEndCode) goto fail;
