@@ -1,0 +1,211 @@
+// kftool as its users run it: a program with arguments, files in and out, one-line reasons and exit codes.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "loading/resource_archive.h"
+#include "tests/support/test_paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class KftoolTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::path(test_output_path("kftool")) / info->name();
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+
+    std::string read(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    ToolRun kftool(const std::string& arguments, const std::string& environment = "") const {
+        std::string command = "cd '";
+        command += dir_.string();
+        command += "' && ";
+        command += environment;
+        command += " '";
+        command += build_dir();
+        command += "/bin/kftool' ";
+        command += arguments;
+        command += " > stdout.txt 2> stderr.txt";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("stdout.txt"), read("stderr.txt")};
+    }
+
+    fs::path dir_;
+};
+
+std::string random_text(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, ' ');
+    for (auto& c : s) c = char(rng());
+    return s;
+}
+
+TEST_F(KftoolTest, CreatesListsAndExtractsInEveryForm) {
+    std::string text;
+    for (int i = 0; i < 500; ++i) text += "Compo rules, line " + std::to_string(i % 40) + "\n";
+    fs::create_directories(dir_ / "sub");
+    write("sub/text.txt", text);
+    write("noise.bin", random_text(3000, 1));
+    write("empty", "");
+    for (const char* form : {"--store", "--lzw", "--zlib", "--best", ""}) {
+        SCOPED_TRACE(form);
+        const ToolRun create = kftool(std::string("create a.kf ") + form + " sub/text.txt noise.bin empty");
+        ASSERT_EQ(create.status, 0) << create.err;
+        const ToolRun list = kftool("list a.kf");
+        ASSERT_EQ(list.status, 0) << list.err;
+        std::istringstream lines(list.out);
+        std::string line;
+        std::vector<std::vector<std::string>> rows;
+        while (std::getline(lines, line)) {
+            std::vector<std::string> fields;
+            std::istringstream f(line);
+            std::string field;
+            while (std::getline(f, field, '\t')) fields.push_back(field);
+            rows.push_back(fields);
+        }
+        ASSERT_EQ(rows.size(), 3u) << list.out;
+        EXPECT_EQ(rows[0][0], "text.txt") << "entries are named by base name";
+        EXPECT_EQ(rows[1][0], "noise.bin");
+        for (const auto& row : rows) {
+            ASSERT_EQ(row.size(), 5u);
+            EXPECT_EQ(row[4].size(), 10u);  // YYYY-MM-DD
+        }
+        EXPECT_EQ(rows[0][3], std::to_string(text.size()));
+        const std::string expected_form = std::string(form) == "--store" ? "stored"
+                                          : std::string(form) == "--lzw"  ? "lzw"
+                                                                          : "zlib";
+        EXPECT_EQ(rows[0][1], expected_form);
+        if (std::string(form) == "--best" || std::string(form).empty()) {
+            EXPECT_EQ(rows[1][1], "stored");
+        }
+
+        ASSERT_EQ(kftool("extract a.kf text.txt out.txt").status, 0);
+        EXPECT_EQ(read("out.txt"), text);
+        const ToolRun to_stdout = kftool("extract a.kf noise.bin -");
+        ASSERT_EQ(to_stdout.status, 0);
+        EXPECT_EQ(to_stdout.out, read("noise.bin"));
+        ASSERT_EQ(kftool("extract a.kf empty out.empty").status, 0);
+        EXPECT_EQ(read("out.empty"), "");
+    }
+}
+
+TEST_F(KftoolTest, DatesComeFromTheUtcCalendarAndSourceDateEpoch) {
+    write("x", "x");
+    ASSERT_EQ(kftool("create a.kf x").status, 0);
+    const DateStamp today = date_stamp_now();
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "%04u-%02u-%02u", today.year, today.month + 1u, today.day);
+    EXPECT_NE(kftool("list a.kf").out.find(expected), std::string::npos);
+
+    ASSERT_EQ(kftool("create b.kf x", "SOURCE_DATE_EPOCH=1009152000").status, 0);
+    EXPECT_NE(kftool("list b.kf").out.find("2001-12-24"), std::string::npos);
+}
+
+TEST_F(KftoolTest, FailuresGiveAOneLineReasonAndNoDamage) {
+    write("x", "x");
+    write("x2", "y");
+    fs::create_directories(dir_ / "other");
+    write("other/x", "z");
+
+    ToolRun r = kftool("list missing.kf");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(path("missing.kf"))) << "listing must not create the archive";
+
+    write("not.kf", "this is not an archive, just text that is long enough to hold a header of sixty-four bytes");
+    r = kftool("extract not.kf x out");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("not a resource archive"), std::string::npos) << r.err;
+
+    ASSERT_EQ(kftool("create a.kf x").status, 0);
+    const std::string before = read("a.kf");
+    r = kftool("extract a.kf nothing out");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("no entry named nothing"), std::string::npos);
+    EXPECT_FALSE(fs::exists(path("out")));
+
+    r = kftool("create a.kf x other/x");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("two files are named x"), std::string::npos) << r.err;
+    r = kftool("create a.kf x missing_file");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("missing_file"), std::string::npos);
+    EXPECT_EQ(read("a.kf"), before) << "a failed create leaves the old archive as it was";
+
+    EXPECT_EQ(kftool("").status, 2);
+    EXPECT_EQ(kftool("frobnicate").status, 2);
+    EXPECT_NE(kftool("create a.kf --fast x").status, 0);
+    EXPECT_EQ(kftool("add a.kf x").status, 2) << "archives are rebuilt whole";
+}
+
+TEST_F(KftoolTest, DamagedEntriesAreReportedAndTheRestExtracts) {
+    const std::string text(4000, 'k');
+    write("good.txt", text);
+    write("bad.txt", text);
+    ASSERT_EQ(kftool("create a.kf --lzw good.txt bad.txt").status, 0);
+    std::string archive = read("a.kf");
+    // Corrupt the LZW magic of the second entry's data.
+    const size_t at = archive.rfind("VYRN");
+    ASSERT_NE(at, std::string::npos);
+    archive[at] = 'X';
+    write("a.kf", archive);
+    EXPECT_EQ(kftool("extract a.kf good.txt g").status, 0);
+    EXPECT_EQ(read("g"), text);
+    const ToolRun r = kftool("extract a.kf bad.txt b");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("cannot be extracted"), std::string::npos);
+
+    // A cut archive: the directory ends early, with a warning, and the first entry still extracts.
+    write("cut.kf", archive.substr(0, archive.size() - 10));
+    const ToolRun list = kftool("list cut.kf");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.err.find("damaged"), std::string::npos);
+    EXPECT_NE(list.out.find("good.txt"), std::string::npos);
+    EXPECT_EQ(list.out.find("bad.txt"), std::string::npos);
+}
+
+TEST_F(KftoolTest, PacksAndUnpacksRawLzwStreams) {
+    std::string data = random_text(20000, 2) + std::string(30000, 'r');
+    write("in.bin", data);
+    ASSERT_EQ(kftool("lzw-pack in.bin packed.lzw").status, 0);
+    EXPECT_EQ(read("packed.lzw").substr(0, 4), "VYRN");
+    ASSERT_EQ(kftool("lzw-unpack packed.lzw out.bin").status, 0);
+    EXPECT_EQ(read("out.bin"), data);
+    const ToolRun r = kftool("lzw-unpack in.bin out2.bin");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("not a valid LZW stream"), std::string::npos);
+}
+
+}  // namespace
