@@ -2,7 +2,7 @@
 // The per-row pixel kernels behind every blit and the video enlargement.
 //
 // Pixels are 32-bit words 0xAARRGGBB; images are premultiplied by alpha. Every kernel treats the four bytes of a word
-// alike (alpha included) and is defined to the bit: the scalar reference, the SSE2 and the AVX2 versions give the
+// alike (alpha included) and is defined to the bit: the scalar reference and the SSE2, AVX2 and AVX-512 versions give the
 // same bytes for every input. The free functions at the bottom call the fastest set this CPU supports, chosen once at
 // start-up.
 #include <cstdint>
@@ -30,6 +30,8 @@ const RowKernels& scalar_row_kernels();
 const RowKernels* sse2_row_kernels();
 // The AVX2 versions, or null on a CPU or build without them.
 const RowKernels* avx2_row_kernels();
+// The AVX-512BW versions, or null on a CPU or build without them.
+const RowKernels* avx512_row_kernels();
 // The set the program uses: the widest one this CPU runs. Chosen once, on first use.
 const RowKernels& active_row_kernels();
 

@@ -21,8 +21,20 @@ ZX_AVX2 inline void store(uint32_t* p, __m256i v) { _mm256_storeu_si256(reinterp
 ZX_AVX2 inline __m256i widen_lo(__m256i v) { return _mm256_srli_epi16(_mm256_unpacklo_epi8(v, v), 1); }
 ZX_AVX2 inline __m256i widen_hi(__m256i v) { return _mm256_srli_epi16(_mm256_unpackhi_epi8(v, v), 1); }
 
-ZX_AVX2 inline __m256i broadcast_alpha(__m256i v) {
-    return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0xFF), 0xFF);
+// Byte shuffles that fill the four 16-bit lanes of a pixel with one of its bytes repeated (v x 257): the alpha byte
+// of the pixels in the low or the high half of each 128-bit lane, or the high byte of a pixel's alpha lane.
+ZX_AVX2 inline __m256i alpha_of_low_pixels(__m256i v) {
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(3, 3, 3, 3, 3, 3, 3, 3, 7, 7, 7, 7, 7, 7, 7, 7,  //
+                                                   3, 3, 3, 3, 3, 3, 3, 3, 7, 7, 7, 7, 7, 7, 7, 7));
+}
+ZX_AVX2 inline __m256i alpha_of_high_pixels(__m256i v) {
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(11, 11, 11, 11, 11, 11, 11, 11, 15, 15, 15, 15, 15, 15, 15, 15,  //
+                                                   11, 11, 11, 11, 11, 11, 11, 11, 15, 15, 15, 15, 15, 15, 15, 15));
+}
+// Copies the alpha lane (lane 3) of each widened pixel into its four lanes.
+ZX_AVX2 inline __m256i broadcast_alpha_lane(__m256i v) {
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15,  //
+                                                   6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15));
 }
 
 ZX_AVX2 inline __m256i average_down(__m256i x, __m256i y, __m256i ones) {
@@ -43,9 +55,9 @@ ZX_AVX2 void copy_row_avx2(uint32_t* dst, const uint32_t* src, int count) {
 }
 
 ZX_AVX2 inline __m256i blend8(__m256i s, __m256i d) {
-    const __m256i ns = _mm256_xor_si256(s, _mm256_set1_epi32(-1));
-    const __m256i w_lo = broadcast_alpha(widen_lo(ns));
-    const __m256i w_hi = broadcast_alpha(widen_hi(ns));
+    const __m256i ns = _mm256_xor_si256(s, _mm256_set1_epi32(-1));  // 255 - byte
+    const __m256i w_lo = _mm256_srli_epi16(alpha_of_low_pixels(ns), 1);
+    const __m256i w_hi = _mm256_srli_epi16(alpha_of_high_pixels(ns), 1);
     const __m256i t_lo = _mm256_srli_epi16(_mm256_mulhi_epu16(widen_lo(d), w_lo), 6);
     const __m256i t_hi = _mm256_srli_epi16(_mm256_mulhi_epu16(widen_hi(d), w_hi), 6);
     return _mm256_adds_epu8(s, _mm256_packus_epi16(t_lo, t_hi));
@@ -68,14 +80,15 @@ ZX_AVX2 void blend_row_avx2(uint32_t* dst, const uint32_t* src, int count) {
 
 ZX_AVX2 inline __m256i blend8_faded(__m256i s, __m256i d, __m256i F) {
     const __m256i limit = _mm256_set1_epi16(16383);
-    const __m256i ws_lo = widen_lo(s);
-    const __m256i ws_hi = widen_hi(s);
-    const __m256i k_lo = _mm256_sub_epi16(limit, _mm256_mulhi_epu16(broadcast_alpha(ws_lo), F));
-    const __m256i k_hi = _mm256_sub_epi16(limit, _mm256_mulhi_epu16(broadcast_alpha(ws_hi), F));
+    // widen(s) x F >> 16 in every lane; in the alpha lane that is A, so k needs no multiply of its own.
+    const __m256i m_lo = _mm256_mulhi_epu16(widen_lo(s), F);
+    const __m256i m_hi = _mm256_mulhi_epu16(widen_hi(s), F);
+    const __m256i k_lo = _mm256_sub_epi16(limit, broadcast_alpha_lane(m_lo));
+    const __m256i k_hi = _mm256_sub_epi16(limit, broadcast_alpha_lane(m_hi));
     const __m256i lo = _mm256_add_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(widen_lo(d), k_lo), 5),
-                                        _mm256_srli_epi16(_mm256_mulhi_epu16(ws_lo, F), 6));
+                                        _mm256_srli_epi16(m_lo, 6));
     const __m256i hi = _mm256_add_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(widen_hi(d), k_hi), 5),
-                                        _mm256_srli_epi16(_mm256_mulhi_epu16(ws_hi, F), 6));
+                                        _mm256_srli_epi16(m_hi, 6));
     return _mm256_packus_epi16(lo, hi);
 }
 

@@ -4,6 +4,9 @@
 namespace {
 
 const RowKernels& choose() {
+    if (const RowKernels* k = avx512_row_kernels()) {
+        return *k;
+    }
     if (const RowKernels* k = avx2_row_kernels()) {
         return *k;
     }

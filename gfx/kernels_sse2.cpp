@@ -68,14 +68,13 @@ void blend_row_sse2(uint32_t* dst, const uint32_t* src, int count) {
 
 inline __m128i blend4_faded(__m128i s, __m128i d, __m128i F) {
     const __m128i limit = _mm_set1_epi16(16383);
-    const __m128i ws_lo = widen_lo(s);
-    const __m128i ws_hi = widen_hi(s);
-    const __m128i k_lo = _mm_sub_epi16(limit, _mm_mulhi_epu16(broadcast_alpha(ws_lo), F));
-    const __m128i k_hi = _mm_sub_epi16(limit, _mm_mulhi_epu16(broadcast_alpha(ws_hi), F));
-    const __m128i lo = _mm_add_epi16(_mm_srli_epi16(_mm_mulhi_epu16(widen_lo(d), k_lo), 5),
-                                     _mm_srli_epi16(_mm_mulhi_epu16(ws_lo, F), 6));
-    const __m128i hi = _mm_add_epi16(_mm_srli_epi16(_mm_mulhi_epu16(widen_hi(d), k_hi), 5),
-                                     _mm_srli_epi16(_mm_mulhi_epu16(ws_hi, F), 6));
+    // widen(s) x F >> 16 in every lane; in the alpha lane that is A, so k needs no multiply of its own.
+    const __m128i m_lo = _mm_mulhi_epu16(widen_lo(s), F);
+    const __m128i m_hi = _mm_mulhi_epu16(widen_hi(s), F);
+    const __m128i k_lo = _mm_sub_epi16(limit, broadcast_alpha(m_lo));
+    const __m128i k_hi = _mm_sub_epi16(limit, broadcast_alpha(m_hi));
+    const __m128i lo = _mm_add_epi16(_mm_srli_epi16(_mm_mulhi_epu16(widen_lo(d), k_lo), 5), _mm_srli_epi16(m_lo, 6));
+    const __m128i hi = _mm_add_epi16(_mm_srli_epi16(_mm_mulhi_epu16(widen_hi(d), k_hi), 5), _mm_srli_epi16(m_hi, 6));
     return _mm_packus_epi16(lo, hi);  // sums are at most 510; packing clamps them to 255
 }
 

@@ -162,7 +162,7 @@ private:
 
 int main(int argc, char** argv) {
     std::vector<const RowKernels*> sets = {&scalar_row_kernels()};
-    for (const RowKernels* k : {sse2_row_kernels(), avx2_row_kernels()}) {
+    for (const RowKernels* k : {sse2_row_kernels(), avx2_row_kernels(), avx512_row_kernels()}) {
         if (k != nullptr) sets.push_back(k);
     }
     std::vector<std::string> set_names;

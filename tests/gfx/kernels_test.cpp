@@ -12,7 +12,7 @@ namespace {
 
 std::vector<const RowKernels*> vector_sets() {
     std::vector<const RowKernels*> sets;
-    for (const RowKernels* k : {sse2_row_kernels(), avx2_row_kernels()}) {
+    for (const RowKernels* k : {sse2_row_kernels(), avx2_row_kernels(), avx512_row_kernels()}) {
         if (k != nullptr) {
             sets.push_back(k);
         }
@@ -120,7 +120,9 @@ TEST(RowKernels, VectorEnlargementGivesTheReferenceBytes) {
 }
 
 TEST(RowKernels, TheProgramUsesTheWidestSetTheCpuRuns) {
-    const RowKernels* widest = avx2_row_kernels() ? avx2_row_kernels() : sse2_row_kernels();
+    const RowKernels* widest = avx512_row_kernels()  ? avx512_row_kernels()
+                               : avx2_row_kernels() ? avx2_row_kernels()
+                                                    : sse2_row_kernels();
     ASSERT_NE(widest, nullptr);
     EXPECT_EQ(&active_row_kernels(), widest);
 }
