@@ -1,9 +1,7 @@
 // Image::load: the one place gfx reaches into the image loaders.
-#include "gfx/image.h"
-
-#if __has_include("loading/image_loaders.h")
 #include <memory>
 
+#include "gfx/image.h"
 #include "loading/image_loaders.h"
 
 int Image::load(const char* name, int flags) {
@@ -14,10 +12,7 @@ int Image::load(const char* name, int flags) {
     if (!picture) {
         return 0;
     }
+    // set_pixels copies the block (and refuses a picture whose pixels could not be allocated); the loader's
+    // picture is released here either way.
     return set_pixels(picture->pixels, picture->width, picture->height, flags);
 }
-
-#else
-// Until the loaders are part of the build, nothing can be loaded.
-int Image::load(const char*, int) { return 0; }
-#endif
