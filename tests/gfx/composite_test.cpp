@@ -19,28 +19,16 @@ uint32_t premultiplied(uint32_t rgb, uint32_t alpha) {
     return out;
 }
 
-// A 5 x 7 bitmap font for 0-9 and ':', scaled 4x, white with a soft (half-alpha) right and lower edge.
+// A 3 x 5 bitmap font for 0-9 and ':' (one 15-bit row-major mask each), scaled 6x, white with a half-alpha edge.
 Image glyph(int index) {
-    static const char* const rows[11][7] = {
-        {"01110", "10001", "10011", "10101", "11001", "10001", "01110"},
-        {"00100", "01100", "00100", "00100", "00100", "00100", "01110"},
-        {"01110", "10001", "00001", "00010", "00100", "01000", "11111"},
-        {"11110", "00001", "00001", "01110", "00001", "00001", "11110"},
-        {"00010", "00110", "01010", "10010", "11111", "00010", "00010"},
-        {"11111", "10000", "11110", "00001", "00001", "10001", "01110"},
-        {"00110", "01000", "10000", "11110", "10001", "10001", "01110"},
-        {"11111", "00001", "00010", "00100", "01000", "01000", "01000"},
-        {"01110", "10001", "10001", "01110", "10001", "10001", "01110"},
-        {"01110", "10001", "10001", "01111", "00001", "00010", "01100"},
-        {"0", "1", "0", "0", "0", "1", "0"},
-    };
-    const int cols = index == 10 ? 1 : 5;
-    const int w = cols * 4 + 4, h = 28;
+    static const uint16_t masks[11] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9, 0x79CF,
+                                       0x79EF, 0x7249, 0x7BEF, 0x7BCF, 0x0410};
+    const int w = 3 * 6 + 4, h = 5 * 6;
     std::vector<uint32_t> p(static_cast<size_t>(w) * h, 0);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < cols * 4; ++x)
-            if (rows[index][y / 4][x / 4] == '1')
-                p[static_cast<size_t>(y) * w + x] = premultiplied(0xFFFFFF, (x % 4 == 3 || y % 4 == 3) ? 160 : 255);
+        for (int x = 0; x < 18; ++x)
+            if (masks[index] >> (14 - (y / 6) * 3 - x / 6) & 1)
+                p[static_cast<size_t>(y) * w + x] = premultiplied(0xFFFFFF, (x % 6 == 5 || y % 6 == 5) ? 128 : 255);
     Image img;
     img.set_pixels(p.data(), w, h, IMAGE_ALPHA);
     return img;
