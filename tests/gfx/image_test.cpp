@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "gfx/image.h"
-#include "tests/support/test_paths.h"
 
 namespace {
 
