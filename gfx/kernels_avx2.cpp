@@ -167,7 +167,8 @@ ZX_AVX2 void upscale_row_pair_avx2(uint32_t* dst, const uint32_t* src, int dst_w
 const RowKernels* avx2_row_kernels() {
     static const RowKernels kernels{"avx2", copy_row_avx2, blend_row_avx2, blend_row_faded_avx2,
                                     upscale_row_pair_avx2};
-    static const bool supported = __builtin_cpu_supports("avx2");
+    // The CPU is asked during static initialisation, possibly before the runtime's own detection has run.
+    static const bool supported = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
     return supported ? &kernels : nullptr;
 }
 

@@ -154,7 +154,9 @@ ZX_AVX512 void upscale_row_pair_avx512(uint32_t* dst, const uint32_t* src, int d
 const RowKernels* avx512_row_kernels() {
     static const RowKernels kernels{"avx512", copy_row_avx512, blend_row_avx512, blend_row_faded_avx512,
                                     upscale_row_pair_avx512};
-    static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    // The CPU is asked during static initialisation, possibly before the runtime's own detection has run.
+    static const bool supported =
+        (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"));
     return supported ? &kernels : nullptr;
 }
 
