@@ -3,6 +3,7 @@
 // the newest element at its head but is indexed in insertion order. Misuse (a negative size, an index out
 // of range) throws the nested Constraint of the instantiation; it marks a programming error.
 
+#include <new>
 #include <type_traits>
 
 template <typename T>
@@ -80,7 +81,8 @@ public:
     ~CList() { RemoveAll(); }
 
     void AddHead(const T& value) {
-        m_head = new Node{value, m_head};
+        if (!m_block || m_block->used == NODES_PER_BLOCK) m_block = new Block(m_block);
+        m_head = new (&m_block->slots[m_block->used++]) Node{value, m_head};
         ++m_count;
     }
 
@@ -96,11 +98,10 @@ public:
     }
 
     void RemoveAll() {
-        Node* node = m_head;
-        while (node) {
-            Node* next = node->next;
-            delete node;
-            node = next;
+        while (m_block) {
+            Block* older = m_block->older;
+            delete m_block;
+            m_block = older;
         }
         m_head = nullptr;
         m_count = 0;
@@ -109,8 +110,22 @@ public:
     const Node* Head() const { return m_head; }
 
 private:
+    // Nodes are carved from blocks so that building a mesh of hundreds of elements every frame costs a
+    // few allocations instead of one per element. Elements are plain data: nothing to destroy.
+    static constexpr int NODES_PER_BLOCK = 128;
+    struct Slot {
+        alignas(Node) unsigned char bytes[sizeof(Node)];
+    };
+    struct Block {
+        explicit Block(Block* previous) : older(previous) {}
+        Block* older;
+        int used = 0;
+        Slot slots[NODES_PER_BLOCK];
+    };
+
     Node* m_head = nullptr;
     int m_count = 0;
+    Block* m_block = nullptr;
 };
 
 // One pass from the head: the head is the newest element, so it goes to the last index and the walk

@@ -53,19 +53,26 @@ void effect_a_geometry(float t) {
     // order) depends on it.
     CList<Vector3D> vertices;
     vertices.AddHead(Vector3D(0.0, 300.0 * pulse_radius(0.0f, t), 0.0, 1.0));
+    // The wobble factor k and the direction φ depend on the segment only, not on the ring: work them
+    // out once per segment.
+    double k[SEGMENTS], sin_phi[SEGMENTS], cos_phi[SEGMENTS];
+    for (int j = 0; j < SEGMENTS; ++j) {
+        const double alpha = j * double(0.05f) * double(PI_F);
+        const float phi = static_cast<float>(2.0 * alpha);
+        k[j] = double(0.9f) + double(0.1f) * std::cos(double(-2.15f) * t + 6.0 * alpha) +
+               double(0.1f) * std::sin(double(4.0f) * t + 4.0 * alpha);
+        sin_phi[j] = std::sin(double(phi));
+        cos_phi[j] = std::cos(double(phi));
+    }
     for (int g = 1; g <= RINGS; ++g) {
         const float u = static_cast<float>(g * 0.0625);
         const double r = 300.0 * pulse_radius(u, t);
         const double theta = g * double(PI_F) * 0.0625;
-        const float rho = static_cast<float>(r * std::sin(theta));
+        const float rho = static_cast<float>(r * std::sin(theta));  // ring radius
         const double y = r * std::cos(theta);
         for (int j = 0; j < SEGMENTS; ++j) {
-            const double alpha = j * double(0.05f) * double(PI_F);
-            const float phi = static_cast<float>(2.0 * alpha);
-            const double k = double(0.9f) + double(0.1f) * std::cos(double(-2.15f) * t + 6.0 * alpha) +
-                             double(0.1f) * std::sin(double(4.0f) * t + 4.0 * alpha);
-            const double radius = k * rho;
-            vertices.AddHead(Vector3D(radius * std::sin(double(phi)), y, radius * std::cos(double(phi)), 1.0));
+            const double radius = k[j] * rho;
+            vertices.AddHead(Vector3D(radius * sin_phi[j], y, radius * cos_phi[j], 1.0));
         }
     }
     vertices.AddHead(Vector3D(0.0, -300.0 * pulse_radius(1.0f, t), 0.0, 1.0));

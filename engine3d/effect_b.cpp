@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "engine3d/effects.h"
 
@@ -153,14 +154,43 @@ void build_cube_triangles(MeshBuilder& m) {
     for (const auto& c : corners) m.add(c[0], c[1], c[2], T, T, T);
 }
 
+// Mode 2 wave for a point whose root distance to the face corner sqrt(R - d) is known.
+double ripple(double angle, double t, double root_reach) {
+    return std::sin(double(PI_F) * t + angle) * root_reach * 70.0 / std::sqrt(HALF_DIAGONAL) + 30.0;
+}
+
+// A point beyond the face corner (never on the cube's grid) keeps only the constant offset.
+double root_reach(double d) { return std::sqrt(std::max(HALF_DIAGONAL - d, 0.0)); }
+
+// What the grid fixes about each vertex: its undisplaced point, its face's outward normal, and the
+// angle and reach that the wave reads. Worked out once; each frame only evaluates the wave.
+struct GridVertex {
+    Vector3D point;
+    Vector3D normal;
+    double angle;
+    double root_reach;
+};
+
+const std::vector<GridVertex>& grid_vertices() {
+    static const std::vector<GridVertex> grid = [] {
+        std::vector<GridVertex> g;
+        for (int f = 0; f < 6; ++f)
+            for (int r = 0; r < GRID; ++r)
+                for (int c = 0; c < GRID; ++c) {
+                    const Vector3D point = grid_point(f, r, c);
+                    const Vector3D p = point - FACES[f].centre;
+                    g.push_back({point, FACES[f].normal, face_angle(f, p), root_reach(p.Length())});
+                }
+        return g;
+    }();
+    return grid;
+}
+
 }  // namespace
 
 double face_height(double d, double angle, double t, int mode) {
     if (mode != 2) return 0.0;
-    const double r = HALF_DIAGONAL;
-    // A point beyond the face corner (never on the cube's grid) keeps only the constant offset.
-    const double reach = std::max(r - d, 0.0);
-    return std::sin(double(PI_F) * t + angle) * std::sqrt(reach) * 70.0 / std::sqrt(r) + 30.0;
+    return ripple(angle, t, root_reach(d));
 }
 
 void effect_b_init() {
@@ -176,14 +206,10 @@ const C3DObject2& effect_b_object() { return cube(); }
 
 void effect_b_geometry(double t, int mode) {
     CList<Vector3D> vertices;
-    for (int f = 0; f < 6; ++f)
-        for (int r = 0; r < GRID; ++r)
-            for (int c = 0; c < GRID; ++c) {
-                const Vector3D point = grid_point(f, r, c);
-                const Vector3D p = point - FACES[f].centre;
-                const double h = face_height(p.Length(), face_angle(f, p), t, mode);
-                vertices.AddHead(point + h * FACES[f].normal);
-            }
+    for (const GridVertex& g : grid_vertices()) {
+        const double h = mode == 2 ? ripple(g.angle, t, g.root_reach) : 0.0;
+        vertices.AddHead(g.point + h * g.normal);
+    }
     cube().SetVertices(vertices);
 }
 

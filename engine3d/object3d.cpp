@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine3d/depth_sort.h"
 #include "engine3d/raster.h"
 
 void C3DObject2::SetVertices(const CList<Vector3D>& vertices) { m_vertices.CopyFrom(vertices); }
@@ -44,35 +45,12 @@ void C3DObject2::ComputeNormals() {
 void C3DObject2::SortPolygons() {
     const int count = m_polys.GetSize();
     if (m_order.GetSize() != count) m_order.SetSize(count);
-    for (int i = 0; i < count; ++i) m_order[i] = i;
-    if (count > 0) QuickSort(0, count - 1);
-}
-
-// Hoare partition around the middle element, descending by depth; recursion on the left part, a loop on
-// the right one. Equal depths are not kept in their original order.
-void C3DObject2::QuickSort(int lo, int hi) {
-    int* order = m_order.Data();
+    m_sortKeys.resize(static_cast<size_t>(count));
     const poly_t* polys = m_polys.Data();
-    for (;;) {
-        const int mid = (lo + hi) / 2;
-        const float pivot = polys[order[mid]].depth;
-        int i = lo;
-        int j = hi;
-        do {
-            while (polys[order[i]].depth > pivot) ++i;
-            while (polys[order[j]].depth < pivot) --j;
-            if (i <= j) {
-                const int t = order[i];
-                order[i] = order[j];
-                order[j] = t;
-                ++i;
-                --j;
-            }
-        } while (i <= j);
-        if (lo < j) QuickSort(lo, j);
-        if (i >= hi) return;
-        lo = i;
-    }
+    for (int i = 0; i < count; ++i) m_sortKeys[i] = DepthKey{polys[i].depth, i};
+    sort_by_depth(m_sortKeys.data(), count, m_sortScratch);
+    int* order = m_order.Data();
+    for (int i = 0; i < count; ++i) order[i] = m_sortKeys[i].index;
 }
 
 namespace {

@@ -3,8 +3,10 @@
 // back-to-front order with selected edges added on top as light lines; and the camera both effects use.
 
 #include <cstdint>
+#include <vector>
 
 #include "engine3d/containers.h"
+#include "engine3d/depth_sort.h"
 #include "engine3d/matrix.h"
 #include "engine3d/vector3d.h"
 
@@ -32,7 +34,7 @@ public:
     void TransformVertices(const CMatrix& camera);
     // Unit normal and depth of every triangle from the rotated vertices.
     void ComputeNormals();
-    // Draw order by descending depth (farthest first), with the engine's own unstable quicksort.
+    // Draw order by descending depth (farthest first), as the engine's own unstable quicksort leaves it.
     void SortPolygons();
     // Shades, sorts and draws into 512 x 384 pixels; must follow TransformVertices after any change of
     // vertices. An object without triangles draws nothing.
@@ -58,7 +60,6 @@ public:
     static int ScreenCoordinate(double v, double centre);
 
 private:
-    void QuickSort(int lo, int hi);
 
     float m_brightness = 1.0f;
     CArray<int> m_order;
@@ -69,6 +70,8 @@ private:
     CArray<Vector3D> m_projected;
     uint32_t m_lineColour = 0;
     uint32_t m_fillColour = 0;
+    std::vector<DepthKey> m_sortKeys;  // scratch of SortPolygons
+    std::vector<DepthKey> m_sortScratch;
 };
 
 // Camera for a horizontal field of view fov over a screen width: focal = (width / 2) / tan(fov / 2) and

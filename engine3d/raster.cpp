@@ -63,13 +63,12 @@ void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colo
         y = 0;
     }
 
-    const raster::FillSpanFn fill_span = raster::active_kernels().fill_span;
     for (; y <= ymax; ++y) {
         if (y == y1 && y2 != y1) dS = second_short_step();
         const int64_t left = std::max<int64_t>(std::min(L, S) >> 16, 0);
         const int64_t right = std::min<int64_t>(std::max(L, S) >> 16, MAX_X);
         if (left <= right)
-            fill_span(pixels + y * SCREEN_W + left, static_cast<int>(right - left + 1), colour);
+            raster::fill_span(pixels + y * SCREEN_W + left, static_cast<int>(right - left + 1), colour);
         L += dL;
         S += dS;
     }
@@ -158,5 +157,5 @@ void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t co
         }
         walk = {x0, step, y0 * 65536 + 0x8000, m, std::abs(dx), false};
     }
-    raster::active_kernels().line_add(pixels, SCREEN_W, walk, colour);
+    raster::line_add(pixels, SCREEN_W, walk, colour);
 }

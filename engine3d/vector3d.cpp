@@ -14,6 +14,7 @@ Vector3D Vector3D::Cross(const Vector3D& b) const {
 }
 
 void Vector3D::Homogenize() {
+    if (w == 1.0) return;  // already divided: multiplying by 1 would change nothing
     const double r = 1.0 / w;
     x *= r;
     y *= r;

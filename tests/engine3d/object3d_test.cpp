@@ -154,3 +154,26 @@ TEST(C3DObject2, AnEmptyObjectDrawsNothing) {
     EXPECT_NO_THROW(o.Draw(px.data()));
     EXPECT_TRUE(std::all_of(px.begin(), px.end(), [](uint32_t p) { return p == 0; }));
 }
+
+TEST(DepthSort, GivesExactlyTheQuicksortOrder) {
+    // With distinct depths any sort agrees; with ties, NaNs or signed zeros only the quicksort's own
+    // exchanges define the order, and the fast path must hand over to it.
+    std::mt19937 rng(21);
+    std::vector<DepthKey> scratch;
+    for (int n = 0; n < 400; ++n) {
+        const int count = int(rng() % 900);
+        const int kind = n % 4;
+        std::vector<DepthKey> fast(count), reference;
+        for (int i = 0; i < count; ++i) {
+            float d = std::uniform_real_distribution<float>(-2000, 2000)(rng);
+            if (kind == 1) d = std::round(d / 200);  // many ties
+            if (kind == 2 && rng() % 50 == 0) d = std::numeric_limits<float>::quiet_NaN();
+            if (kind == 3 && rng() % 20 == 0) d = rng() % 2 ? 0.0f : -0.0f;
+            fast[i] = DepthKey{d, i};
+        }
+        reference = fast;
+        if (count > 0) quicksort_by_depth(reference.data(), 0, count - 1);
+        sort_by_depth(fast.data(), count, scratch);
+        for (int i = 0; i < count; ++i) ASSERT_EQ(fast[i].index, reference[i].index) << "case " << n << " at " << i;
+    }
+}
