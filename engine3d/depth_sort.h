@@ -1,0 +1,22 @@
+#pragma once
+// Back-to-front ordering of triangles by depth, descending (the farthest, largest depth first).
+//
+// The order is defined by the engine's own quicksort (Hoare partition around the middle element),
+// which is not stable: triangles of equal depth end in whatever order its exchanges leave them, and the
+// picture depends on that order. When all depths are distinct (and numbers), every correct sort gives
+// the same order, so `sort_by_depth` first tries a branch-free radix sort and falls back to the
+// quicksort only when it meets equal depths or a NaN. The result is always that of the quicksort.
+
+#include <vector>
+
+struct DepthKey {
+    float depth;
+    int index;
+};
+
+// The defining quicksort on keys[lo..hi], descending by depth.
+void quicksort_by_depth(DepthKey* keys, int lo, int hi);
+
+// Sorts keys[0..count-1] descending by depth with exactly the quicksort's result. scratch is reused
+// between calls.
+void sort_by_depth(DepthKey* keys, int count, std::vector<DepthKey>& scratch);

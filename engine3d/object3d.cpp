@@ -1,0 +1,134 @@
+#include "engine3d/object3d.h"
+
+#include <cmath>
+
+#include "engine3d/depth_sort.h"
+#include "engine3d/raster.h"
+
+void C3DObject2::SetVertices(const CList<Vector3D>& vertices) { m_vertices.CopyFrom(vertices); }
+
+void C3DObject2::SetPolygons(const CList<poly_t>& polygons) { m_polys.CopyFrom(polygons); }
+
+void C3DObject2::SetRotation(const CMatrix& rotation) { m_rotation = rotation; }
+
+void C3DObject2::TransformVertices(const CMatrix& camera) {
+    const CMatrix k = camera * m_rotation;
+    const int count = m_vertices.GetSize();
+    if (m_projected.GetSize() != count) m_projected.SetSize(count);
+    if (m_rotated.GetSize() != count) m_rotated.SetSize(count);
+    const Vector3D* in = m_vertices.Data();
+    Vector3D* projected = m_projected.Data();
+    Vector3D* rotated = m_rotated.Data();
+    for (int i = 0; i < count; ++i) {
+        projected[i] = Transform(k, in[i]);
+        rotated[i] = Transform(m_rotation, in[i]);
+    }
+}
+
+void C3DObject2::ComputeNormals() {
+    const int count = m_polys.GetSize();
+    poly_t* polys = m_polys.Data();
+    for (int i = 0; i < count; ++i) {
+        poly_t& p = polys[i];
+        // Indices are checked against both arrays: a vertex without a projection is an error too.
+        m_projected[p.a];
+        m_projected[p.b];
+        m_projected[p.c];
+        const Vector3D& pa = m_rotated[p.a];
+        const Vector3D& pb = m_rotated[p.b];
+        const Vector3D& pc = m_rotated[p.c];
+        p.normal = (pa - pb).Cross(pa - pc).Normalized();
+        p.depth = static_cast<float>((pc.z + pb.z) + pa.z);
+    }
+}
+
+void C3DObject2::SortPolygons() {
+    const int count = m_polys.GetSize();
+    if (m_order.GetSize() != count) m_order.SetSize(count);
+    m_sortKeys.resize(static_cast<size_t>(count));
+    const poly_t* polys = m_polys.Data();
+    for (int i = 0; i < count; ++i) m_sortKeys[i] = DepthKey{polys[i].depth, i};
+    sort_by_depth(m_sortKeys.data(), count, m_sortScratch);
+    int* order = m_order.Data();
+    for (int i = 0; i < count; ++i) order[i] = m_sortKeys[i].index;
+}
+
+namespace {
+
+// A scaled channel truncated toward zero; a value no int can hold (only from absurd brightness) gives 0.
+uint32_t truncate_channel(double v) {
+    if (!(v > -2147483648.0 && v < 2147483648.0)) return 0;
+    return static_cast<uint32_t>(static_cast<int32_t>(v));
+}
+
+}  // namespace
+
+uint32_t C3DObject2::ScaleColour(uint32_t colour, float brightness) {
+    const uint32_t r = truncate_channel(static_cast<float>((colour >> 16) & 0xFF) * brightness);
+    const uint32_t g = truncate_channel(static_cast<float>((colour >> 8) & 0xFF) * brightness);
+    const uint32_t b = truncate_channel(static_cast<float>(colour & 0xFF) * brightness);
+    return (r << 8 | g) << 8 | b;
+}
+
+uint32_t C3DObject2::ShadeColour(uint32_t fill, const Vector3D& normal) {
+    const double nx = static_cast<float>(normal.x);
+    const double ny = normal.y;
+    const double edge = 1.0 - std::sqrt(ny * ny + nx * nx);
+    const double intensity = edge > 0.0 ? std::sqrt(edge) : 0.0;  // also 0 for a non-finite normal
+    const uint32_t r = static_cast<uint32_t>(((fill >> 16) & 0xFF) * intensity);
+    const uint32_t g = static_cast<uint32_t>(((fill >> 8) & 0xFF) * intensity);
+    const uint32_t b = static_cast<uint32_t>((fill & 0xFF) * intensity);
+    return (r << 8 | g) << 8 | b;
+}
+
+int C3DObject2::ScreenCoordinate(double v, double centre) {
+    constexpr double LIMIT = 16384.0;
+    const double s = v + centre;
+    if (s >= -LIMIT && s <= LIMIT) return static_cast<int>(s);
+    return s > LIMIT ? static_cast<int>(LIMIT) : -static_cast<int>(LIMIT);  // NaN goes to the far left
+}
+
+void C3DObject2::Draw(uint32_t* pixels) {
+    ComputeNormals();
+    SortPolygons();
+    const uint32_t line = ScaleColour(m_lineColour, m_brightness);
+    const int count = m_polys.GetSize();
+    for (int k = 0; k < count; ++k) {
+        const poly_t& t = m_polys[m_order[k]];
+        Vector3D& pa = m_projected[t.a];
+        Vector3D& pb = m_projected[t.b];
+        Vector3D& pc = m_projected[t.c];
+        // A vertex shared by several triangles is divided once; later calls find w = 1.
+        pa.Homogenize();
+        pb.Homogenize();
+        pc.Homogenize();
+        const int x0 = ScreenCoordinate(pa.x, SCREEN_W / 2), y0 = ScreenCoordinate(pa.y, SCREEN_H / 2);
+        const int x1 = ScreenCoordinate(pb.x, SCREEN_W / 2), y1 = ScreenCoordinate(pb.y, SCREEN_H / 2);
+        const int x2 = ScreenCoordinate(pc.x, SCREEN_W / 2), y2 = ScreenCoordinate(pc.y, SCREEN_H / 2);
+
+        // Back faces and triangles seen edge-on run counter-clockwise or not at all (y is down).
+        const int64_t turn = int64_t(x1 - x0) * (y2 - y0) - int64_t(x2 - x0) * (y1 - y0);
+        if (turn <= 0) continue;
+
+        fill_triangle(x0, y0, x1, y1, x2, y2, ShadeColour(m_fillColour, t.normal), pixels);
+        if (t.line_ab) draw_line_add(pixels, x0, y0, x1, y1, line);
+        if (t.line_ca) draw_line_add(pixels, x0, y0, x2, y2, line);
+        if (t.line_bc) draw_line_add(pixels, x2, y2, x1, y1, line);
+    }
+}
+
+void camera_setup(double fov, double width, double depthScale, double& focal, double& distance) {
+    focal = (width * 0.5) / std::tan(fov * 0.5);
+    distance = focal * 0.001 * depthScale;
+}
+
+CMatrix camera_matrix(const Vector3D& pos) {
+    constexpr float PI_F = 3.1415927f;
+    double focal, distance;
+    camera_setup(PI_F * 0.2951666666666667, 400.0, 2000.0, focal, distance);
+    CMatrix projection, push, move;
+    projection.Projection(focal);
+    push.Translation(Vector3D(0.0, 0.0, distance, 1.0));
+    move.Translation(pos);
+    return projection * push * move;
+}

@@ -1,0 +1,161 @@
+#include "engine3d/raster.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "engine3d/raster_kernels.h"
+
+namespace {
+
+constexpr int MAX_X = SCREEN_W - 1;
+constexpr int MAX_Y = SCREEN_H - 1;
+
+}  // namespace
+
+void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels) {
+    if (y0 > y1) {
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+    }
+    if (y0 > y2) {
+        std::swap(x0, x2);
+        std::swap(y0, y2);
+    }
+    if (y1 > y2) {
+        std::swap(x1, x2);
+        std::swap(y1, y2);
+    }
+    const int ymax = std::min(y2, MAX_Y);
+    if (ymax < 0 || y0 > ymax) return;  // entirely above or below the screen
+
+    // 16.16 positions of the long edge (vertex 0 to 2) and the short edge (0 to 1, then 1 to 2). The
+    // arithmetic is 64-bit so that far-off coordinates cannot overflow; on-screen results are those of
+    // 32-bit fixed point.
+    constexpr int64_t ONE = 65536;
+    int64_t L = x0 * ONE;
+    const int64_t dL = y2 != y0 ? (int64_t(x2) - x0) * ONE / (int64_t(y2) - y0) : 0;
+    int64_t S, dS;
+    if (y1 != y0) {
+        S = x0 * ONE;
+        dS = (int64_t(x1) - x0) * ONE / (int64_t(y1) - y0);
+    } else {
+        S = x1 * ONE;
+        dS = 0;
+    }
+    const auto second_short_step = [&] { return (int64_t(x2) - x1) * ONE / (int64_t(y2) - y1); };
+
+    // Rows above the screen are only stepped: advance both edges to row 0 in one go. The short edge
+    // changes direction at row y1 without restarting from x1.
+    int64_t y = y0;
+    if (y < 0) {
+        const int64_t rows = -y;
+        L += rows * dL;
+        if (y1 < 0) {
+            S += (int64_t(y1) - y0) * dS;
+            dS = second_short_step();  // y2 > ymax >= 0 > y1, so y2 != y1
+            S += (0 - int64_t(y1)) * dS;
+        } else {
+            S += rows * dS;
+        }
+        y = 0;
+    }
+
+    for (; y <= ymax; ++y) {
+        if (y == y1 && y2 != y1) dS = second_short_step();
+        const int64_t left = std::max<int64_t>(std::min(L, S) >> 16, 0);
+        const int64_t right = std::min<int64_t>(std::max(L, S) >> 16, MAX_X);
+        if (left <= right)
+            raster::fill_span(pixels + y * SCREEN_W + left, static_cast<int>(right - left + 1), colour);
+        L += dL;
+        S += dS;
+    }
+}
+
+namespace {
+
+// Truncates toward zero; false when the value is not a finite number inside the int range.
+bool trunc_to_int(double v, int& out) {
+    if (!(v > double(INT_MIN) - 1.0 && v < double(INT_MAX) + 1.0)) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+int clip_line(int& x0, int& y0, int& x1, int& y1) {
+    if (y0 < 0 && y1 < 0) return 0;
+    if (y0 > MAX_Y && y1 > MAX_Y) return 0;
+    if (x0 < 0 && x1 < 0) return 0;
+    if (x0 > MAX_X && x1 > MAX_X) return 0;
+
+    // Each side moves P0 onto its boundary, after exchanging the ends so that P0 is the one outside.
+    // Differences are formed in double, so no coordinate pair can overflow.
+    const auto d = [](int v) { return static_cast<double>(v); };
+    if (y1 < 0 && y0 >= 0) {
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+    }
+    if (y0 < 0) {
+        if (!trunc_to_int(d(x1) - (d(x1) - d(x0)) * d(y1) / (d(y1) - d(y0)), x0)) return 0;
+        y0 = 0;
+    }
+    if (y1 > MAX_Y && y0 <= MAX_Y) {
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+    }
+    if (y0 > MAX_Y) {
+        if (!trunc_to_int(d(x1) - (d(x1) - d(x0)) * (d(y1) - MAX_Y) / (d(y1) - d(y0)), x0)) return 0;
+        y0 = MAX_Y;
+    }
+    if (x1 < 0 && x0 >= 0) {
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+    }
+    if (x0 < 0) {
+        if (!trunc_to_int(d(y1) - (d(y1) - d(y0)) * d(x1) / (d(x1) - d(x0)), y0)) return 0;
+        x0 = 0;
+    }
+    if (x1 > MAX_X && x0 <= MAX_X) {
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+    }
+    if (x0 > MAX_X) {
+        if (!trunc_to_int(d(y1) - (d(y1) - d(y0)) * (d(x1) - MAX_X) / (d(x1) - d(x0)), y0)) return 0;
+        x0 = MAX_X;
+    }
+
+    // A segment that passes beside a corner without crossing the screen survives the side tests above
+    // with an end still outside; nothing of it is visible.
+    const auto inside = [](int x, int y) { return x >= 0 && x <= MAX_X && y >= 0 && y <= MAX_Y; };
+    return inside(x0, y0) && inside(x1, y1) ? 1 : 0;
+}
+
+void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour) {
+    if (!clip_line(x0, y0, x1, y1)) return;
+    const int dx = x1 - x0;
+    const int dy = y1 - y0;
+    if (dx == 0 && dy == 0) return;
+
+    raster::LineWalk walk;
+    if (std::abs(dx) < std::abs(dy)) {
+        int32_t m = dx * 65536 / dy;
+        int step = 1;
+        if (dy < 0) {
+            m = -m;
+            step = -1;
+        }
+        walk = {y0, step, x0 * 65536 + 0x8000, m, std::abs(dy), true};
+    } else {
+        int32_t m = dy * 65536 / dx;
+        int step = 1;
+        if (dx < 0) {
+            m = -m;
+            step = -1;
+        }
+        walk = {x0, step, y0 * 65536 + 0x8000, m, std::abs(dx), false};
+    }
+    raster::line_add(pixels, SCREEN_W, walk, colour);
+}

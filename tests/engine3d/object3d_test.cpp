@@ -1,0 +1,179 @@
+#include "engine3d/object3d.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "engine3d/raster.h"
+
+namespace {
+
+using poly_t = C3DObject2::poly_t;
+
+poly_t tri(int a, int b, int c, bool lines = false) {
+    poly_t p;
+    p.a = a;
+    p.b = b;
+    p.c = c;
+    p.line_ab = p.line_bc = p.line_ca = lines;
+    return p;
+}
+
+// An object whose vertices are given in screen offsets from the centre (identity camera: x + 256, y + 192).
+struct Flat {
+    C3DObject2 object;
+    std::vector<uint32_t> px = std::vector<uint32_t>(SCREEN_W * SCREEN_H, 0);
+
+    Flat(std::initializer_list<Vector3D> points, std::initializer_list<poly_t> polys) {
+        CList<Vector3D> v;
+        for (const auto& p : points) v.AddHead(p);
+        CList<poly_t> t;
+        for (const auto& p : polys) t.AddHead(p);
+        object.SetVertices(v);
+        object.SetPolygons(t);
+        object.SetFillColour(0xFAE0AF);
+        object.SetLineColour(0x404040);
+        object.TransformVertices(CMatrix());
+    }
+    uint32_t at(int x, int y) const { return px[y * SCREEN_W + x]; }
+    int painted() const { return int(std::count_if(px.begin(), px.end(), [](uint32_t p) { return p; })); }
+};
+
+}  // namespace
+
+TEST(C3DObject2, DrawsClockwiseTrianglesAndCullsTheRest) {
+    // Screen points (0,0), (100,0), (0,100) around the centre: clockwise with y down.
+    Flat drawn({Vector3D(0, 0, 0, 1), Vector3D(100, 0, 0, 1), Vector3D(0, 100, 0, 1)}, {tri(0, 1, 2, true)});
+    drawn.object.Draw(drawn.px.data());
+    EXPECT_NE(drawn.at(256 + 20, 192 + 20), 0u);
+    // Face-on (normal along z): full fill colour, and the edge a-b is lined on top of it.
+    EXPECT_EQ(drawn.at(256 + 30, 192 + 30), 0xFAE0AFu);
+    EXPECT_EQ(drawn.at(256 + 50, 192), std::min(0xFAu + 0x40u, 0xFFu) << 16 | 0xFF00 | (0xAF + 0x40));
+
+    Flat reversed({Vector3D(0, 0, 0, 1), Vector3D(100, 0, 0, 1), Vector3D(0, 100, 0, 1)}, {tri(0, 2, 1, true)});
+    reversed.object.Draw(reversed.px.data());
+    EXPECT_EQ(reversed.painted(), 0);  // neither fill nor lines
+
+    // Collinear on screen (a triangle standing edge-on to the viewer) is culled too.
+    Flat edge_on({Vector3D(0, 0, 0, 1), Vector3D(100, 0, 50, 1), Vector3D(50, 0, -80, 1)}, {tri(0, 1, 2, true)});
+    edge_on.object.Draw(edge_on.px.data());
+    EXPECT_EQ(edge_on.painted(), 0);
+}
+
+TEST(C3DObject2, ShadingAndLineColourArithmetic) {
+    EXPECT_EQ(C3DObject2::ShadeColour(0xFAE0AF, Vector3D(0, 0, 1, 1)), 0xFAE0AFu);
+    EXPECT_EQ(C3DObject2::ShadeColour(0xFAE0AF, Vector3D(0, 0, -1, 1)), 0xFAE0AFu);  // facing away: also 1
+    // sqrt(1 - 0.75) = 0.5: 250, 224, 175 become 125, 112, 87.
+    EXPECT_EQ(C3DObject2::ShadeColour(0xFAE0AF, Vector3D(0, 0.75, 0.6614378277661477, 1)), 0x7D7057u);
+    // Rounding just past edge-on, and a non-finite normal, give black rather than garbage.
+    EXPECT_EQ(C3DObject2::ShadeColour(0xFAE0AF, Vector3D(0, 1.0000000000000002, 0, 1)), 0u);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(C3DObject2::ShadeColour(0xFAE0AF, Vector3D(nan, nan, nan, 1)), 0u);
+
+    EXPECT_EQ(C3DObject2::ScaleColour(0x404040, 1.0f), 0x404040u);
+    EXPECT_EQ(C3DObject2::ScaleColour(0x404041, 0.5f), 0x202020u);
+}
+
+TEST(C3DObject2, DepthOrderIsFarthestFirst) {
+    // Depths 10 and 20 (sums of the three rotated z): the triangle with depth 20 is drawn first, so the
+    // nearer one wins where they overlap.
+    Flat f({Vector3D(0, 0, 10.0 / 3, 1), Vector3D(100, 0, 10.0 / 3, 1), Vector3D(0, 100, 10.0 / 3, 1),  //
+            Vector3D(0, 0, 20.0 / 3, 1), Vector3D(100, 0, 20.0 / 3, 1), Vector3D(0, 100, 20.0 / 3, 1)},
+           {tri(0, 1, 2), tri(3, 4, 5)});
+    f.object.Draw(f.px.data());
+    EXPECT_FLOAT_EQ(f.object.Polygons()[0].depth, 10.0f);
+    EXPECT_FLOAT_EQ(f.object.Polygons()[1].depth, 20.0f);
+    EXPECT_EQ(f.object.Order()[0], 1);
+    EXPECT_EQ(f.object.Order()[1], 0);
+}
+
+TEST(C3DObject2, SortGivesDescendingDepthsForAnyInput) {
+    std::mt19937 rng(9);
+    for (int count : {1, 2, 3, 17, 600, 764}) {
+        CList<Vector3D> v;
+        CList<poly_t> t;
+        std::uniform_real_distribution<double> z(-300, 300);
+        for (int i = 0; i < count; ++i) {
+            // Quantised depths so that many triangles tie.
+            const double d = std::round(z(rng) / 40) * 40;
+            v.AddHead(Vector3D(0, 0, d, 1));
+            v.AddHead(Vector3D(1, 0, 0, 1));
+            v.AddHead(Vector3D(0, 1, 0, 1));
+            t.AddHead(tri(3 * i, 3 * i + 1, 3 * i + 2));
+        }
+        C3DObject2 o;
+        o.SetVertices(v);
+        o.SetPolygons(t);
+        o.TransformVertices(CMatrix());
+        o.ComputeNormals();
+        o.SortPolygons();
+        std::vector<int> seen(count, 0);
+        for (int k = 0; k < count; ++k) {
+            ++seen[o.Order()[k]];
+            if (k) {
+                ASSERT_GE(o.Polygons()[o.Order()[k - 1]].depth, o.Polygons()[o.Order()[k]].depth);
+            }
+        }
+        EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int s) { return s == 1; }));  // a permutation
+    }
+}
+
+TEST(C3DObject2, SharedVerticesAreHomogenisedOnceAndBadIndicesThrow) {
+    C3DObject2 o;
+    CList<Vector3D> v;
+    for (const auto& p : {Vector3D(0, 0, 0, 1), Vector3D(90, 0, 0, 1), Vector3D(0, 90, 0, 1), Vector3D(90, 90, 0, 1)})
+        v.AddHead(p);
+    CList<poly_t> t;
+    t.AddHead(tri(0, 1, 2));
+    t.AddHead(tri(2, 1, 3));
+    o.SetVertices(v);
+    o.SetPolygons(t);
+    o.SetFillColour(0xFFFFFF);
+    o.TransformVertices(camera_matrix(Vector3D(0, 0, 0, 1)));
+    EXPECT_NEAR(o.Projected()[1].w, 3.0, 1e-9);  // pushed two focal lengths away
+    std::vector<uint32_t> px(SCREEN_W * SCREEN_H, 0);
+    o.Draw(px.data());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(o.Projected()[i].w, 1.0);
+    EXPECT_NEAR(o.Projected()[3].x, 30.0, 1e-6);  // divided once, not once per triangle
+    EXPECT_NE(px[(192 + 20) * SCREEN_W + 256 + 20], 0u);
+
+    CList<poly_t> bad;
+    bad.AddHead(tri(0, 1, 4));
+    o.SetPolygons(bad);
+    EXPECT_THROW(o.Draw(px.data()), CArray<Vector3D>::Constraint);
+}
+
+TEST(C3DObject2, AnEmptyObjectDrawsNothing) {
+    C3DObject2 o;
+    std::vector<uint32_t> px(SCREEN_W * SCREEN_H, 0);
+    o.TransformVertices(CMatrix());
+    EXPECT_NO_THROW(o.Draw(px.data()));
+    EXPECT_TRUE(std::all_of(px.begin(), px.end(), [](uint32_t p) { return p == 0; }));
+}
+
+TEST(DepthSort, GivesExactlyTheQuicksortOrder) {
+    // With distinct depths any sort agrees; with ties, NaNs or signed zeros only the quicksort's own
+    // exchanges define the order, and the fast path must hand over to it.
+    std::mt19937 rng(21);
+    std::vector<DepthKey> scratch;
+    for (int n = 0; n < 400; ++n) {
+        const int count = int(rng() % 900);
+        const int kind = n % 4;
+        std::vector<DepthKey> fast(count), reference;
+        for (int i = 0; i < count; ++i) {
+            float d = std::uniform_real_distribution<float>(-2000, 2000)(rng);
+            if (kind == 1) d = std::round(d / 200);  // many ties
+            if (kind == 2 && rng() % 50 == 0) d = std::numeric_limits<float>::quiet_NaN();
+            if (kind == 3 && rng() % 20 == 0) d = rng() % 2 ? 0.0f : -0.0f;
+            fast[i] = DepthKey{d, i};
+        }
+        reference = fast;
+        if (count > 0) quicksort_by_depth(reference.data(), 0, count - 1);
+        sort_by_depth(fast.data(), count, scratch);
+        for (int i = 0; i < count; ++i) ASSERT_EQ(fast[i].index, reference[i].index) << "case " << n << " at " << i;
+    }
+}
