@@ -467,30 +467,30 @@ std::vector<xm::Pattern> compose() {
         w.off(0, WIND);
         pads(w, kHome, 28);
         bass(w, kHome, 44, 1);
-        drums(w, {.kick = 48, .shaker = 18});
+        drums(w, {.kick = 48, .shaker = 24});
         arpeggio(w, kHome, 2, flat(30));
     }
     {   // 3: second picture: new chords, the brush on three.
         Writer w = next();
         pads(w, kLift, 28);
         bass(w, kLift, 44, 1);
-        drums(w, {.kick = 48, .shaker = 18, .sixteenths = 8, .brush = 26});
+        drums(w, {.kick = 48, .shaker = 24, .sixteenths = 11, .brush = 34});
         arpeggio(w, kLift, 2, flat(30));
     }
     {   // 4: first captions: the melody enters, the arpeggio leaves.
         Writer w = next();
         pads(w, kHome, 26);
         bass(w, kHome, 44, 1);
-        drums(w, {.kick = 48, .shaker = 18, .brush = 26});
-        melody(w, kMelodyHome, 40);
+        drums(w, {.kick = 48, .shaker = 24, .brush = 34});
+        melody(w, kMelodyHome, 34);
         arpeggio(w, kHome, 2, [](int row) { return row < 16 ? 24 - row : 0; });
     }
     {   // 5: second captions: the lift, melody and arpeggio together.
         Writer w = next();
         pads(w, kLift, 26);
         bass(w, kLift, 44, 1);
-        drums(w, {.kick = 48, .shaker = 18, .sixteenths = 8, .brush = 26});
-        melody(w, kMelodyLift, 40);
+        drums(w, {.kick = 48, .shaker = 24, .sixteenths = 11, .brush = 34});
+        melody(w, kMelodyLift, 34);
         arpeggio(w, kLift, 2, flat(22));
     }
     {   // 6: third captions: the breakdown: no beat, glass, a slower arpeggio, the wind.
@@ -508,16 +508,16 @@ std::vector<xm::Pattern> compose() {
         w.off(0, GLASS);
         pads(w, kHome, 26);
         bass(w, kHome, 44, 1);
-        drums(w, {.kick = 48, .shaker = 18, .sixteenths = 8, .brush = 26});
-        melody(w, kMelodyHome, 40);
+        drums(w, {.kick = 48, .shaker = 24, .sixteenths = 11, .brush = 34});
+        melody(w, kMelodyHome, 34);
         arpeggio(w, kHome, 2, flat(22));
     }
     {   // 8: the logo: the climax, the melody high over the rising progression.
         Writer w = next();
         pads(w, kRise, 28);
         bass(w, kRise, 46, 1);
-        drums(w, {.kick = 50, .shaker = 20, .sixteenths = 9, .brush = 28});
-        melody(w, kMelodyRise, 42);
+        drums(w, {.kick = 50, .shaker = 26, .sixteenths = 12, .brush = 36});
+        melody(w, kMelodyRise, 36);
         arpeggio(w, kRise, 2, flat(22));
         glass(w, kRise, 18);
     }
