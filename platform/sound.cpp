@@ -26,6 +26,8 @@ namespace {
 
 struct SoundState {
     bool initialised = false;
+    bool offline_requested = false;
+    bool offline = false;
     SDL_AudioDeviceID device = 0;
     int rate = 44100;
     std::vector<std::unique_ptr<FMUSIC_MODULE>> songs;   // guarded by the device lock while the device runs
@@ -50,9 +52,7 @@ void fire(FMUSIC_MODULE* song, const zorbrix::MusicEvent& e) {
 
 // SDL's audio thread: render each playing song tick by tick; the events of a tick fire as its first frame is copied
 // into the device's buffer. Several playing songs are summed with saturation.
-void SDLCALL audio_callback(void*, Uint8* stream, int len) {
-    const size_t frames = static_cast<size_t>(len) / (2 * sizeof(int16_t));
-    auto* out = reinterpret_cast<int16_t*>(stream);
+void mix_songs(int16_t* out, size_t frames) {
     bool first = true;
     for (auto& owned : g_sound.songs) {
         FMUSIC_MODULE* song = owned.get();
@@ -70,7 +70,11 @@ void SDLCALL audio_callback(void*, Uint8* stream, int len) {
             out[i] = static_cast<int16_t>(std::clamp(sum, -32768, 32767));
         }
     }
-    if (first) std::memset(stream, 0, static_cast<size_t>(len));
+    if (first) std::memset(out, 0, frames * 2 * sizeof(int16_t));
+}
+
+void SDLCALL audio_callback(void*, Uint8* stream, int len) {
+    mix_songs(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(len) / (2 * sizeof(int16_t)));
 }
 
 bool open_device(int rate) {
@@ -129,6 +133,12 @@ void update_pause() {
 bool FSOUND_Init(int rate, int /*channels*/, unsigned /*flags*/) {
     if (g_sound.initialised) return true;
     if (rate < 8000 || rate > 48000) return false;
+    if (g_sound.offline_requested) {
+        g_sound.initialised = true;
+        g_sound.offline = true;
+        g_sound.rate = rate;
+        return true;
+    }
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         if (open_device(rate)) {
             g_sound.initialised = true;
@@ -160,8 +170,9 @@ void FSOUND_Close() {
     }
     g_sound.songs.clear();
     g_sound.scratch.clear();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (!g_sound.offline) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     g_sound.initialised = false;
+    g_sound.offline = false;
 }
 
 FMUSIC_MODULE* FMUSIC_LoadSongMemory(void* data, int length) {
@@ -230,6 +241,17 @@ int FMUSIC_GetRow(FMUSIC_MODULE* module) {
 namespace zorbrix {
 const char* sound_driver_name() {
     if (!g_sound.initialised) return nullptr;
+    if (g_sound.offline) return "offline";
     return SDL_GetCurrentAudioDriver();
+}
+
+void sound_set_offline(bool offline) { g_sound.offline_requested = offline; }
+
+bool sound_render_offline(int16_t* out, int frames) {
+    if (!g_sound.initialised || !g_sound.offline || out == nullptr || frames < 0) return false;
+    const auto n = static_cast<size_t>(frames);
+    if (g_sound.scratch.size() < n * 2) g_sound.scratch.resize(n * 2);
+    mix_songs(out, n);
+    return true;
 }
 }  // namespace zorbrix

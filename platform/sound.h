@@ -7,9 +7,12 @@
 // Without a usable sound device (a server, CI) the layer falls back to SDL's "dummy" driver, which consumes audio in
 // real time, so the song and its callbacks keep time silently. Songs repeat at their end.
 //
-// All calls are made from the main thread. The offline renderer for the capture tool is zorbrix::XmPlayer.
+// All calls are made from the main thread. For offline rendering (the capture tool) the layer can run without a
+// device: see zorbrix::sound_set_offline below, or use zorbrix::XmPlayer directly.
 
 #include "platform/music_position.h"
+
+#include <cstdint>
 
 struct FMUSIC_MODULE;   // a loaded song; owned by the sound layer, released by FMUSIC_FreeSong or FSOUND_Close
 using FMUSIC_CALLBACK = void (*)(FMUSIC_MODULE* module, unsigned char param);
@@ -45,6 +48,15 @@ int FMUSIC_GetOrder(FMUSIC_MODULE* module);
 int FMUSIC_GetRow(FMUSIC_MODULE* module);
 
 namespace zorbrix {
-// The SDL audio driver in use ("dummy" after the fall-back), or null when the layer is not initialised.
+// The SDL audio driver in use ("dummy" after the fall-back, "offline" in offline mode), or null when the layer is not
+// initialised.
 const char* sound_driver_name();
+
+// Offline mode, chosen before FSOUND_Init: no audio device opens and time stands still until the caller asks for
+// audio. sound_render_offline renders the next `frames` stereo frames of every playing song (summed) into out and
+// fires the songs' order and row callbacks, in play order, for every tick that starts within those frames, before it
+// returns. A capture tool that renders the audio up to each video frame's time thus sees the music position exactly
+// as a listener would at that frame. False (out untouched) unless the layer was initialised in offline mode.
+void sound_set_offline(bool offline);
+bool sound_render_offline(int16_t* out, int frames);
 }  // namespace zorbrix
