@@ -110,6 +110,26 @@ TEST(PlayerEvents, FollowBreaksJumpsLoopsAndDelaysInPlayOrderAtTheirFrames) {
     }
 }
 
+TEST(PlayerEvents, ASingleOrderSongReportsItsOrderAgainAtEachRepeat) {
+    xm::Module m;
+    m.channels = 2;
+    m.speed = kSpeed;
+    m.patterns.emplace_back(4, 2);
+    m.orders = {0};
+    m.instruments.push_back(beep());
+    const auto module = xm::write_module(m);
+    XmPlayer player;
+    ASSERT_TRUE(player.load(module.data(), module.size()));
+    std::vector<MusicEvent> events;
+    player.render_until(12LL * kSpeed * kTick, nullptr, &events);
+    std::string seen;
+    for (const auto& e : events) {
+        seen.push_back(e.kind == MusicEvent::Kind::Order ? 'O' : 'R');
+        seen.append(std::to_string(e.value));
+    }
+    EXPECT_EQ(seen, "O0R0R1R2R3O0R0R1R2R3O0R0R1R2R3");
+}
+
 TEST(PlayerEvents, ChunkedRenderingGivesTheSameAudioAndEvents) {
     const auto module = jumpy_module();
     const int64_t frames = 40LL * kSpeed * kTick + 123;
