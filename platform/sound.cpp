@@ -50,8 +50,8 @@ void fire(FMUSIC_MODULE* song, const zorbrix::MusicEvent& e) {
     }
 }
 
-// SDL's audio thread: render each playing song tick by tick; the events of a tick fire as its first frame is copied
-// into the device's buffer. Several playing songs are summed with saturation.
+// Renders each playing song tick by tick into out (on SDL's audio thread, or on the caller's in offline mode); the
+// events of a tick fire as its first frame is copied into the buffer. Several playing songs are summed with saturation.
 void mix_songs(int16_t* out, size_t frames) {
     bool first = true;
     for (auto& owned : g_sound.songs) {

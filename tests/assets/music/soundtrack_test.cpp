@@ -104,26 +104,24 @@ TEST(Soundtrack, IsAnXm104ModuleOfTenOrdersOf128RowPatternsAtSpeed6And125Bpm) {
 
 TEST(Soundtrack, EveryOrderFromTwoToEightChangesTheMusic) {
     const xm::Module m = zorbrix::music::soundtrack_module();
-    // What sounds in a pattern: the set of (instrument, note) pairs it starts.
-    auto content = [&](int order) {
+    // What a pattern plays: the (instrument, note) pairs it starts, and the instruments alone.
+    auto notes = [&](int order) {
         std::set<std::pair<int, int>> s;
         for (const xm::Cell& c : m.patterns.at(m.orders.at(static_cast<size_t>(order))).cells)
             if (c.note >= 1 && c.note <= 96) s.insert({c.instrument, c.note});
         return s;
     };
-    auto instruments = [&](int order) {
+    auto lineup = [&](int order) {
         std::set<int> s;
-        for (const auto& [ins, note] : content(order)) s.insert(ins);
+        for (const auto& n : notes(order)) s.insert(n.first);
         return s;
     };
     for (int order = 2; order <= 8; ++order) {
-        const auto before = content(order - 1), now = content(order);
-        EXPECT_TRUE(instruments(order) != instruments(order - 1) || before != now) << "order " << order;
-        // A clear change: a new instrument comes in or leaves, or at least a third of the notes differ.
+        // A clear change: an instrument comes in or leaves, or at least a third of the notes are new.
+        const auto before = notes(order - 1), now = notes(order);
         size_t shared = 0;
-        for (const auto& x : now) shared += before.count(x);
-        const bool new_lineup = instruments(order) != instruments(order - 1);
-        EXPECT_TRUE(new_lineup || shared * 3 < now.size() * 2) << "order " << order;
+        for (const auto& n : now) shared += before.count(n);
+        EXPECT_TRUE(lineup(order) != lineup(order - 1) || shared * 3 < now.size() * 2) << "order " << order;
     }
 }
 
