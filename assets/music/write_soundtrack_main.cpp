@@ -1,0 +1,19 @@
+// zorbrix-soundtrack [output.xm]: writes the intro's soundtrack module (default "ambient3.xm").
+#include "assets/music/soundtrack.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc > 2) {
+        std::fprintf(stderr, "usage: zorbrix-soundtrack [output.xm]\n");
+        return 2;
+    }
+    const std::string path = argc == 2 ? argv[1] : "ambient3.xm";
+    std::string error;
+    if (!zorbrix::music::write_soundtrack(path, &error)) {
+        std::fprintf(stderr, "zorbrix-soundtrack: cannot write %s: %s\n", path.c_str(), error.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The intro's sound layer: the song calls the program makes, in the form of the classic FMOD 3 interface, played by
+// libxmp (platform/xm_player.h) into SDL2 audio at the requested rate, 16-bit stereo.
+//
+// Order and row callbacks run on the audio thread, once for every row and once for every order change, in play order
+// (pattern breaks and jumps included), at the moment the tick that starts the row is handed to the audio device.
+// Without a usable sound device (a server, CI) the layer falls back to SDL's "dummy" driver, which consumes audio in
+// real time, so the song and its callbacks keep time silently. Songs repeat at their end.
+//
+// All calls are made from the main thread. For offline rendering (the capture tool) the layer can run without a
+// device: see zorbrix::sound_set_offline below, or use zorbrix::XmPlayer directly.
+
+#include "platform/music_position.h"
+
+#include <cstdint>
+
+struct FMUSIC_MODULE;   // a loaded song; owned by the sound layer, released by FMUSIC_FreeSong or FSOUND_Close
+using FMUSIC_CALLBACK = void (*)(FMUSIC_MODULE* module, unsigned char param);
+
+// Opens the audio device (rate in Hz; channels and flags are accepted for the interface's sake: the module decides
+// its own channel count). Falls back to the dummy driver when no device opens; false only when even that fails.
+// A second call while open returns true and changes nothing.
+bool FSOUND_Init(int rate, int channels, unsigned flags);
+
+// Stops every song, closes the device and releases every loaded song (their handles become invalid).
+void FSOUND_Close();
+
+// Loads an XM module from memory (the bytes are copied; the caller keeps its buffer). Null when the layer is not
+// initialised or the data is not a module libxmp can play.
+FMUSIC_MODULE* FMUSIC_LoadSongMemory(void* data, int length);
+
+// Stops and releases one song. False for a null or unknown handle.
+bool FMUSIC_FreeSong(FMUSIC_MODULE* module);
+
+// Registers (or, with a null callback, removes) the function called at every order change whose new order is a
+// multiple of step, and at every row that is a multiple of step (step 1: every one). The callback gets the new value.
+// False for a null module or a step below 1.
+bool FMUSIC_SetOrderCallback(FMUSIC_MODULE* module, FMUSIC_CALLBACK callback, int step);
+bool FMUSIC_SetRowCallback(FMUSIC_MODULE* module, FMUSIC_CALLBACK callback, int step);
+
+// Starts the song from its beginning (order 0, row 0). False for a null module.
+bool FMUSIC_PlaySong(FMUSIC_MODULE* module);
+// Stops the song; its callbacks fire no more. False for a null module.
+bool FMUSIC_StopSong(FMUSIC_MODULE* module);
+
+// The song's order and row as of the last tick handed to the device; -1 for a song not playing or a null module.
+int FMUSIC_GetOrder(FMUSIC_MODULE* module);
+int FMUSIC_GetRow(FMUSIC_MODULE* module);
+
+namespace zorbrix {
+// The SDL audio driver in use ("dummy" after the fall-back, "offline" in offline mode), or null when the layer is not
+// initialised.
+const char* sound_driver_name();
+
+// Offline mode, chosen before FSOUND_Init: no audio device opens and time stands still until the caller asks for
+// audio. sound_render_offline renders the next `frames` stereo frames of every playing song (summed) into out and
+// fires the songs' order and row callbacks, in play order, for every tick that starts within those frames, before it
+// returns. A capture tool that renders the audio up to each video frame's time thus sees the music position exactly
+// as a listener would at that frame. False (out untouched) unless the layer was initialised in offline mode.
+void sound_set_offline(bool offline);
+bool sound_render_offline(int16_t* out, int frames);
+}  // namespace zorbrix

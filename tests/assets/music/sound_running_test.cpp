@@ -1,0 +1,103 @@
+// The soundtrack through the sound layer on SDL's dummy driver (the machine's own device is left alone): the callbacks
+// keep real time, about 8 rows a second at speed 6 and 125 BPM, and fall quiet once the song is stopped.
+#include "assets/music/soundtrack.h"
+#include "platform/music_position.h"
+#include "platform/sound.h"
+#include "platform/xm_player.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(SoundRunning, RowAdvancesAboutEightRowsInASecondAndStopsWithTheSong) {
+    ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 1), 0);
+    ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
+    std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
+    FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(module.data(), static_cast<int>(module.size()));
+    ASSERT_NE(song, nullptr);
+    g_music.reset();
+    ASSERT_TRUE(FMUSIC_SetOrderCallback(song, on_order, 1));
+    ASSERT_TRUE(FMUSIC_SetRowCallback(song, on_row, 1));
+    EXPECT_EQ(g_music.order.load(), -1);
+    ASSERT_TRUE(FMUSIC_PlaySong(song));
+
+    const auto give_up = std::chrono::steady_clock::now() + 3s;
+    while (g_music.row.load() < 0 && std::chrono::steady_clock::now() < give_up) std::this_thread::sleep_for(5ms);
+    const int first = g_music.row.load();
+    ASSERT_GE(first, 0) << "no row callback within 3 s";
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1s);
+    const int later = g_music.row.load();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(g_music.order.load(), 0);
+    EXPECT_EQ(FMUSIC_GetOrder(song), 0);
+    // 0.12 s a row; generous bounds for a loaded machine and the device's buffering.
+    const int advanced = later - first;
+    EXPECT_GE(advanced, static_cast<int>(seconds / 0.12) - 4) << "after " << seconds << " s";
+    EXPECT_LE(advanced, static_cast<int>(seconds / 0.12) + 5) << "after " << seconds << " s";
+
+    ASSERT_TRUE(FMUSIC_StopSong(song));
+    const int stopped_at = g_music.row.load();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(g_music.row.load(), stopped_at);
+    EXPECT_EQ(FMUSIC_GetRow(song), -1);
+    FSOUND_Close();
+    unsetenv("SDL_AUDIODRIVER");
+}
+
+// Offline mode, as the capture tool uses it: audio rendered one 30 fps video frame at a time, and after each frame
+// the music position is exactly the last order and row whose ticks started before that frame's end.
+TEST(SoundOffline, RenderingVideoFrameByFrameGivesTheExactPositionAndTheSameAudio) {
+    const std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
+    zorbrix::XmPlayer reference;
+    ASSERT_TRUE(reference.load(module.data(), module.size(), 44100));
+    const int64_t total = 33 * 44100;   // across the start of order 2
+    std::vector<int16_t> expected_audio;
+    std::vector<zorbrix::MusicEvent> events;
+    reference.render_until(total, &expected_audio, &events);
+
+    zorbrix::sound_set_offline(true);
+    ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
+    EXPECT_STREQ(zorbrix::sound_driver_name(), "offline");
+    FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(const_cast<uint8_t*>(module.data()), static_cast<int>(module.size()));
+    ASSERT_NE(song, nullptr);
+    g_music.reset();
+    ASSERT_TRUE(FMUSIC_SetOrderCallback(song, on_order, 1));
+    ASSERT_TRUE(FMUSIC_SetRowCallback(song, on_row, 1));
+    ASSERT_TRUE(FMUSIC_PlaySong(song));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(g_music.row.load(), -1);   // nothing moves until audio is asked for
+
+    std::vector<int16_t> audio(static_cast<size_t>(total) * 2);
+    int64_t done = 0;
+    size_t next_event = 0;
+    int want_order = -1, want_row = -1;
+    for (int frame = 1; done < total; ++frame) {
+        const int64_t end = std::min<int64_t>(total, frame * 44100LL / 30);
+        ASSERT_TRUE(zorbrix::sound_render_offline(audio.data() + done * 2, static_cast<int>(end - done)));
+        done = end;
+        for (; next_event < events.size() && events[next_event].frame < end; ++next_event) {
+            (events[next_event].kind == zorbrix::MusicEvent::Kind::Order ? want_order : want_row) =
+                events[next_event].value;
+        }
+        ASSERT_EQ(g_music.order.load(), want_order) << "video frame " << frame;
+        ASSERT_EQ(g_music.row.load(), want_row) << "video frame " << frame;
+    }
+    EXPECT_EQ(g_music.order.load(), 2);
+    EXPECT_EQ(audio, expected_audio);
+
+    FSOUND_Close();
+    zorbrix::sound_set_offline(false);
+    std::vector<int16_t> out(4);
+    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 2));
+}
+
+}  // namespace
