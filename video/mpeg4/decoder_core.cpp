@@ -297,18 +297,21 @@ inline bool predicts_from(const DecoderState& d, int tm_row, int tm_col) {
     return is_intra_type(d.type_map[tm_row][tm_col]);
 }
 
-bool look_ahead_start_code(BitReader& br) {
-    size_t pos = br.bit_position();
-    if ((pos & 7) == 0) {
-        if (br.peek_bits(8) == 0x7F) pos += 8;
-    } else {
-        pos = (pos + 7) & ~static_cast<size_t>(7);
+// True when the next bits are the stuffing of next_start_code() (a 0 then 1s up to the byte boundary, or 0x7F on
+// a boundary) followed by a start code prefix. The stuffing pattern is checked, not just skipped: a last
+// macroblock short enough to fit in the rest of a byte (a skipped one is a single bit) must not be taken for it.
+bool look_ahead_start_code(const BitReader& br) {
+    const size_t pos = br.bit_position();
+    if (pos >= br.bit_length()) return true;  // the chunk is used up
+    const int fill = static_cast<int>(8 - (pos & 7));  // 1..8 bits up to the next boundary (8 when aligned)
+    const uint32_t stuffing = br.peek_bits(fill);
+    if (stuffing != (1u << (fill - 1)) - 1) {
+        // Not stuffing; an aligned reader may still stand right at a start code.
+        return (pos & 7) == 0 && br.peek_bits(23) == 0;
     }
-    const size_t saved = br.bit_position();
-    br.set_bit_position(pos);
-    const bool start = br.peek_bits(23) == 0;
-    br.set_bit_position(saved);
-    return start;
+    BitReader ahead = br;
+    ahead.advance_bits(fill);
+    return ahead.peek_bits(23) == 0;
 }
 
 }  // namespace
