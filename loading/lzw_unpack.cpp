@@ -1,0 +1,219 @@
+// The LZW unpacker. Every dictionary entry holds its whole string (up to 1024 bytes), so the output of a code is a
+// single block copy and a new entry is the previous entry's string plus one byte. The dictionary (4 MB) lives in
+// static storage: one unpacker at a time.
+
+#include "loading/lzw.h"
+
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Slots are exactly kLzwMaxString bytes: a 16-byte block copy of a string of length n touches at most
+// n rounded up to 16 bytes, which never leaves the slot.
+alignas(64) unsigned char g_strings[kLzwMaxCodes][kLzwMaxString];
+uint16_t g_lengths[kLzwMaxCodes];
+
+void set_single_byte_entries() {
+    for (int i = 0; i < 256; ++i) {
+        g_strings[i][0] = static_cast<unsigned char>(i);
+        g_lengths[i] = 1;
+    }
+    g_lengths[kLzwClearCode] = 0;
+    g_lengths[kLzwEndCode] = 0;
+}
+
+uint32_t read_u32le(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Reads codes from the packed bytes. Bits are taken from each byte's most significant bit down and placed from the
+// code's least significant bit up, which is an ordinary LSB-first stream once each byte's bits are mirrored.
+class CodeReader {
+public:
+    CodeReader(const unsigned char* data, size_t length) : data_(data), length_(length), bit_end_(uint64_t(length) * 8) {}
+
+    // The next code of the given width, or -1 when the data ends before it.
+    int read(int width) {
+        if (bit_ + uint64_t(width) > bit_end_) return -1;
+        const size_t byte = size_t(bit_ >> 3);
+        uint64_t word = 0;
+        if (byte + 8 <= length_) {
+            std::memcpy(&word, data_ + byte, 8);
+        } else {
+            std::memcpy(&word, data_ + byte, length_ - byte);
+        }
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        word = mirror_bits_in_bytes(word);
+        const int code = int((word >> (bit_ & 7)) & ((1u << width) - 1));
+        bit_ += uint64_t(width);
+        return code;
+    }
+
+    void seek_bit(uint64_t bit) { bit_ = bit; }
+
+private:
+    static uint64_t mirror_bits_in_bytes(uint64_t x) {
+        x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+        x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+        x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+        return x;
+    }
+
+    const unsigned char* data_;
+    size_t length_;
+    uint64_t bit_end_;
+    uint64_t bit_ = 0;
+};
+
+// Exact byte copies, as the algorithm reads.
+struct ReferenceCopy {
+    static void to_output(unsigned char* dst, const unsigned char* src, size_t n, const unsigned char*) {
+        for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+    }
+    static void to_slot(unsigned char* dst, const unsigned char* src, size_t n) {
+        for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+    }
+};
+
+#if defined(__SSE2__)
+// 16-byte block copies. Into a slot they may write past the string's end (inside the slot, where nothing is
+// read); into the output only while the whole last block fits before the buffer's end.
+struct Sse2Copy {
+    static void blocks(unsigned char* dst, const unsigned char* src, size_t n) {
+        size_t i = 0;
+        do {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+            i += 16;
+        } while (i < n);
+    }
+    static void to_output(unsigned char* dst, const unsigned char* src, size_t n, const unsigned char* end) {
+        if (size_t(end - dst) >= ((n + 15) & ~size_t(15))) {
+            blocks(dst, src, n);
+        } else {
+            std::memcpy(dst, src, n);
+        }
+    }
+    static void to_slot(unsigned char* dst, const unsigned char* src, size_t n) { blocks(dst, src, n); }
+};
+#endif
+
+// The largest output any stream of packed_length bytes can write: every code needs at least 9 bits and yields at
+// most one full-length string. A header asking for more cannot be honest, and would let a few bytes claim
+// gigabytes.
+uint64_t max_output_for(size_t packed_length) {
+    const uint64_t codes = (uint64_t(packed_length - kLzwHeaderSize) * 8) / 9;
+    return codes * kLzwMaxString;
+}
+
+template <class Copy>
+unsigned char* unpack(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
+    if (!packed || packed_length < kLzwHeaderSize || std::memcmp(packed, "VYRN", 4) != 0) return nullptr;
+    const uint32_t length = read_u32le(packed + 4);
+    if (length > max_output_for(packed_length)) return nullptr;
+
+    unsigned char* const output = static_cast<unsigned char*>(std::malloc(length ? length : 1));
+    if (!output) return nullptr;
+    unsigned char* out = output;
+    unsigned char* const out_end = output + length;
+
+    static const bool initialised = (set_single_byte_entries(), true);
+    (void)initialised;
+
+    CodeReader reader(packed, packed_length);
+    reader.seek_bit(kLzwHeaderSize * 8);
+
+    int code = reader.read(9);
+    if (code != kLzwClearCode && code != kLzwEndCode) goto fail;
+
+    while (code == kLzwClearCode) {
+        int next_free = kLzwFirstFreeCode;
+        int width = 9;
+        code = reader.read(width);
+        if (code == kLzwEndCode) break;
+        if (code < 0 || code > 255 || out == out_end) goto fail;  // after a clear only a single byte can follow
+        *out++ = static_cast<unsigned char>(code);
+        int prev = code;
+
+        for (;;) {
+            code = reader.read(width);
+            if (code == kLzwEndCode || code == kLzwClearCode) break;
+            if (code < 0 || code > next_free || next_free >= kLzwMaxCodes) goto fail;
+            const size_t prev_length = g_lengths[prev];
+            if (prev_length >= size_t(kLzwMaxString)) goto fail;
+            unsigned char* const slot = g_strings[next_free];
+            if (code < next_free) {
+                const size_t n = g_lengths[code];
+                if (size_t(out_end - out) < n) goto fail;
+                Copy::to_output(out, g_strings[code], n, out_end);
+                out += n;
+                Copy::to_slot(slot, g_strings[prev], prev_length);
+                slot[prev_length] = g_strings[code][0];
+            } else {
+                // The code names the string being defined: the previous string plus its own first byte.
+                const size_t n = prev_length + 1;
+                if (size_t(out_end - out) < n) goto fail;
+                Copy::to_slot(slot, g_strings[prev], prev_length);
+                slot[prev_length] = g_strings[prev][0];
+                Copy::to_output(out, slot, n, out_end);
+                out += n;
+            }
+            g_lengths[next_free] = static_cast<uint16_t>(prev_length + 1);
+            ++next_free;
+            if (next_free == 511 || next_free == 1023 || next_free == 2047) ++width;
+            prev = code;
+        }
+    }
+    if (code != kLzwEndCode) goto fail;
+
+    std::memset(out, 0, size_t(out_end - out));
+    *unpacked_length = length;
+    return output;
+
+fail:
+    std::free(output);
+    return nullptr;
+}
+
+using UnpackFunction = unsigned char* (*)(const unsigned char*, size_t, uint32_t*);
+
+struct Kernel {
+    UnpackFunction function;
+    const char* name;
+};
+
+Kernel choose_kernel() {
+#if defined(__SSE2__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("sse2")) return {unpack<Sse2Copy>, "sse2"};
+#endif
+    return {unpack<ReferenceCopy>, "reference"};
+}
+
+const Kernel g_kernel = choose_kernel();
+
+}  // namespace
+
+unsigned char* lzw_unpack_reference(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
+    return unpack<ReferenceCopy>(packed, packed_length, unpacked_length);
+}
+
+unsigned char* lzw_unpack_sse2(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
+#if defined(__SSE2__)
+    return unpack<Sse2Copy>(packed, packed_length, unpacked_length);
+#else
+    return unpack<ReferenceCopy>(packed, packed_length, unpacked_length);
+#endif
+}
+
+const char* lzw_unpack_kernel_name() { return g_kernel.name; }
+
+unsigned char* LzwUnpack(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
+    return g_kernel.function(packed, packed_length, unpacked_length);
+}

@@ -1,0 +1,276 @@
+// Colour converters. The RGB arithmetic is fixed-point: luma scaled by 9576/8192, chroma by 13123, -3218, -6686
+// and 16591 (/8192), each product taken as the high half of a 16 x 16-bit multiplication of values pre-scaled by 8.
+#include "video/colour_convert.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zorbrix {
+namespace {
+
+struct Planes {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+    int y_stride;
+    int uv_stride;
+    int rows;
+};
+
+// Applies the orientation rule: a negative height starts at the bottom rows and walks up.
+Planes orient(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, int height) {
+    if (height >= 0) return {y, u, v, y_stride, uv_stride, height};
+    const int n = -height;
+    const int chroma_last = n / 2 - 1;
+    return {y + static_cast<ptrdiff_t>(n - 1) * y_stride, u + static_cast<ptrdiff_t>(chroma_last) * uv_stride,
+            v + static_cast<ptrdiff_t>(chroma_last) * uv_stride, -y_stride, -uv_stride, n};
+}
+
+inline uint8_t clamp_u8(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+// The per-pixel arithmetic shared by the RGB converters.
+struct ChromaTerms {
+    int rt, gt, bt;
+};
+inline ChromaTerms chroma_terms(int U, int V) {
+    const int u = (U - 128) * 8, v = (V - 128) * 8;
+    return {(v * 13123) >> 16, ((u * -3218) >> 16) + ((v * -6686) >> 16), (u * 16591) >> 16};
+}
+inline Rgb to_rgb(int Y, const ChromaTerms& c) {
+    const int yt = (std::max(Y - 16, 0) * 8 * 9576) >> 16;
+    return {clamp_u8(yt + c.rt), clamp_u8(yt + c.gt), clamp_u8(yt + c.bt)};
+}
+
+// Converts one row of `groups` groups of eight pixels through `store(pixel index, Rgb)`.
+template <typename Store>
+inline void rgb_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, int pixels, Store store) {
+    for (int x = 0; x < pixels; x += 2) {
+        const ChromaTerms c = chroma_terms(u[x / 2], v[x / 2]);
+        store(x, to_rgb(y[x], c));
+        store(x + 1, to_rgb(y[x + 1], c));
+    }
+}
+
+}  // namespace
+
+void convert_rgb32_scalar(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
+                          uint8_t* dst, int width, int height) {
+    Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    const int pixels = width / 8 * 8;
+    for (int r = 0; r < p.rows; ++r) {
+        uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 4;
+        rgb_row(p.y, p.u, p.v, pixels, [out](int x, Rgb c) {
+            out[4 * x + 0] = c.b;
+            out[4 * x + 1] = c.g;
+            out[4 * x + 2] = c.r;
+            out[4 * x + 3] = 0;
+        });
+        p.y += p.y_stride;
+        if (r & 1) {
+            p.u += p.uv_stride;
+            p.v += p.uv_stride;
+        }
+    }
+}
+
+#if defined(__SSE2__)
+void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
+                        uint8_t* dst, int width, int height) {
+    Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i c16 = _mm_set1_epi16(16), c128 = _mm_set1_epi16(128);
+    const __m128i ky = _mm_set1_epi16(9576), kvr = _mm_set1_epi16(13123);
+    const __m128i kug = _mm_set1_epi16(-3218), kvg = _mm_set1_epi16(-6686), kub = _mm_set1_epi16(16591);
+    const int groups16 = width / 16;
+    const int groups8 = width / 8;
+    for (int r = 0; r < p.rows; ++r) {
+        uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 4;
+        int g = 0;
+        // Eight pixels per step: four chroma samples doubled into eight lanes.
+        auto eight = [&](int x) {
+            const __m128i yy = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p.y + x)), zero);
+            int32_t u4, v4;
+            std::memcpy(&u4, p.u + x / 2, 4);
+            std::memcpy(&v4, p.v + x / 2, 4);
+            __m128i uu = _mm_unpacklo_epi8(_mm_cvtsi32_si128(u4), zero);
+            __m128i vv = _mm_unpacklo_epi8(_mm_cvtsi32_si128(v4), zero);
+            uu = _mm_unpacklo_epi16(uu, uu);
+            vv = _mm_unpacklo_epi16(vv, vv);
+            const __m128i ys = _mm_slli_epi16(_mm_max_epi16(_mm_sub_epi16(yy, c16), zero), 3);
+            const __m128i us = _mm_slli_epi16(_mm_sub_epi16(uu, c128), 3);
+            const __m128i vs = _mm_slli_epi16(_mm_sub_epi16(vv, c128), 3);
+            const __m128i yt = _mm_mulhi_epi16(ys, ky);
+            const __m128i rt = _mm_mulhi_epi16(vs, kvr);
+            const __m128i gt = _mm_adds_epi16(_mm_mulhi_epi16(us, kug), _mm_mulhi_epi16(vs, kvg));
+            const __m128i bt = _mm_mulhi_epi16(us, kub);
+            const __m128i R = _mm_adds_epi16(yt, rt), G = _mm_adds_epi16(yt, gt), B = _mm_adds_epi16(yt, bt);
+            const __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(B, B), _mm_packus_epi16(G, G));
+            const __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(R, R), zero);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_unpacklo_epi16(bg, r0));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 16), _mm_unpackhi_epi16(bg, r0));
+        };
+        for (; g < groups16 * 2; g += 2) {
+            eight(g * 8);
+            eight(g * 8 + 8);
+        }
+        for (; g < groups8; ++g) eight(g * 8);
+        p.y += p.y_stride;
+        if (r & 1) {
+            p.u += p.uv_stride;
+            p.v += p.uv_stride;
+        }
+    }
+}
+void convert_rgb32(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                   int width, int height) {
+    convert_rgb32_sse2(y, y_stride, u, v, uv_stride, dst, width, height);
+}
+#else
+void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
+                        uint8_t* dst, int width, int height) {
+    convert_rgb32_scalar(y, y_stride, u, v, uv_stride, dst, width, height);
+}
+void convert_rgb32(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                   int width, int height) {
+    convert_rgb32_scalar(y, y_stride, u, v, uv_stride, dst, width, height);
+}
+#endif
+
+void convert_rgb24(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                   int width, int height) {
+    Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    const int pixels = width / 8 * 8;
+    for (int r = 0; r < p.rows; ++r) {
+        uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 3;
+        rgb_row(p.y, p.u, p.v, pixels, [out](int x, Rgb c) {
+            out[3 * x + 0] = c.b;
+            out[3 * x + 1] = c.g;
+            out[3 * x + 2] = c.r;
+        });
+        p.y += p.y_stride;
+        if (r & 1) {
+            p.u += p.uv_stride;
+            p.v += p.uv_stride;
+        }
+    }
+}
+
+void convert_rgb555(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                    int width, int height) {
+    Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    const int pixels = width / 8 * 8;
+    for (int r = 0; r < p.rows; ++r) {
+        uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 2;
+        rgb_row(p.y, p.u, p.v, pixels, [out](int x, Rgb c) {
+            const unsigned w = (c.b >> 3) | ((c.g >> 3) << 5) | ((c.r >> 3) << 10);
+            out[2 * x] = static_cast<uint8_t>(w);
+            out[2 * x + 1] = static_cast<uint8_t>(w >> 8);
+        });
+        p.y += p.y_stride;
+        if (r & 1) {
+            p.u += p.uv_stride;
+            p.v += p.uv_stride;
+        }
+    }
+}
+
+void convert_rgb565(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                    int width, int height) {
+    Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    const int pixels = width & ~1;
+    for (int r = 0; r < p.rows; ++r) {
+        uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 2;
+        // Five bits per field; bit 5 stays zero.
+        rgb_row(p.y, p.u, p.v, pixels, [out](int x, Rgb c) {
+            const unsigned w = (c.b >> 3) | ((c.g >> 3) << 6) | ((c.r >> 3) << 11);
+            out[2 * x] = static_cast<uint8_t>(w);
+            out[2 * x + 1] = static_cast<uint8_t>(w >> 8);
+        });
+        p.y += p.y_stride;
+        if (r & 1) {
+            p.u += p.uv_stride;
+            p.v += p.uv_stride;
+        }
+    }
+}
+
+namespace {
+template <int Y0, int U0, int Y1, int V0>
+void convert_packed422(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
+                       uint8_t* dst, int width, int height) {
+    Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    for (int r = 0; r < p.rows; ++r) {
+        uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 2;
+        for (int k = 0; k < width / 2; ++k) {
+            out[4 * k + Y0] = p.y[2 * k];
+            out[4 * k + U0] = p.u[k];
+            out[4 * k + Y1] = p.y[2 * k + 1];
+            out[4 * k + V0] = p.v[k];
+        }
+        p.y += p.y_stride;
+        if (r & 1) {
+            p.u += p.uv_stride;
+            p.v += p.uv_stride;
+        }
+    }
+}
+}  // namespace
+
+void convert_yuy2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                  int width, int height) {
+    convert_packed422<0, 1, 2, 3>(y, y_stride, u, v, uv_stride, dst, width, height);
+}
+
+void convert_uyvy(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                  int width, int height) {
+    convert_packed422<1, 0, 3, 2>(y, y_stride, u, v, uv_stride, dst, width, height);
+}
+
+void convert_yv12(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                  int width, int height) {
+    Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    const int cw = width / 2, ch = p.rows / 2;
+    uint8_t* out_v = dst + static_cast<ptrdiff_t>(width) * p.rows;
+    uint8_t* out_u = out_v + static_cast<ptrdiff_t>(cw) * ch;
+    for (int r = 0; r < p.rows; ++r) std::memcpy(dst + static_cast<ptrdiff_t>(r) * width, p.y + static_cast<ptrdiff_t>(r) * p.y_stride, width);
+    for (int r = 0; r < ch; ++r) {
+        std::memcpy(out_u + static_cast<ptrdiff_t>(r) * cw, p.u + static_cast<ptrdiff_t>(r) * p.uv_stride, cw);
+        std::memcpy(out_v + static_cast<ptrdiff_t>(r) * cw, p.v + static_cast<ptrdiff_t>(r) * p.uv_stride, cw);
+    }
+}
+
+ColourConverter converter_for_format(int format) {
+    switch (format) {
+    case FMT_YV12: return convert_yv12;
+    case FMT_RGB32: return convert_rgb32;
+    case FMT_RGB24: return convert_rgb24;
+    case FMT_RGB555: return convert_rgb555;
+    case FMT_RGB565: return convert_rgb565;
+    case FMT_YUY2: return convert_yuy2;
+    case FMT_UYVY: return convert_uyvy;
+    default: return nullptr;
+    }
+}
+
+int output_frame_bytes(int format, int width, int height) {
+    switch (format) {
+    case FMT_YV12: return width * height + 2 * (width / 2) * (height / 2);
+    case FMT_RGB32: return width * height * 4;
+    case FMT_RGB24: return width * height * 3;
+    case FMT_RGB555:
+    case FMT_RGB565:
+    case FMT_YUY2:
+    case FMT_UYVY: return width * height * 2;
+    default: return 0;
+    }
+}
+
+}  // namespace zorbrix

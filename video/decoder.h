@@ -1,0 +1,42 @@
+#pragma once
+// The video decoder's single entry point. One decoder per process: the handle is carried by callers but not
+// used. Calling order: OPT_INIT once, optionally OPT_POSTPROC and OPT_OUTPUT, OPT_DECODE once per coded frame
+// in stream order, OPT_RELEASE once.
+#include <cstdint>
+
+namespace zorbrix {
+
+constexpr int OPT_INIT = 0x8000;
+constexpr int OPT_RELEASE = 0x10000;
+constexpr int OPT_POSTPROC = 0x20000;
+constexpr int OPT_OUTPUT = 0x40000;
+constexpr int OPT_DECODE = 0;  // any other option value decodes too
+
+// OPT_INIT: geometry and output choice; OPT_OUTPUT reads only format. bits_per_pixel 0 selects by format
+// (FMT_* of video/colour_convert.h); 16 gives RGB565, 32 RGB32, other non-zero values RGB24.
+struct InitParams {
+    int32_t width;
+    int32_t height;
+    int32_t bits_per_pixel;
+    int32_t format;
+};
+
+// OPT_DECODE: one coded frame. With render 1 the picture is converted into destination.
+struct FrameParams {
+    void* destination;
+    const void* data;
+    int32_t length;
+    int32_t render;
+};
+
+// OPT_POSTPROC: 0 switches deblocking off, 1..100 selects filters (50 and above: all); others give result 2.
+struct PostProcParams {
+    int32_t level;
+};
+
+int decoder_call(void* handle, int option, void* param1, void* param2);
+
+// The post-processing flags a level selects (0 for level 0).
+uint32_t postproc_flags_for_level(int level);
+
+}  // namespace zorbrix

@@ -1,0 +1,694 @@
+// Stream headers, VOP, macroblock and block layers of the MPEG-4 visual decoder (rectangular, progressive,
+// I- and P-VOPs, H.263 quantisation, no data partitioning).
+#include "video/mpeg4/decoder_core.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fatal.h"
+#include "video/mpeg4/idct.h"
+#include "video/mpeg4/motion.h"
+#include "video/mpeg4/postprocess.h"
+#include "video/mpeg4/vlc_tables.h"
+
+namespace zorbrix::mpeg4 {
+
+const uint8_t kZigzagScan[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+const uint8_t kAlternateHorizontalScan[64] = {
+    0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
+    32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
+    38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63};
+const uint8_t kAlternateVerticalScan[64] = {
+    0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
+    4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
+    52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
+
+namespace {
+
+DecoderState g_state;
+
+// ---- Lookup tables built once from the canonical code lists: index by the next k bits, get value and length.
+
+struct LutEntry {
+    int16_t value;   // -1: invalid code
+    uint8_t length;  // 0: invalid code
+};
+
+struct TcoefEntry {
+    uint8_t length;  // 0: invalid
+    uint8_t last;
+    uint8_t run;     // kEscapeRun: escape
+    uint8_t level;
+};
+constexpr uint8_t kEscapeRun = 255;
+
+template <int Bits>
+struct Lut {
+    LutEntry e[1 << Bits];
+};
+
+template <int Bits, size_t N>
+Lut<Bits> build_lut(const VlcCode (&codes)[N]) {
+    Lut<Bits> lut;
+    for (auto& x : lut.e) x = {-1, 0};
+    for (const VlcCode& c : codes) {
+        const int shift = Bits - c.length;
+        const uint32_t first = c.code << shift;
+        for (uint32_t k = 0; k < (1u << shift); ++k) lut.e[first + k] = {c.value, c.length};
+    }
+    return lut;
+}
+
+struct TcoefLut {
+    TcoefEntry e[4096];
+};
+
+TcoefLut build_tcoef_lut(const TcoefCode (&codes)[102]) {
+    TcoefLut lut;
+    for (auto& x : lut.e) x = {0, 0, 0, 0};
+    auto fill = [&](uint32_t code, int length, TcoefEntry entry) {
+        const int shift = 12 - length;
+        for (uint32_t k = 0; k < (1u << shift); ++k) lut.e[(code << shift) + k] = entry;
+    };
+    for (const TcoefCode& c : codes) fill(c.code, c.length, {c.length, c.last, c.run, c.level});
+    fill(kTcoefEscapeCode, kTcoefEscapeLength, {static_cast<uint8_t>(kTcoefEscapeLength), 0, kEscapeRun, 0});
+    return lut;
+}
+
+struct Tables {
+    Lut<9> mcbpc_i = build_lut<9>(kMcbpcI);
+    Lut<9> mcbpc_p = build_lut<9>(kMcbpcP);
+    Lut<6> cbpy = build_lut<6>(kCbpy);
+    Lut<12> mv = build_lut<12>(kMotionVector);
+    Lut<12> dc_luma = build_lut<12>(kDcSizeLuma);
+    Lut<12> dc_chroma = build_lut<12>(kDcSizeChroma);
+    TcoefLut intra = build_tcoef_lut(kIntraTcoef);
+    TcoefLut inter = build_tcoef_lut(kInterTcoef);
+};
+
+const Tables g_tables;
+
+inline bool is_intra_type(int t) { return t == 3 || t == 4; }
+
+int time_increment_bits(int resolution) {
+    if (resolution <= 1) return 1;
+    const int bits = static_cast<int>(std::ceil(std::log(static_cast<double>(resolution)) / std::log(2.0)));
+    return std::max(bits, 1);
+}
+
+bool size_supported(int width, int height) {
+    return width > 0 && height > 0 && width % 16 == 0 && height % 16 == 0 && width / 16 <= kMaxMbWidth &&
+           height / 16 <= kMaxMbHeight;
+}
+
+// A layer or VOP size is decoded only when it is the size the frame store was made for.
+void check_layer_size(DecoderState& d, int width, int height) {
+    d.layer_ok = size_supported(width, height) && width == d.width && height == d.height;
+}
+
+// ---- Texture events.
+
+struct Event {
+    int last;
+    int run;
+    int level;
+};
+
+// Decodes one (last, run, level) event; false for an invalid code, which ends the block.
+inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& ev) {
+    const TcoefEntry e = lut.e[br.peek_bits(12)];
+    if (e.length == 0) return false;
+    br.advance_bits(e.length);
+    if (e.run != kEscapeRun) {
+        ev.last = e.last;
+        ev.run = e.run;
+        ev.level = br.read_bit() ? -e.level : e.level;
+        return true;
+    }
+    const uint32_t mode = br.peek_bits(2);
+    if (mode == 3) {
+        br.advance_bits(2);
+        ev.last = static_cast<int>(br.read_bits(1));
+        ev.run = static_cast<int>(br.read_bits(6));
+        br.read_marker();
+        const int raw = static_cast<int>(br.read_bits(12));
+        ev.level = raw >= 2048 ? raw - 4096 : raw;
+        br.read_marker();
+        return true;
+    }
+    br.advance_bits(mode < 2 ? 1 : 2);
+    const TcoefEntry s = lut.e[br.peek_bits(12)];
+    if (s.length == 0 || s.run == kEscapeRun) return false;
+    br.advance_bits(s.length);
+    int level = s.level;
+    int run = s.run;
+    if (mode < 2) level += tcoef_lmax(intra, s.last, s.run);
+    else run += tcoef_rmax(intra, s.last, s.level) + 1;
+    ev.last = s.last;
+    ev.run = run;
+    ev.level = br.read_bit() ? -level : level;
+    return true;
+}
+
+inline int16_t dequant(int qf, int qp) {
+    const int h = (qp & 1) ? qp : qp - 1;
+    const int f = qf > 0 ? 2 * qp * qf + h : 2 * qp * qf - h;
+    return static_cast<int16_t>(f);
+}
+
+// ---- Motion vectors.
+
+int decode_mv_component(BitReader& br, int fcode) {
+    const LutEntry e = g_tables.mv.e[br.peek_bits(12)];
+    if (e.length == 0) {
+        // Not a motion vector code: take it as zero and move past the leading bit.
+        br.advance_bits(1);
+        return 0;
+    }
+    br.advance_bits(e.length);
+    if (e.value == 0) return 0;
+    const bool negative = br.read_bit() != 0;
+    const int r_size = std::max(fcode - 1, 0);
+    int magnitude = e.value;
+    if (r_size > 0) magnitude = (e.value - 1) * (1 << r_size) + static_cast<int>(br.read_bits(r_size)) + 1;
+    return negative ? -magnitude : magnitude;
+}
+
+inline int median3(int a, int b, int c) { return a + b + c - std::min({a, b, c}) - std::max({a, b, c}); }
+
+// The predictor of block b of the current macroblock, per component.
+MotionVector predict_mv(const DecoderState& d, int b) {
+    const int x = d.mb_x, y = d.mb_y;
+    const MotionVector zero{0, 0};
+    auto at = [&](int mx, int my, int blk) -> MotionVector {
+        if (mx < 0 || mx >= d.mb_width || my < 0) return zero;
+        return d.mv[my][mx][blk];
+    };
+    if (y == 0 && b < 2) return b == 0 ? at(x - 1, y, 1) : d.mv[y][x][0];
+    MotionVector a, bb, c;
+    switch (b) {
+    case 0: a = at(x - 1, y, 1); bb = at(x, y - 1, 2); c = at(x + 1, y - 1, 2); break;
+    case 1: a = d.mv[y][x][0]; bb = at(x, y - 1, 3); c = at(x + 1, y - 1, 2); break;
+    case 2: a = at(x - 1, y, 3); bb = d.mv[y][x][0]; c = d.mv[y][x][1]; break;
+    default: a = d.mv[y][x][2]; bb = d.mv[y][x][0]; c = d.mv[y][x][1]; break;
+    }
+    return {median3(a.x, bb.x, c.x), median3(a.y, bb.y, c.y)};
+}
+
+inline int wrap_mv(int v, int f) {
+    if (v < -32 * f) v += 64 * f;
+    if (v > 32 * f - 1) v -= 64 * f;
+    return v;
+}
+
+MotionVector decode_mv(DecoderState& d, int b) {
+    const int fcode = d.stream.vop_fcode_forward;
+    const int f = 1 << std::max(fcode - 1, 0);
+    const int dx = decode_mv_component(d.reader, fcode);
+    const int dy = decode_mv_component(d.reader, fcode);
+    const MotionVector p = predict_mv(d, b);
+    return {wrap_mv(p.x + dx, f), wrap_mv(p.y + dy, f)};
+}
+
+// ---- Motion compensation.
+
+// Predicts an n x n block at (row, col) of a plane from the reference plane, with the source position clamped so
+// every read stays inside the padded plane (a clamped block lies wholly in the margin, which repeats the edge).
+inline void predict_area(uint8_t* cur, const uint8_t* ref, int stride, int plane_w, int plane_h, int margin, int n,
+                         int row, int col, int vx, int vy, int rounding) {
+    const int sx = std::clamp(col + (vx >> 1), -margin, plane_w + margin - n - 1);
+    const int sy = std::clamp(row + (vy >> 1), -margin, plane_h + margin - n - 1);
+    predict_block(predict_index(n, rounding, vx, vy), cur + static_cast<ptrdiff_t>(row) * stride + col,
+                  ref + static_cast<ptrdiff_t>(sy) * stride + sx, stride);
+}
+
+void motion_compensate_macroblock(DecoderState& d, int mb_x, int mb_y, int mb_type) {
+    const Frame& cur = d.frames.current;
+    const Frame& ref = d.frames.reference;
+    const MotionVector* v = d.mv[mb_y][mb_x];
+    const int r = d.stream.vop_rounding_type;
+    const int row = 16 * mb_y, col = 16 * mb_x;
+    int cx, cy;
+    if (mb_type == 2) {
+        for (int i = 0; i < 4; ++i)
+            predict_area(cur.y, ref.y, d.luma_stride, d.width, d.height, kLumaMargin, 8, row + 8 * (i >> 1),
+                         col + 8 * (i & 1), v[i].x, v[i].y, r);
+        cx = chroma_vector_four(v[0].x + v[1].x + v[2].x + v[3].x);
+        cy = chroma_vector_four(v[0].y + v[1].y + v[2].y + v[3].y);
+    } else {
+        predict_area(cur.y, ref.y, d.luma_stride, d.width, d.height, kLumaMargin, 16, row, col, v[0].x, v[0].y, r);
+        cx = chroma_vector_one(v[0].x);
+        cy = chroma_vector_one(v[0].y);
+    }
+    const int cw = d.width / 2, ch = d.height / 2;
+    predict_area(cur.u, ref.u, d.chroma_stride, cw, ch, kChromaMargin, 8, 8 * mb_y, 8 * mb_x, cx, cy, r);
+    predict_area(cur.v, ref.v, d.chroma_stride, cw, ch, kChromaMargin, 8, 8 * mb_y, 8 * mb_x, cx, cy, r);
+}
+
+// ---- Macroblock syntax elements.
+
+inline int decode_mcbpc(DecoderState& d) {
+    const Lut<9>& lut = d.stream.vop_coding_type == 0 ? g_tables.mcbpc_i : g_tables.mcbpc_p;
+    const LutEntry e = lut.e[d.reader.peek_bits(9)];
+    if (e.length == 0) return -1;
+    d.reader.advance_bits(e.length);
+    return e.value;
+}
+
+inline int decode_cbpy(DecoderState& d) {
+    const LutEntry e = g_tables.cbpy.e[d.reader.peek_bits(6)];
+    if (e.length == 0) return -1;
+    d.reader.advance_bits(e.length);
+    return e.value;
+}
+
+inline int dc_scaler(int qp, bool luma) {
+    if (qp <= 4) return 8;
+    if (luma) {
+        if (qp <= 8) return 2 * qp;
+        if (qp <= 24) return qp + 8;
+        return 2 * qp - 16;
+    }
+    if (qp <= 24) return (qp + 13) / 2;
+    return qp - 6;
+}
+
+inline uint8_t* block_destination(const DecoderState& d, int i, int& stride) {
+    const Frame& f = d.frames.current;
+    if (i < 4) {
+        stride = d.luma_stride;
+        return f.y + static_cast<ptrdiff_t>(16 * d.mb_y + 8 * (i >> 1)) * stride + 16 * d.mb_x + 8 * (i & 1);
+    }
+    stride = d.chroma_stride;
+    uint8_t* plane = i == 4 ? f.u : f.v;
+    return plane + static_cast<ptrdiff_t>(8 * d.mb_y) * stride + 8 * d.mb_x;
+}
+
+// Does a neighbouring block's macroblock (type map coordinates, border included) count for prediction?
+inline bool predicts_from(const DecoderState& d, int tm_row, int tm_col) {
+    if (d.stream.vop_coding_type == 0) return true;
+    return is_intra_type(d.type_map[tm_row][tm_col]);
+}
+
+bool look_ahead_start_code(BitReader& br) {
+    size_t pos = br.bit_position();
+    if ((pos & 7) == 0) {
+        if (br.peek_bits(8) == 0x7F) pos += 8;
+    } else {
+        pos = (pos + 7) & ~static_cast<size_t>(7);
+    }
+    const size_t saved = br.bit_position();
+    br.set_bit_position(pos);
+    const bool start = br.peek_bits(23) == 0;
+    br.set_bit_position(saved);
+    return start;
+}
+
+}  // namespace
+
+DecoderState& decoder_state() { return g_state; }
+
+void reset_prediction_borders() {
+    DecoderState& d = g_state;
+    for (int c = 0; c < 2 * kMaxMbWidth + 1; ++c) d.dc_luma[0][c] = 1024;
+    for (int r = 0; r < 2 * kMaxMbHeight + 1; ++r) d.dc_luma[r][0] = 1024;
+    for (int p = 0; p < 2; ++p) {
+        for (int c = 0; c < kMaxMbWidth + 1; ++c) d.dc_chroma[p][0][c] = 1024;
+        for (int r = 0; r < kMaxMbHeight + 1; ++r) d.dc_chroma[p][r][0] = 1024;
+    }
+    for (int c = 0; c < 2 * kMaxMbWidth + 1; ++c) {
+        std::memset(d.ac_luma_row[0][c], 0, sizeof d.ac_luma_row[0][c]);
+        std::memset(d.ac_luma_col[0][c], 0, sizeof d.ac_luma_col[0][c]);
+    }
+    for (int r = 0; r < 2 * kMaxMbHeight + 1; ++r) {
+        std::memset(d.ac_luma_row[r][0], 0, sizeof d.ac_luma_row[r][0]);
+        std::memset(d.ac_luma_col[r][0], 0, sizeof d.ac_luma_col[r][0]);
+    }
+    for (int p = 0; p < 2; ++p) {
+        for (int c = 0; c < kMaxMbWidth + 1; ++c) {
+            std::memset(d.ac_chroma_row[p][0][c], 0, sizeof d.ac_chroma_row[p][0][c]);
+            std::memset(d.ac_chroma_col[p][0][c], 0, sizeof d.ac_chroma_col[p][0][c]);
+        }
+        for (int r = 0; r < kMaxMbHeight + 1; ++r) {
+            std::memset(d.ac_chroma_row[p][r][0], 0, sizeof d.ac_chroma_row[p][r][0]);
+            std::memset(d.ac_chroma_col[p][r][0], 0, sizeof d.ac_chroma_col[p][r][0]);
+        }
+    }
+    // Type map: intra in the top row (0..mb_width) and in the side columns of every row.
+    std::memset(d.type_map, 0, sizeof d.type_map);
+    const int mbw = std::min(d.mb_width, kMaxMbWidth);
+    const int mbh = std::min(d.mb_height, kMaxMbHeight);
+    for (int c = 0; c <= mbw + 1 && c < kMaxMbWidth + 2; ++c) d.type_map[0][c] = 3;
+    for (int r = 0; r <= mbh; ++r) {
+        d.type_map[r][0] = 3;
+        if (mbw + 1 < kMaxMbWidth + 2) d.type_map[r][mbw + 1] = 3;
+    }
+}
+
+int decode_vol_header() {
+    DecoderState& d = g_state;
+    BitReader& br = d.reader;
+    StreamState& s = d.stream;
+    if (br.peek_bits(27) != 8) return 0;
+    br.advance_bits(32);  // video_object_start_code and video_object_id
+    if (br.read_bits(28) != 0x12) fatal_exit(101);
+    s.video_object_layer_id = static_cast<int>(br.read_bits(4));
+    s.random_accessible_vol = static_cast<int>(br.read_bits(1));
+    s.video_object_type_indication = static_cast<int>(br.read_bits(8));
+    if (br.read_bits(1)) {
+        s.video_object_layer_verid = static_cast<int>(br.read_bits(4));
+        s.video_object_layer_priority = static_cast<int>(br.read_bits(3));
+    } else {
+        s.video_object_layer_verid = 1;
+        s.video_object_layer_priority = 1;
+    }
+    s.aspect_ratio_info = static_cast<int>(br.read_bits(4));
+    if (s.aspect_ratio_info == 15) br.advance_bits(16);  // par_width, par_height
+    s.vol_control_parameters = static_cast<int>(br.read_bits(1));
+    if (s.vol_control_parameters) {
+        br.advance_bits(2 + 1);  // chroma_format, low_delay
+        if (br.read_bits(1)) br.advance_bits(79);  // vbv_parameters
+    }
+    s.video_object_layer_shape = static_cast<int>(br.read_bits(2));
+    br.read_marker();
+    s.vop_time_increment_resolution = static_cast<int>(br.read_bits(16));
+    br.read_marker();
+    s.fixed_vop_rate = static_cast<int>(br.read_bits(1));
+    if (s.fixed_vop_rate)
+        s.fixed_vop_time_increment = static_cast<int>(br.read_bits(time_increment_bits(s.vop_time_increment_resolution)));
+    if (s.video_object_layer_shape == 2) return 1;
+    if (s.video_object_layer_shape == 0) {
+        br.read_marker();
+        s.video_object_layer_width = static_cast<int>(br.read_bits(13));
+        br.read_marker();
+        s.video_object_layer_height = static_cast<int>(br.read_bits(13));
+        br.read_marker();
+        check_layer_size(d, s.video_object_layer_width, s.video_object_layer_height);
+    }
+    s.interlaced = static_cast<int>(br.read_bits(1));
+    s.obmc_disable = static_cast<int>(br.read_bits(1));
+    s.sprite_enable = static_cast<int>(br.read_bits(s.video_object_layer_verid == 1 ? 1 : 2));
+    if (br.read_bits(1)) {
+        s.quant_precision = static_cast<int>(br.read_bits(4));
+        s.bits_per_pixel = static_cast<int>(br.read_bits(4));
+    } else {
+        s.quant_precision = 5;
+        s.bits_per_pixel = 8;
+    }
+    s.quant_type = static_cast<int>(br.read_bits(1));
+    s.quarter_sample = s.video_object_layer_verid != 1 ? static_cast<int>(br.read_bits(1)) : 0;
+    s.complexity_estimation_disable = static_cast<int>(br.read_bits(1));
+    s.resync_marker_disable = static_cast<int>(br.read_bits(1));
+    s.data_partitioned = static_cast<int>(br.read_bits(1));
+    if (s.data_partitioned) fatal_exit(102);
+    s.resync_marker_disable = 1;
+    s.reversible_vlc = 0;
+    if (s.video_object_layer_verid != 1) {
+        if (br.read_bits(1)) br.advance_bits(2 + 1);  // newpred_enable: upstream message and segment types
+        br.advance_bits(1);                           // reduced_resolution_vop_enable
+    }
+    s.scalability = static_cast<int>(br.read_bits(1));
+    if (s.scalability) fatal_exit(103);
+    // User data after the layer header is not taken; the start code is byte-aligned, so look there.
+    const size_t pos = br.bit_position();
+    br.next_start_code();
+    const bool user_data = br.peek_bits(32) == 0x1B2;
+    br.set_bit_position(pos);
+    if (user_data) fatal_exit(104);
+    return 1;
+}
+
+int decode_vop_header() {
+    DecoderState& d = g_state;
+    BitReader& br = d.reader;
+    StreamState& s = d.stream;
+    br.next_start_code();
+    if (br.read_bits(32) != 0x1B6) return 0;
+    s.vop_coding_type = static_cast<int>(br.read_bits(2));
+    while (br.read_bits(1) == 1) {
+        ++s.modulo_time_base;
+        if (br.bit_position() > br.bit_length()) break;  // past the chunk only zero bits follow
+    }
+    br.read_marker();
+    s.vop_time_increment = static_cast<int>(br.read_bits(time_increment_bits(s.vop_time_increment_resolution)));
+    br.read_marker();
+    s.vop_coded = static_cast<int>(br.read_bits(1));
+    if (!s.vop_coded) {
+        br.next_start_code();
+        return 1;
+    }
+    s.vop_rounding_type =
+        (s.video_object_layer_shape != 2 && s.vop_coding_type == 1) ? static_cast<int>(br.read_bits(1)) : 0;
+    if (s.video_object_layer_shape != 0) {
+        if (s.sprite_enable != 1 || s.vop_coding_type != 0) {
+            const int w = static_cast<int>(br.read_bits(13));
+            br.read_marker();
+            const int h = static_cast<int>(br.read_bits(13));
+            br.read_marker();
+            br.advance_bits(13);
+            br.read_marker();
+            br.advance_bits(13);
+            s.video_object_layer_width = w;
+            s.video_object_layer_height = h;
+            check_layer_size(d, w, h);
+        }
+        br.advance_bits(1);  // change_conv_ratio_disable
+        if (br.read_bits(1)) br.advance_bits(8);  // vop_constant_alpha_value
+    }
+    if (!s.complexity_estimation_disable) fatal_exit(108);
+    if (s.video_object_layer_shape == 2) return 1;
+    s.intra_dc_vlc_thr = static_cast<int>(br.read_bits(3));
+    if (s.interlaced) fatal_exit(109);
+    s.vop_quant = static_cast<int>(br.read_bits(std::clamp(s.quant_precision, 0, 31)));
+    if (s.vop_coding_type != 0) s.vop_fcode_forward = static_cast<int>(br.read_bits(3));
+    if (s.scalability == 0 && s.video_object_layer_shape != 0 && s.vop_coding_type != 0) br.advance_bits(1);
+    return 1;
+}
+
+void decode_intra_block(int i, bool coded) {
+    DecoderState& d = g_state;
+    BitReader& br = d.reader;
+    int16_t* blk = d.blocks[i];
+    std::memset(blk, 0, 64 * sizeof(int16_t));
+    const bool luma = i < 4;
+    const int qp = d.qp;
+    const int scaler = dc_scaler(qp, luma);
+
+    // Intra DC size and differential.
+    const LutEntry se = (luma ? g_tables.dc_luma : g_tables.dc_chroma).e[br.peek_bits(12)];
+    const int size = se.length ? se.value : 0;
+    br.advance_bits(se.length);
+    int diff = 0;
+    if (size > 0) {
+        const int v = static_cast<int>(br.read_bits(size));
+        diff = (v >> (size - 1)) ? v : -(v ^ ((1 << size) - 1));
+        if (size > 8) br.read_marker();
+    }
+
+    // Predictor store positions: (r, c) of this block, with the neighbours at (r, c-1), (r-1, c-1), (r-1, c).
+    int16_t* dc;
+    int16_t (*ac_row)[7];
+    int16_t (*ac_col)[7];
+    int grid_stride;
+    int r, c;
+    bool left_ok, above_left_ok, above_ok;
+    if (luma) {
+        r = 2 * d.mb_y + (i >> 1) + 1;
+        c = 2 * d.mb_x + (i & 1) + 1;
+        grid_stride = 2 * kMaxMbWidth + 1;
+        dc = &d.dc_luma[0][0];
+        ac_row = &d.ac_luma_row[0][0];
+        ac_col = &d.ac_luma_col[0][0];
+        // A block at grid (br, bc) belongs to the macroblock at type map ((br - 1) >> 1) + 1, ((bc - 1) >> 1) + 1.
+        auto tm = [](int g) { return ((g - 1) >> 1) + 1; };
+        left_ok = predicts_from(d, tm(r), tm(c - 1));
+        above_left_ok = predicts_from(d, tm(r - 1), tm(c - 1));
+        above_ok = predicts_from(d, tm(r - 1), tm(c));
+    } else {
+        const int p = i - 4;
+        r = d.mb_y + 1;
+        c = d.mb_x + 1;
+        grid_stride = kMaxMbWidth + 1;
+        dc = &d.dc_chroma[p][0][0];
+        ac_row = &d.ac_chroma_row[p][0][0];
+        ac_col = &d.ac_chroma_col[p][0][0];
+        left_ok = predicts_from(d, r, c - 1);
+        above_left_ok = predicts_from(d, r - 1, c - 1);
+        above_ok = predicts_from(d, r - 1, c);
+    }
+    const int here = r * grid_stride + c;
+    const int left = here - 1, above = here - grid_stride, above_left = above - 1;
+    const int fa = left_ok ? dc[left] : 1024;
+    const int fb = above_left_ok ? dc[above_left] : 1024;
+    const int fc = above_ok ? dc[above] : 1024;
+    const bool from_above = std::abs(fa - fb) < std::abs(fb - fc);
+    const int f = from_above ? fc : fa;
+    const int half = scaler >> 1;
+    const int qf_dc = diff + (f > 0 ? f + half : f - half) / scaler;
+    blk[0] = static_cast<int16_t>(qf_dc * scaler);
+    dc[here] = blk[0];
+
+    if (coded) {
+        const uint8_t* scan = d.ac_pred_flag ? (from_above ? kAlternateHorizontalScan : kAlternateVerticalScan)
+                                             : kZigzagScan;
+        int pos = 1;
+        Event ev;
+        while (decode_event(br, g_tables.intra, true, ev)) {
+            pos += ev.run;
+            if (pos > 63) break;
+            blk[scan[pos]] = static_cast<int16_t>(ev.level);
+            ++pos;
+            if (ev.last) break;
+        }
+    }
+
+    if (d.ac_pred_flag) {
+        static const int16_t kZero[7] = {};
+        if (from_above) {
+            const int16_t* p = above_ok ? ac_row[above] : kZero;
+            for (int k = 0; k < 7; ++k) blk[1 + k] = static_cast<int16_t>(blk[1 + k] + p[k]);
+        } else {
+            const int16_t* p = left_ok ? ac_col[left] : kZero;
+            for (int k = 0; k < 7; ++k) blk[8 * (k + 1)] = static_cast<int16_t>(blk[8 * (k + 1)] + p[k]);
+        }
+    }
+    for (int k = 0; k < 7; ++k) {
+        ac_row[here][k] = blk[1 + k];
+        ac_col[here][k] = blk[8 * (k + 1)];
+    }
+
+    if (d.stream.quant_type) fatal_exit(110);
+    for (int k = 1; k < 64; ++k)
+        if (blk[k]) blk[k] = dequant(blk[k], qp);
+    idct_8x8(blk);
+}
+
+void decode_inter_block(int i, bool coded) {
+    DecoderState& d = g_state;
+    int16_t* blk = d.blocks[i];
+    std::memset(blk, 0, 64 * sizeof(int16_t));
+    if (coded) {
+        const int qp = d.qp;
+        int pos = 0;
+        Event ev;
+        while (decode_event(d.reader, g_tables.inter, false, ev)) {
+            pos += ev.run;
+            if (pos > 63) break;
+            blk[kZigzagScan[pos]] = dequant(ev.level, qp);
+            ++pos;
+            if (ev.last) break;
+        }
+    }
+    if (d.stream.quant_type) fatal_exit(110);
+    idct_8x8(blk);
+}
+
+int decode_macroblock() {
+    DecoderState& d = g_state;
+    BitReader& br = d.reader;
+    const bool p_vop = d.stream.vop_coding_type != 0;
+    const int x = d.mb_x, y = d.mb_y;
+    MotionVector* mv = d.mv[y][x];
+    int8_t& type_entry = d.type_map[y + 1][x + 1];
+
+    bool skipped = false;
+    if (p_vop) {
+        d.not_coded = static_cast<int>(br.read_bits(1));
+        if (d.not_coded) {
+            skipped = true;
+            for (int b = 0; b < 4; ++b) mv[b] = {0, 0};
+            type_entry = -1;
+            motion_compensate_macroblock(d, x, y, 0);
+        }
+    }
+    if (!skipped) {
+        const int value = decode_mcbpc(d);
+        if (value < 0) {
+            d.mb_type = 7;
+            d.cbpc = 0;
+        } else {
+            d.cbpc = (value >> 4) & 3;
+            d.mb_type = value & 7;
+        }
+        type_entry = static_cast<int8_t>(d.mb_type);
+        const bool intra = is_intra_type(d.mb_type);
+        if (intra) d.ac_pred_flag = static_cast<int>(br.read_bits(1));
+        if (d.mb_type == 7) return 1;
+        d.cbpy = decode_cbpy(d);
+        if (!intra) d.cbpy = 15 - d.cbpy;
+        d.cbp = d.cbpc | (d.cbpy << 2);
+        if (d.mb_type == 1 || d.mb_type == 4) {
+            static const int kDquant[4] = {-1, -2, 1, 2};
+            d.qp = std::clamp(d.qp + kDquant[br.read_bits(2)], 1, 31);
+        }
+        if (d.mb_type == 0 || d.mb_type == 1) {
+            const MotionVector v = decode_mv(d, 0);
+            for (int b = 0; b < 4; ++b) mv[b] = v;
+        } else if (d.mb_type == 2) {
+            for (int b = 0; b < 4; ++b) mv[b] = decode_mv(d, b);
+        } else if (p_vop) {
+            for (int b = 0; b < 4; ++b) mv[b] = {0, 0};
+        }
+        if (intra) {
+            for (int i = 0; i < 6; ++i) {
+                decode_intra_block(i, (d.cbp >> (5 - i)) & 1);
+                int stride;
+                uint8_t* dst = block_destination(d, i, stride);
+                put_block_clamped(d.blocks[i], dst, stride);
+            }
+        } else {
+            motion_compensate_macroblock(d, x, y, d.mb_type);
+            for (int i = 0; i < 6; ++i) {
+                const bool coded = (d.cbp >> (5 - i)) & 1;
+                if (!coded && !d.stream.quant_type) continue;  // an empty block adds zero to its prediction
+                decode_inter_block(i, coded);
+                int stride;
+                uint8_t* dst = block_destination(d, i, stride);
+                add_block_clamped(d.blocks[i], dst, stride);
+            }
+        }
+    }
+    d.quant_map[y * kQuantStride + x] = static_cast<uint8_t>(d.qp);
+    if (++d.mb_x >= d.mb_width) {
+        d.mb_x = 0;
+        ++d.mb_y;
+    }
+    return 1;
+}
+
+void decode_vop(uint8_t* output, int render) {
+    DecoderState& d = g_state;
+    if (!d.size_ok || !d.layer_ok || !d.frames.current.y) return;
+    d.mb_x = d.mb_y = 0;
+    d.qp = std::clamp(d.stream.vop_quant, 1, 31);
+    int count = 0;
+    do {
+        decode_macroblock();
+        ++count;
+    } while (!look_ahead_start_code(d.reader) && count < d.mb_count && d.mb_y < d.mb_height);
+
+    Frame& cur = d.frames.current;
+    pad_plane_edges(cur.y, d.luma_stride, d.luma_rows, kLumaMargin);
+    pad_plane_edges(cur.u, d.chroma_stride, d.chroma_rows, kChromaMargin);
+    pad_plane_edges(cur.v, d.chroma_stride, d.chroma_rows, kChromaMargin);
+
+    if (render && d.converter && output) {
+        const int signed_height = d.height * d.orientation;
+        if (d.postproc_enabled) {
+            postprocess_frame(cur.y, cur.u, cur.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v,
+                              d.width, d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
+            d.converter(d.frames.out_y, d.width, d.frames.out_u, d.frames.out_v, d.width / 2, output, d.width,
+                        signed_height);
+        } else {
+            d.converter(cur.y, d.luma_stride, cur.u, cur.v, d.chroma_stride, output, d.width, signed_height);
+        }
+    }
+    std::swap(d.frames.current, d.frames.reference);
+}
+
+}  // namespace zorbrix::mpeg4

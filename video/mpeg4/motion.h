@@ -1,0 +1,33 @@
+#pragma once
+// Half-pel motion-compensated prediction and the edge padding of reference planes.
+#include <cstdint>
+
+namespace zorbrix::mpeg4 {
+
+// One prediction routine: writes an n x n block (n = 8 or 16) at dst from the reference at src; both planes use
+// `stride`. Interpolating routines read n + 1 rows and/or columns.
+using PredictBlockFn = void (*)(uint8_t* dst, const uint8_t* src, int stride);
+
+// Routine index for a block: 8 x (size 16) + 4 x rounding + 2 x (vy odd) + (vx odd).
+constexpr int predict_index(int size, int rounding, int vx, int vy) {
+    return (size == 16 ? 8 : 0) + 4 * (rounding & 1) + 2 * (vy & 1) + (vx & 1);
+}
+
+// The 16 routines (copies at 0, 4, 8, 12), plain reference and SSE2 versions with identical results.
+extern const PredictBlockFn kPredictBlockScalar[16];
+extern const PredictBlockFn kPredictBlockSse2[16];
+
+// Predicts one block with the fastest exact routine set.
+void predict_block(int index, uint8_t* dst, const uint8_t* src, int stride);
+
+// Chroma vector component from one luma vector component (half-pel units).
+constexpr int chroma_vector_one(int v) { return (v | ((v & 3) != 0 ? 2 : 0)) >> 1; }
+// Chroma vector component from the sum of four luma block vector components.
+int chroma_vector_four(int sum);
+
+// Fills the margin of a plane by replicating its edge samples. `origin` is the picture's first sample, `stride`
+// the row length in bytes, `rows` the row count including both margins, `margin` the margin width on every
+// side; the picture is stride - 2 margin wide and rows - 2 margin high.
+void pad_plane_edges(uint8_t* origin, int stride, int rows, int margin);
+
+}  // namespace zorbrix::mpeg4

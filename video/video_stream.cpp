@@ -1,0 +1,137 @@
+// VideoStream: loads an .nvd file, drives the decoder record by record and caches the last delivered frame.
+#include "video/video_stream.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "loading/file_load.h"
+#include "video/colour_convert.h"
+#include "video/decoder.h"
+
+namespace zorbrix {
+namespace {
+
+int32_t read_le32(const unsigned char* p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+NvdInfo inspect_nvd(const unsigned char* data, long size) {
+    NvdInfo info;
+    if (!data || size < 16) return info;
+    info.frame_count = read_le32(data);
+    info.width = read_le32(data + 4);
+    info.height = read_le32(data + 8);
+    const uint32_t bits = static_cast<uint32_t>(read_le32(data + 12));
+    std::memcpy(&info.fps, &bits, 4);
+    long pos = 16;
+    for (int i = 0; i < info.frame_count; ++i) {
+        if (size - pos < 4) break;
+        const int32_t length = read_le32(data + pos);
+        if (length < 0 || length > size - pos - 4) break;
+        pos += 4 + length;
+        ++info.complete_records;
+    }
+    info.valid = info.frame_count > 0 && info.complete_records == info.frame_count;
+    return info;
+}
+
+VideoStream::~VideoStream() { close(); }
+
+bool VideoStream::open(const char* name, int postproc_level) {
+    close();
+    postproc_level_ = postproc_level;
+    handle_ = this;
+    int size = 0;
+    unsigned char* data = file_load(name, &size);
+    if (!data) return false;
+    const NvdInfo info = inspect_nvd(data, size);
+    // The header must describe a picture and every record must lie inside the file; anything else plays as a
+    // stream without frames rather than reading outside the buffer.
+    if (!info.valid || info.width <= 0 || info.height <= 0 || info.width > 4096 || info.height > 4096 ||
+        !(info.fps > 0.0f) || !std::isfinite(info.fps)) {
+        std::free(data);
+        return false;
+    }
+    // Copy into a buffer with four spare zero bytes after the last record, which the bit reader may look at.
+    file_ = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size) + 4));
+    if (!file_) {
+        std::free(data);
+        return false;
+    }
+    std::memcpy(file_, data, static_cast<size_t>(size));
+    std::memset(file_ + size, 0, 4);
+    std::free(data);
+    file_size_ = size;
+
+    frame_count_ = info.frame_count;
+    width_ = info.width;
+    height_ = info.height;
+    fps_ = info.fps;
+    first_record_ = next_record_ = file_ + 16;
+    frame_cache_ = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(width_) * height_, 4));
+    cached_index_ = -1;
+
+    InitParams init{width_, height_, 0, FMT_RGB32};
+    decoder_call(handle_, OPT_INIT, &init, nullptr);
+    PostProcParams pp{postproc_level_};
+    decoder_call(handle_, OPT_POSTPROC, &pp, nullptr);
+    decoder_ready_ = true;
+    return true;
+}
+
+int VideoStream::frame_at(uint32_t* dst, float seconds) {
+    if (frame_count_ <= 0 || !dst || !frame_cache_) return 1;
+    const double frames = static_cast<double>(fps_) * static_cast<double>(seconds);
+    // Out-of-range times (not finite, or beyond an int) play frame 0.
+    long long whole = std::isfinite(frames) && std::fabs(frames) < 2e9 ? static_cast<long long>(frames) : 0;
+    int index = static_cast<int>(whole % frame_count_);
+    if (index < 0) index += frame_count_;  // times before the start play backwards from the last frame
+    if (index < cached_index_ && cached_index_ != -1) {
+        cached_index_ = -1;
+        next_record_ = first_record_;
+    }
+    const size_t bytes = static_cast<size_t>(width_) * height_ * 4;
+    if (index == cached_index_) {
+        std::memcpy(dst, frame_cache_, bytes);
+        return 1;
+    }
+    for (int k = cached_index_; k < index; ++k) decode_next(dst);
+    std::memcpy(frame_cache_, dst, bytes);
+    cached_index_ = index;
+    return 1;
+}
+
+int VideoStream::decode_next(uint32_t* dst) {
+    if (!decoder_ready_) return 0;
+    // Past the last record start again at the first (records were checked to lie inside the file).
+    if (next_record_ + 4 > file_ + file_size_) next_record_ = first_record_;
+    const int32_t length = static_cast<int32_t>(static_cast<uint32_t>(next_record_[0]) |
+                                                static_cast<uint32_t>(next_record_[1]) << 8 |
+                                                static_cast<uint32_t>(next_record_[2]) << 16 |
+                                                static_cast<uint32_t>(next_record_[3]) << 24);
+    FrameParams fp{dst, next_record_ + 4, length, 1};
+    next_record_ += 4 + length;
+    ++decoded_records_;
+    return decoder_call(handle_, OPT_DECODE, &fp, nullptr);
+}
+
+void VideoStream::close() {
+    if (decoder_ready_) decoder_call(handle_, OPT_RELEASE, nullptr, nullptr);
+    decoder_ready_ = false;
+    std::free(file_);
+    std::free(frame_cache_);
+    file_ = nullptr;
+    frame_cache_ = nullptr;
+    first_record_ = next_record_ = nullptr;
+    cached_index_ = -1;
+    frame_count_ = 0;
+    width_ = height_ = 0;
+    fps_ = 0.0f;
+    file_size_ = 0;
+}
+
+}  // namespace zorbrix
