@@ -10,6 +10,7 @@
 #include "tools/encoder/recon.h"
 #include "tools/encoder/scan.h"
 #include "tools/encoder/vlc_codes.h"
+#include "video/mpeg4/motion.h"
 
 namespace zorbrix::enc {
 
@@ -243,7 +244,31 @@ std::vector<uint8_t> VideoEncoder::encode(const YuvFrame& picture) {
         header_written_ = true;
     }
     write_vop_header(bw, intra, qp, fcode);
-    for (const MbCode& mb : mbs) write_mb(bw, !intra, mb, fcode);
+    for (size_t i = 0; i + 1 < mbs.size(); ++i) write_mb(bw, !intra, mbs[i], fcode);
+    // The decoder ends a VOP early when, after the second-to-last macroblock, the bits from the next byte
+    // boundary on look like a start code. That happens when the last macroblock and the stuffing fit in what is
+    // left of the current byte, as a skipped or a plain zero-difference macroblock can. Such a last macroblock is
+    // sent as a four-vector macroblock with four equal vectors instead: the same picture, more bits.
+    MbCode last = mbs.back();
+    if (!intra && (last.type == -1 || last.type == 0)) {
+        BitWriter probe;
+        write_mb(probe, true, last, fcode);
+        const int left = static_cast<int>((8 - bw.bit_count() % 8) % 8);
+        if (left > 0 && static_cast<int>(probe.bit_count()) + 1 <= left) {
+            last.type = 2;
+            for (int b = 1; b < 4; ++b) {
+                last.mv[b][0] = last.mv[0][0];
+                last.mv[b][1] = last.mv[0][1];
+            }
+            for (int b = 0; b < 4; ++b) {
+                int px, py;
+                vector_predictor(mb_w_ - 1, mb_h_ - 1, b, last.mv, &px, &py);
+                last.mvd[b][0] = static_cast<int16_t>(last.mv[b][0] - px);
+                last.mvd[b][1] = static_cast<int16_t>(last.mv[b][1] - py);
+            }
+        }
+    }
+    write_mb(bw, !intra, last, fcode);
     bw.stuff_to_byte();
 
     cur_.y.pad();
@@ -441,7 +466,7 @@ uint32_t VideoEncoder::sad_half(int x, int y, int n, int vx, int vy) {
     const int stride = ref_.y.stride;
     alignas(16) static thread_local uint8_t scratch[17 * (VideoEncoder::kMaxWidth + 64)];
     const uint8_t* src = ref_.y.origin + (y + (vy >> 1)) * stride + x + (vx >> 1);
-    const int index = (n == 16 ? 8 : 0) + 4 * rounding_ + 2 * (vy & 1) + (vx & 1);
+    const int index = mpeg4::predict_index(n, rounding_, vx, vy);
     recon_predict(index, src, scratch, stride);
     const uint8_t* s = src_.y.origin + y * src_.y.stride + x;
     return n == 16 ? dsp().sad16(s, src_.y.stride, scratch, stride) : dsp().sad8(s, src_.y.stride, scratch, stride);
@@ -569,32 +594,22 @@ void VideoEncoder::search8(int mbx, int mby, int block, int start_x, int start_y
 }
 
 void VideoEncoder::motion_compensate(int mbx, int mby, const int16_t (&mv)[4][2], bool four) {
-    const int ys = ref_.y.stride;
     auto predict = [&](PaddedPlane& dst, const PaddedPlane& ref, int row, int col, int n, int vx, int vy) {
-        const int index = (n == 16 ? 8 : 0) + 4 * rounding_ + 2 * (vy & 1) + (vx & 1);
+        const int index = mpeg4::predict_index(n, rounding_, vx, vy);
         recon_predict(index, ref.origin + (row + (vy >> 1)) * ref.stride + col + (vx >> 1),
                       dst.origin + row * dst.stride + col, dst.stride);
     };
-    (void)ys;
     int cvx, cvy;
     if (!four) {
         predict(cur_.y, ref_.y, 16 * mby, 16 * mbx, 16, mv[0][0], mv[0][1]);
-        auto chroma = [](int v) { return (v | ((v & 3) ? 2 : 0)) >> 1; };
-        cvx = chroma(mv[0][0]);
-        cvy = chroma(mv[0][1]);
+        cvx = mpeg4::chroma_vector_one(mv[0][0]);
+        cvy = mpeg4::chroma_vector_one(mv[0][1]);
     } else {
         for (int b = 0; b < 4; ++b) {
             predict(cur_.y, ref_.y, 16 * mby + 8 * (b >> 1), 16 * mbx + 8 * (b & 1), 8, mv[b][0], mv[b][1]);
         }
-        static constexpr int kRound[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
-        auto chroma4 = [](int s) {
-            if (s == 0) return 0;
-            const int a = std::abs(s);
-            const int v = 2 * (a >> 4) + kRound[a & 15];
-            return s < 0 ? -v : v;
-        };
-        cvx = chroma4(mv[0][0] + mv[1][0] + mv[2][0] + mv[3][0]);
-        cvy = chroma4(mv[0][1] + mv[1][1] + mv[2][1] + mv[3][1]);
+        cvx = mpeg4::chroma_vector_four(mv[0][0] + mv[1][0] + mv[2][0] + mv[3][0]);
+        cvy = mpeg4::chroma_vector_four(mv[0][1] + mv[1][1] + mv[2][1] + mv[3][1]);
     }
     predict(cur_.u, ref_.u, 8 * mby, 8 * mbx, 8, cvx, cvy);
     predict(cur_.v, ref_.v, 8 * mby, 8 * mbx, 8, cvx, cvy);
