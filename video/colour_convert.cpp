@@ -3,6 +3,7 @@
 #include "video/colour_convert.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #if defined(__SSE2__)

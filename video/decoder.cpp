@@ -3,6 +3,8 @@
 #include "video/decoder.h"
 
 #include <cstdlib>
+#include <initializer_list>
+#include <cstddef>
 
 #include "platform/fatal.h"
 #include "video/colour_convert.h"
@@ -45,6 +47,7 @@ int init(const InitParams& p) {
     release_frames(d);  // a repeated initialisation does not leak the previous frame store
     d.postproc_enabled = false;
     d.reader.reset(nullptr, 0);
+    d.stats = mpeg4::DecodeStats{};
 
     d.width = p.width;
     d.height = p.height;

@@ -3,6 +3,7 @@
 #include "video/mpeg4/decoder_core.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -131,6 +132,7 @@ inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& 
         return true;
     }
     const uint32_t mode = br.peek_bits(2);
+    ++g_state.stats.escapes[mode < 2 ? 0 : mode - 1];
     if (mode == 3) {
         br.advance_bits(2);
         ev.last = static_cast<int>(br.read_bits(1));
@@ -295,18 +297,21 @@ inline bool predicts_from(const DecoderState& d, int tm_row, int tm_col) {
     return is_intra_type(d.type_map[tm_row][tm_col]);
 }
 
-bool look_ahead_start_code(BitReader& br) {
-    size_t pos = br.bit_position();
-    if ((pos & 7) == 0) {
-        if (br.peek_bits(8) == 0x7F) pos += 8;
-    } else {
-        pos = (pos + 7) & ~static_cast<size_t>(7);
+// True when the next bits are the stuffing of next_start_code() (a 0 then 1s up to the byte boundary, or 0x7F on
+// a boundary) followed by a start code prefix. The stuffing pattern is checked, not just skipped: a last
+// macroblock short enough to fit in the rest of a byte (a skipped one is a single bit) must not be taken for it.
+bool look_ahead_start_code(const BitReader& br) {
+    const size_t pos = br.bit_position();
+    if (pos >= br.bit_length()) return true;  // the chunk is used up
+    const int fill = static_cast<int>(8 - (pos & 7));  // 1..8 bits up to the next boundary (8 when aligned)
+    const uint32_t stuffing = br.peek_bits(fill);
+    if (stuffing != (1u << (fill - 1)) - 1) {
+        // Not stuffing; an aligned reader may still stand right at a start code.
+        return (pos & 7) == 0 && br.peek_bits(23) == 0;
     }
-    const size_t saved = br.bit_position();
-    br.set_bit_position(pos);
-    const bool start = br.peek_bits(23) == 0;
-    br.set_bit_position(saved);
-    return start;
+    BitReader ahead = br;
+    ahead.advance_bits(fill);
+    return ahead.peek_bits(23) == 0;
 }
 
 }  // namespace
@@ -465,7 +470,10 @@ int decode_vop_header() {
     s.intra_dc_vlc_thr = static_cast<int>(br.read_bits(3));
     if (s.interlaced) fatal_exit(109);
     s.vop_quant = static_cast<int>(br.read_bits(std::clamp(s.quant_precision, 0, 31)));
-    if (s.vop_coding_type != 0) s.vop_fcode_forward = static_cast<int>(br.read_bits(3));
+    if (s.vop_coding_type != 0) {
+        s.vop_fcode_forward = static_cast<int>(br.read_bits(3));
+        d.stats.max_fcode = std::max(d.stats.max_fcode, s.vop_fcode_forward);
+    }
     if (s.scalability == 0 && s.video_object_layer_shape != 0 && s.vop_coding_type != 0) br.advance_bits(1);
     return 1;
 }
@@ -601,6 +609,7 @@ int decode_macroblock() {
         d.not_coded = static_cast<int>(br.read_bits(1));
         if (d.not_coded) {
             skipped = true;
+            ++d.stats.skipped;
             for (int b = 0; b < 4; ++b) mv[b] = {0, 0};
             type_entry = -1;
             motion_compensate_macroblock(d, x, y, 0);
@@ -616,8 +625,12 @@ int decode_macroblock() {
             d.mb_type = value & 7;
         }
         type_entry = static_cast<int8_t>(d.mb_type);
+        ++d.stats.mb_types[d.mb_type];
         const bool intra = is_intra_type(d.mb_type);
-        if (intra) d.ac_pred_flag = static_cast<int>(br.read_bits(1));
+        if (intra) {
+            d.ac_pred_flag = static_cast<int>(br.read_bits(1));
+            d.stats.ac_predicted += d.ac_pred_flag;
+        }
         if (d.mb_type == 7) return 1;
         d.cbpy = decode_cbpy(d);
         if (!intra) d.cbpy = 15 - d.cbpy;
@@ -689,6 +702,7 @@ void decode_vop(uint8_t* output, int render) {
         }
     }
     std::swap(d.frames.current, d.frames.reference);
+    ++d.stats.vops;
 }
 
 }  // namespace zorbrix::mpeg4

@@ -78,6 +78,16 @@ struct MotionVector {
     int y;
 };
 
+// What the decoder has met since initialisation; tools and tests read it to see which features a stream uses.
+struct DecodeStats {
+    long vops = 0;
+    long mb_types[8] = {};  // by mb_type: 0 inter, 1 inter+q, 2 inter4v, 3 intra, 4 intra+q, 7 stuffing/invalid
+    long skipped = 0;
+    long ac_predicted = 0;
+    long escapes[3] = {};   // texture escape modes 1, 2, 3
+    int max_fcode = 0;
+};
+
 struct DecoderState {
     BitReader reader;
     StreamState stream;
@@ -103,6 +113,7 @@ struct DecoderState {
     int orientation = 1;
 
     FrameStore frames;
+    DecodeStats stats;
 
     // Macroblock layer.
     int mb_x = 0;

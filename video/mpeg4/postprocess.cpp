@@ -2,6 +2,7 @@
 #include "video/mpeg4/postprocess.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
