@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/encoder/encode_file.h"
+#include "tools/nvdtool/command.h"
 
 namespace {
 
@@ -29,9 +30,7 @@ bool parse_int(const char* text, int lo, int hi, int* out) {
     return true;
 }
 
-}  // namespace
-
-int nvdtool_encode(int argc, char** argv) {
+int run_encode(int argc, char** argv) {
     // argv[0] is "encode".
     zorbrix::enc::EncoderOptions options;
     double fps = 0;
@@ -114,3 +113,8 @@ int nvdtool_encode(int argc, char** argv) {
                  s.width, s.height, s.intra_frames, s.bytes);
     return 0;
 }
+
+}  // namespace
+
+NVDTOOL_COMMAND(encode, "encode IN.y4m OUT.nvd [--qp N | --kbps N] [--keyint N] [--fps F] [--search N] [--mv4] [--no-acpred]",
+                "codes a YUV4MPEG2 4:2:0 video (ffmpeg -pix_fmt yuv420p -f yuv4mpegpipe) into an .nvd file", run_encode);
