@@ -1,0 +1,140 @@
+// YUV4MPEG2 reading and writing, the bit writer's stuffing and the .nvd layout.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "tests/support/test_paths.h"
+#include "tools/encoder/bit_writer.h"
+#include "tools/encoder/encode_file.h"
+#include "tools/encoder/nvd_writer.h"
+#include "tools/encoder/y4m.h"
+
+namespace {
+
+using namespace zorbrix::enc;
+
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<uint8_t> read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Y4m, WritesAndReadsBackFramesAndRate) {
+    const std::string path = test_output_path("io_roundtrip.y4m");
+    YuvFrame f;
+    f.allocate(6, 4);
+    for (size_t i = 0; i < f.y.size(); ++i) f.y[i] = static_cast<uint8_t>(i * 7);
+    f.u[3] = 9;
+    f.v[5] = 200;
+    {
+        Y4mWriter w;
+        std::string error;
+        ASSERT_TRUE(w.open(path, Y4mHeader{6, 4, 30000, 1001}, &error)) << error;
+        ASSERT_TRUE(w.write_frame(f));
+        ASSERT_TRUE(w.write_frame(f));
+        ASSERT_TRUE(w.close());
+    }
+    Y4mReader r;
+    std::string error;
+    ASSERT_TRUE(r.open(path, &error)) << error;
+    EXPECT_EQ(r.header().width, 6);
+    EXPECT_EQ(r.header().fps_num, 30000);
+    EXPECT_EQ(r.header().fps_den, 1001);
+    YuvFrame g;
+    ASSERT_TRUE(r.read_frame(&g, &error));
+    EXPECT_EQ(g.y, f.y);
+    EXPECT_EQ(g.u, f.u);
+    EXPECT_EQ(g.v, f.v);
+    ASSERT_TRUE(r.read_frame(&g, &error));
+    EXPECT_FALSE(r.read_frame(&g, &error));
+    EXPECT_TRUE(error.empty()) << "a clean end is not an error: " << error;
+}
+
+TEST(Y4m, RejectsWhatItCannotReadWithAReason) {
+    struct Bad {
+        std::string text, expect;
+    };
+    const Bad cases[] = {
+        {"P5 2 2 255\n", "not a YUV4MPEG2 file"},
+        {"YUV4MPEG2 W16 H16 C444\nFRAME\n", "4:2:0"},
+        {"YUV4MPEG2 W16 H16 F25:0\n", "frame rate"},
+        {"YUV4MPEG2 H16\n", "picture size"},
+        {"YUV4MPEG2 W15 H16\n", "even"},
+        {"YUV4MPEG2 W16 H16 C420p10\n", "8-bit"},
+    };
+    for (const Bad& b : cases) {
+        const std::string path = test_output_path("bad.y4m");
+        write_text(path, b.text);
+        Y4mReader r;
+        std::string error;
+        EXPECT_FALSE(r.open(path, &error)) << b.text;
+        EXPECT_NE(error.find(b.expect), std::string::npos) << error;
+    }
+    // A truncated frame is reported, not taken as the end.
+    const std::string path = test_output_path("short.y4m");
+    write_text(path, "YUV4MPEG2 W4 H2\nFRAME\n123456789ab\nFRAME\n12");
+    Y4mReader r;
+    std::string error;
+    ASSERT_TRUE(r.open(path, &error));
+    YuvFrame f;
+    EXPECT_TRUE(r.read_frame(&f, &error));
+    EXPECT_FALSE(r.read_frame(&f, &error));
+    EXPECT_NE(error.find("truncated"), std::string::npos);
+    Y4mReader missing;
+    EXPECT_FALSE(missing.open(test_output_path("does-not-exist.y4m"), &error));
+    EXPECT_NE(error.find("cannot open"), std::string::npos);
+}
+
+TEST(BitWriter, PacksMostSignificantFirstAndStuffsLikeTheStream) {
+    BitWriter bw;
+    bw.put_bits(0b101, 3);
+    bw.put_bits(0x1FF, 9);
+    EXPECT_EQ(bw.bit_count(), 12u);
+    bw.stuff_to_byte();  // 0 then 1s: 0111
+    bw.put_bits(0xDEADBEEF, 32);
+    bw.stuff_to_byte();  // aligned: a whole 0x7F
+    bw.stuff_if_unaligned();  // nothing
+    const std::vector<uint8_t> bytes = bw.take();
+    const std::vector<uint8_t> expected = {0xBF, 0xF7, 0xDE, 0xAD, 0xBE, 0xEF, 0x7F};
+    EXPECT_EQ(bytes, expected);
+}
+
+TEST(Nvd, FileAndMemoryLayoutsMatchAndEndWithSpareBytes) {
+    const std::vector<std::vector<uint8_t>> records = {{1, 2, 3}, {}, {9}};
+    const std::vector<uint8_t> mem = build_nvd(32, 16, 25.0f, records);
+    const std::vector<uint8_t> expected_start = {3, 0, 0, 0, 32, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0xC8, 0x41,
+                                                 3, 0, 0, 0, 1, 2, 3};
+    ASSERT_GE(mem.size(), expected_start.size());
+    EXPECT_TRUE(std::equal(expected_start.begin(), expected_start.end(), mem.begin()));
+    EXPECT_EQ(mem.size(), 16u + 7 + 4 + 5 + 4);
+    EXPECT_EQ(std::vector<uint8_t>(mem.end() - 4, mem.end()), std::vector<uint8_t>(4, 0));
+
+    const std::string path = test_output_path("layout.nvd");
+    NvdWriter w;
+    std::string error;
+    ASSERT_TRUE(w.open(path, 32, 16, 25.0f, &error)) << error;
+    for (const auto& r : records) ASSERT_TRUE(w.add_record(r));
+    ASSERT_TRUE(w.finish(&error)) << error;
+    EXPECT_EQ(read_all(path), mem);
+}
+
+TEST(EncodeFile, ExtendsOddSizesByRepeatingEdges) {
+    YuvFrame f;
+    f.allocate(18, 10);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 18; ++x) f.y[y * 18 + x] = static_cast<uint8_t>(10 * y + x);
+    const YuvFrame g = extend_to_macroblocks(f);
+    ASSERT_EQ(g.width, 32);
+    ASSERT_EQ(g.height, 16);
+    EXPECT_EQ(g.y[0], 0);
+    EXPECT_EQ(g.y[31], 17);              // last column repeated
+    EXPECT_EQ(g.y[15 * 32 + 5], 95);     // last row repeated
+    EXPECT_EQ(g.u.size(), 16u * 8);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// The encoder's reconstruction must equal the decoder's output to the bit, frame after frame: otherwise the two
+// drift apart over the P-VOPs. Every frame of every sequence is decoded by the intro's decoder and compared.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/tools/encoder/sequences.h"
+#include "tools/encoder/encoder.h"
+#include "video/colour_convert.h"
+#include "video/decoder.h"
+
+namespace {
+
+using zorbrix::enc::EncoderOptions;
+using zorbrix::enc::VideoEncoder;
+using zorbrix::enc::YuvFrame;
+
+struct Case {
+    std::string sequence;
+    int qp;
+    bool mv4;
+    bool ac_pred = true;
+    int kbps = 0;
+    int keyint = 250;
+};
+
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+    const Case& c = info.param;
+    std::string n = c.sequence + "_qp" + std::to_string(c.qp) + (c.mv4 ? "_mv4" : "") + (c.ac_pred ? "" : "_noacpred");
+    if (c.kbps) n += "_kbps" + std::to_string(c.kbps);
+    if (c.keyint != 250) n += "_keyint" + std::to_string(c.keyint);
+    return n;
+}
+
+// Planar Y, V, U as the decoder's YV12 output writes them.
+std::vector<uint8_t> as_yv12(const YuvFrame& f) {
+    std::vector<uint8_t> out(f.y);
+    out.insert(out.end(), f.v.begin(), f.v.end());
+    out.insert(out.end(), f.u.begin(), f.u.end());
+    return out;
+}
+
+// Plane and position of a byte of a YV12 picture, for failure messages.
+std::string describe(size_t offset, int w, int h) {
+    const size_t luma = static_cast<size_t>(w) * h, chroma = luma / 4;
+    const char* plane = offset < luma ? "Y" : offset < luma + chroma ? "V" : "U";
+    const size_t in_plane = offset < luma ? offset : (offset - luma) % chroma;
+    const int pw = offset < luma ? w : w / 2;
+    return std::string(plane) + " x " + std::to_string(in_plane % pw) + " y " + std::to_string(in_plane / pw);
+}
+
+class RoundTrip : public testing::TestWithParam<Case> {};
+
+TEST_P(RoundTrip, DecoderOutputEqualsEncoderReconstruction) {
+    const Case& c = GetParam();
+    constexpr int kW = 128, kH = 96, kFrames = 14;
+    const std::vector<YuvFrame> frames = enc_test::make_sequence(c.sequence, kW, kH, kFrames);
+
+    EncoderOptions opt;
+    opt.qp = c.qp;
+    opt.mv4 = c.mv4;
+    opt.ac_pred = c.ac_pred;
+    opt.kbps = c.kbps;
+    opt.keyint = c.keyint;
+    VideoEncoder encoder;
+    std::string error;
+    ASSERT_TRUE(encoder.init(kW, kH, opt, &error)) << error;
+
+    int handle = 0;
+    zorbrix::InitParams init{kW, kH, 0, zorbrix::FMT_YV12};
+    ASSERT_EQ(zorbrix::decoder_call(&handle, zorbrix::OPT_INIT, &init, nullptr), 0);
+    std::vector<uint8_t> decoded(kW * kH * 3 / 2);
+    int p_vops = 0, inter4v = 0, skipped = 0, intra_in_p = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        std::vector<uint8_t> record = encoder.encode(frames[i]);
+        const auto& st = encoder.last_stats();
+        p_vops += !st.intra;
+        inter4v += st.inter4v_mbs;
+        skipped += st.skipped_mbs;
+        if (!st.intra) intra_in_p += st.intra_mbs;
+        if (st.intra && i > 0) intra_in_p += 1;  // a scene cut coded as I-VOP
+        const int length = static_cast<int>(record.size());
+        record.insert(record.end(), 4, 0);  // the bit reader may look 4 bytes past the record
+        zorbrix::FrameParams fp{decoded.data(), record.data(), length, 1};
+        zorbrix::decoder_call(&handle, zorbrix::OPT_DECODE, &fp, nullptr);
+        YuvFrame recon;
+        encoder.reconstruction(&recon);
+        const std::vector<uint8_t> expected = as_yv12(recon);
+        size_t first = 0;
+        while (first < expected.size() && decoded[first] == expected[first]) ++first;
+        ASSERT_EQ(first, expected.size()) << "frame " << i << (st.intra ? " (I)" : " (P)") << " differs first at "
+                                          << describe(first, kW, kH);
+    }
+    zorbrix::decoder_call(&handle, zorbrix::OPT_RELEASE, nullptr, nullptr);
+    if (c.sequence != "noise" && c.keyint > 1) {
+        EXPECT_GT(p_vops, 0);
+    }
+    if (c.mv4 && c.sequence == "blobs") {
+        EXPECT_GT(inter4v, 0) << "four-vector macroblocks never chosen";
+    }
+    if (c.sequence == "cut") {
+        EXPECT_GT(intra_in_p, 0) << "the new scene should bring intra macroblocks or an I-VOP";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, RoundTrip,
+    testing::Values(Case{"gradients", 4, false}, Case{"gradients", 4, true}, Case{"gradients", 1, true},
+                    Case{"noise", 2, false}, Case{"noise", 31, true}, Case{"text", 3, false}, Case{"text", 3, true},
+                    Case{"text", 12, true, false}, Case{"cut", 5, true}, Case{"cut", 8, false, true, 0, 4},
+                    Case{"blobs", 4, true}, Case{"blobs", 20, true}, Case{"blobs", 6, false, false},
+                    Case{"gradients", 4, true, true, 300}, Case{"noise", 4, false, true, 0, 1}),
+    case_name);
+
+}  // namespace

@@ -1,0 +1,242 @@
+#include "tools/encoder/dsp.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zorbrix::enc {
+namespace {
+
+// DCT basis in 1.14 fixed point: W[u][x] = round(16384 c(u) cos((2x + 1) u pi / 16)), c(0) = sqrt(1/8), else 1/2.
+struct DctWeights {
+    int16_t w[8][8];
+    DctWeights() {
+        const double pi = std::acos(-1.0);
+        for (int u = 0; u < 8; ++u) {
+            const double c = u == 0 ? std::sqrt(0.125) : 0.5;
+            for (int x = 0; x < 8; ++x) {
+                w[u][x] = static_cast<int16_t>(std::lround(16384.0 * c * std::cos((2 * x + 1) * u * pi / 16.0)));
+            }
+        }
+    }
+};
+const DctWeights kDct;
+
+constexpr int kPass1Shift = 11;  // leaves 3 fractional bits between the passes
+constexpr int kPass2Shift = 17;  // 14 weight bits + 3 fractional bits
+
+void fdct_scalar(int16_t block[64]) {
+    int16_t tmp[64];
+    // Vertical pass: tmp[u][c] = sum over y of W[u][y] x block[y][c].
+    for (int u = 0; u < 8; ++u) {
+        for (int c = 0; c < 8; ++c) {
+            int32_t sum = 0;
+            for (int y = 0; y < 8; ++y) sum += kDct.w[u][y] * block[y * 8 + c];
+            tmp[u * 8 + c] = static_cast<int16_t>((sum + (1 << (kPass1Shift - 1))) >> kPass1Shift);
+        }
+    }
+    // Horizontal pass: out[u][v] = sum over x of W[v][x] x tmp[u][x].
+    for (int u = 0; u < 8; ++u) {
+        for (int v = 0; v < 8; ++v) {
+            int32_t sum = 0;
+            for (int x = 0; x < 8; ++x) sum += kDct.w[v][x] * tmp[u * 8 + x];
+            block[u * 8 + v] = static_cast<int16_t>((sum + (1 << (kPass2Shift - 1))) >> kPass2Shift);
+        }
+    }
+}
+
+template <int N>
+uint32_t sad_scalar(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
+    uint32_t sum = 0;
+    for (int y = 0; y < N; ++y) {
+        for (int x = 0; x < N; ++x) sum += static_cast<uint32_t>(std::abs(a[x] - b[x]));
+        a += a_stride;
+        b += b_stride;
+    }
+    return sum;
+}
+
+int quant_scalar(const int16_t coef[64], int16_t level[64], int qp, int bias) {
+    const int step = 2 * qp;
+    int nonzero = 0;
+    for (int i = 0; i < 64; ++i) {
+        const int c = coef[i];
+        const int mag = std::abs(c) - bias;
+        int q = mag > 0 ? mag / step : 0;
+        if (q > 2047) q = 2047;
+        level[i] = static_cast<int16_t>(c < 0 ? -q : q);
+        nonzero += q != 0;
+    }
+    return nonzero;
+}
+
+void diff8_scalar(const uint8_t* src, int src_stride, const uint8_t* pred, int pred_stride, int16_t out[64]) {
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) out[y * 8 + x] = static_cast<int16_t>(src[x] - pred[x]);
+        src += src_stride;
+        pred += pred_stride;
+    }
+}
+
+#if defined(__SSE2__)
+
+inline void transpose8x8(__m128i r[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Weight pairs (W[u][y], W[u][y + 1]) broadcast for pmaddwd, for u = 0..7 and y = 0, 2, 4, 6.
+struct PairTable {
+    __m128i p[8][4];
+    PairTable() {
+        for (int u = 0; u < 8; ++u) {
+            for (int k = 0; k < 4; ++k) {
+                const uint32_t lo = static_cast<uint16_t>(kDct.w[u][2 * k]);
+                const uint32_t hi = static_cast<uint16_t>(kDct.w[u][2 * k + 1]);
+                p[u][k] = _mm_set1_epi32(static_cast<int>(lo | (hi << 16)));
+            }
+        }
+    }
+};
+
+// One vertical pass over eight 8-sample rows: out[u] = (sum_y W[u][y] in[y] + round) >> shift, exact 32-bit sums.
+template <int Shift>
+inline void vertical_pass(const __m128i in[8], __m128i out[8], const PairTable& t) {
+    __m128i lo[4], hi[4];
+    for (int k = 0; k < 4; ++k) {
+        lo[k] = _mm_unpacklo_epi16(in[2 * k], in[2 * k + 1]);
+        hi[k] = _mm_unpackhi_epi16(in[2 * k], in[2 * k + 1]);
+    }
+    const __m128i rnd = _mm_set1_epi32(1 << (Shift - 1));
+    for (int u = 0; u < 8; ++u) {
+        __m128i sl = rnd, sh = rnd;
+        for (int k = 0; k < 4; ++k) {
+            sl = _mm_add_epi32(sl, _mm_madd_epi16(lo[k], t.p[u][k]));
+            sh = _mm_add_epi32(sh, _mm_madd_epi16(hi[k], t.p[u][k]));
+        }
+        out[u] = _mm_packs_epi32(_mm_srai_epi32(sl, Shift), _mm_srai_epi32(sh, Shift));
+    }
+}
+
+void fdct_sse2(int16_t block[64]) {
+    static const PairTable table;
+    __m128i r[8], t[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    vertical_pass<kPass1Shift>(r, t, table);
+    transpose8x8(t);
+    vertical_pass<kPass2Shift>(t, r, table);
+    transpose8x8(r);
+    for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
+}
+
+uint32_t sad16_sse2(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 16; ++y) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
+        a += a_stride;
+        b += b_stride;
+    }
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
+}
+
+uint32_t sad8_sse2(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride) {
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 8; y += 2) {
+        const __m128i va = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + a_stride)));
+        const __m128i vb = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + b_stride)));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
+        a += 2 * a_stride;
+        b += 2 * b_stride;
+    }
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
+}
+
+// The division by the step is done in single precision: the quotient of two integers below 2^16 is correctly
+// rounded, and its distance to the next integer (at least 1 / step) is far above the rounding error, so truncating
+// it gives the exact integer quotient.
+int quant_sse2(const int16_t coef[64], int16_t level[64], int qp, int bias) {
+    const __m128 step = _mm_set1_ps(static_cast<float>(2 * qp));
+    const __m128i vbias = _mm_set1_epi16(static_cast<int16_t>(bias));
+    const __m128i maxq = _mm_set1_epi16(2047);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i nz = zero;
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+        const __m128i sign = _mm_srai_epi16(c, 15);
+        const __m128i absc = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);
+        const __m128i mag = _mm_max_epi16(_mm_subs_epi16(absc, vbias), zero);
+        const __m128i mlo = _mm_unpacklo_epi16(mag, zero), mhi = _mm_unpackhi_epi16(mag, zero);
+        const __m128i qlo = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(mlo), step));
+        const __m128i qhi = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(mhi), step));
+        __m128i q = _mm_min_epi16(_mm_packs_epi32(qlo, qhi), maxq);
+        nz = _mm_sub_epi16(nz, _mm_cmpgt_epi16(q, zero));
+        q = _mm_sub_epi16(_mm_xor_si128(q, sign), sign);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(level + i), q);
+    }
+    nz = _mm_add_epi16(nz, _mm_srli_si128(nz, 8));
+    nz = _mm_add_epi16(nz, _mm_srli_si128(nz, 4));
+    nz = _mm_add_epi16(nz, _mm_srli_si128(nz, 2));
+    return _mm_extract_epi16(nz, 0);
+}
+
+void diff8_sse2(const uint8_t* src, int src_stride, const uint8_t* pred, int pred_stride, int16_t out[64]) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int y = 0; y < 8; ++y) {
+        const __m128i s = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src)), zero);
+        const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pred)), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * y), _mm_sub_epi16(s, p));
+        src += src_stride;
+        pred += pred_stride;
+    }
+}
+
+#endif
+
+}  // namespace
+
+const DspFunctions& dsp_scalar() {
+    static const DspFunctions f{fdct_scalar, sad_scalar<16>, sad_scalar<8>, quant_scalar, diff8_scalar, "scalar"};
+    return f;
+}
+
+const DspFunctions& dsp_sse2() {
+#if defined(__SSE2__)
+    static const DspFunctions f{fdct_sse2, sad16_sse2, sad8_sse2, quant_sse2, diff8_sse2, "sse2"};
+    return f;
+#else
+    return dsp_scalar();
+#endif
+}
+
+const DspFunctions& dsp() {
+    static const DspFunctions& chosen = [] () -> const DspFunctions& {
+#if defined(__SSE2__)
+        if (__builtin_cpu_supports("sse2")) return dsp_sse2();
+#endif
+        return dsp_scalar();
+    }();
+    return chosen;
+}
+
+}  // namespace zorbrix::enc

@@ -1,0 +1,37 @@
+#pragma once
+// The encoder's hot kernels. Each has a plain scalar reference that reads like its formula and an SSE2 version
+// that produces identical results; `dsp()` hands out the fastest set the processor supports, chosen once.
+#include <cstdint>
+
+namespace zorbrix::enc {
+
+// Forward 8x8 DCT of 64 samples in raster order, in place. Orthonormal scaling (the DC is 8 x the mean), computed in
+// fixed point: a vertical pass with 14-bit weights rounded to 3 fractional bits, then a horizontal pass rounded to
+// integers.
+using FdctFn = void (*)(int16_t block[64]);
+
+// Sum of absolute differences of a 16x16 (or 8x8) area of two planes.
+using SadFn = uint32_t (*)(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
+
+// Quantises 64 coefficients with step 2 x qp: level = sign(c) x (max(|c| - bias, 0) / (2 qp)), truncated, limited
+// to 2047. Returns the number of non-zero levels. bias is 0 for intra blocks and qp / 2 (the dead zone) for inter.
+using QuantFn = int (*)(const int16_t coef[64], int16_t level[64], int qp, int bias);
+
+// Difference of a source and a prediction 8x8 area, as 16-bit samples.
+using DiffFn = void (*)(const uint8_t* src, int src_stride, const uint8_t* pred, int pred_stride, int16_t out[64]);
+
+struct DspFunctions {
+    FdctFn fdct;
+    SadFn sad16;
+    SadFn sad8;
+    QuantFn quant;
+    DiffFn diff8;
+    const char* name;
+};
+
+const DspFunctions& dsp_scalar();
+const DspFunctions& dsp_sse2();  // equals dsp_scalar() where SSE2 is unavailable
+// The set used by the encoder: SSE2 when the processor has it (always on x86-64).
+const DspFunctions& dsp();
+
+}  // namespace zorbrix::enc

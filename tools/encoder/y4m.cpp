@@ -1,0 +1,168 @@
+#include "tools/encoder/y4m.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+namespace zorbrix::enc {
+
+void YuvFrame::allocate(int w, int h) {
+    width = w;
+    height = h;
+    y.assign(static_cast<size_t>(w) * h, 0);
+    u.assign(static_cast<size_t>(w / 2) * (h / 2), 128);
+    v.assign(static_cast<size_t>(w / 2) * (h / 2), 128);
+}
+
+namespace {
+
+// Reads up to and including '\n' (not stored); false at end of file or for an absurdly long line.
+bool read_line(std::FILE* f, std::string* line) {
+    line->clear();
+    int c;
+    while ((c = std::fgetc(f)) != EOF) {
+        if (c == '\n') return true;
+        line->push_back(static_cast<char>(c));
+        if (line->size() > 4096) return false;
+    }
+    return false;  // end of file; a partial line stays in *line so the caller can tell truncation apart
+}
+
+}  // namespace
+
+Y4mReader::~Y4mReader() {
+    if (file_ && owns_file_) std::fclose(file_);
+}
+
+bool Y4mReader::open(const std::string& path, std::string* error) {
+    if (path == "-") {
+        file_ = stdin;
+        owns_file_ = false;
+    } else {
+        file_ = std::fopen(path.c_str(), "rb");
+        owns_file_ = true;
+        if (!file_) {
+            *error = "cannot open " + path + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    std::string line;
+    if (!read_line(file_, &line)) {
+        *error = path + ": not a YUV4MPEG2 file (no header line)";
+        return false;
+    }
+    return parse_header(line, error);
+}
+
+bool Y4mReader::parse_header(const std::string& line, std::string* error) {
+    std::istringstream in(line);
+    std::string magic;
+    in >> magic;
+    if (magic != "YUV4MPEG2") {
+        *error = "not a YUV4MPEG2 file (the header does not start with \"YUV4MPEG2\")";
+        return false;
+    }
+    std::string tag;
+    std::string colour = "420jpeg";
+    while (in >> tag) {
+        const char kind = tag[0];
+        const std::string value = tag.substr(1);
+        if (kind == 'W') {
+            header_.width = std::atoi(value.c_str());
+        } else if (kind == 'H') {
+            header_.height = std::atoi(value.c_str());
+        } else if (kind == 'F') {
+            int num = 0, den = 0;
+            if (std::sscanf(value.c_str(), "%d:%d", &num, &den) != 2 || num <= 0 || den <= 0) {
+                *error = "bad frame rate tag F" + value;
+                return false;
+            }
+            header_.fps_num = num;
+            header_.fps_den = den;
+        } else if (kind == 'C') {
+            colour = value;
+        }
+        // I (interlacing), A (aspect ratio) and X (extensions) do not change how the samples are laid out.
+    }
+    if (header_.width <= 0 || header_.height <= 0 || header_.width > 16384 || header_.height > 16384) {
+        *error = "missing or bad picture size in the YUV4MPEG2 header";
+        return false;
+    }
+    if (colour.rfind("420", 0) != 0) {
+        *error = "colour space C" + colour + " is not supported; convert to 4:2:0 (for example with ffmpeg -pix_fmt yuv420p)";
+        return false;
+    }
+    if (colour.find("p10") != std::string::npos || colour.find("p12") != std::string::npos ||
+        colour.find("p16") != std::string::npos) {
+        *error = "only 8-bit samples are supported (got C" + colour + ")";
+        return false;
+    }
+    if (header_.width % 2 || header_.height % 2) {
+        *error = "4:2:0 pictures need an even width and height";
+        return false;
+    }
+    return true;
+}
+
+bool Y4mReader::read_frame(YuvFrame* frame, std::string* error) {
+    error->clear();
+    std::string line;
+    if (!read_line(file_, &line)) {
+        if (!line.empty()) *error = "truncated frame marker";
+        return false;
+    }
+    if (line.rfind("FRAME", 0) != 0) {
+        *error = "bad frame marker (expected \"FRAME\")";
+        return false;
+    }
+    frame->allocate(header_.width, header_.height);
+    const size_t luma = frame->y.size(), chroma = frame->u.size();
+    if (std::fread(frame->y.data(), 1, luma, file_) != luma ||
+        std::fread(frame->u.data(), 1, chroma, file_) != chroma ||
+        std::fread(frame->v.data(), 1, chroma, file_) != chroma) {
+        *error = "truncated frame data";
+        return false;
+    }
+    return true;
+}
+
+Y4mWriter::~Y4mWriter() { close(); }
+
+bool Y4mWriter::open(const std::string& path, const Y4mHeader& header, std::string* error) {
+    if (path == "-") {
+        file_ = stdout;
+        owns_file_ = false;
+    } else {
+        file_ = std::fopen(path.c_str(), "wb");
+        owns_file_ = true;
+        if (!file_) {
+            *error = "cannot create " + path + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (std::fprintf(file_, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C420jpeg\n", header.width, header.height,
+                     header.fps_num, header.fps_den) < 0) {
+        failed_ = true;
+    }
+    return !failed_;
+}
+
+bool Y4mWriter::write_frame(const YuvFrame& frame) {
+    if (!file_) return false;
+    if (std::fputs("FRAME\n", file_) < 0 || std::fwrite(frame.y.data(), 1, frame.y.size(), file_) != frame.y.size() ||
+        std::fwrite(frame.u.data(), 1, frame.u.size(), file_) != frame.u.size() ||
+        std::fwrite(frame.v.data(), 1, frame.v.size(), file_) != frame.v.size()) {
+        failed_ = true;
+    }
+    return !failed_;
+}
+
+bool Y4mWriter::close() {
+    if (!file_) return !failed_;
+    if (std::fflush(file_) != 0) failed_ = true;
+    if (owns_file_ && std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+    return !failed_;
+}
+
+}  // namespace zorbrix::enc
