@@ -9,10 +9,10 @@
 namespace zorbrix::assets {
 
 struct Picture {
-  std::string name;  // the file name the intro loads, e.g. "kolon.tga"
-  int width = 0;
-  int height = 0;
-  std::vector<uint32_t> pixels;  // 0xAARRGGBB, premultiplied, top row first
+    std::string name;  // the file name the intro loads, e.g. "kolon.tga"
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // 0xAARRGGBB, premultiplied, top row first
 };
 
 // Every file name, in a fixed order: "tekst.tga", the four corners (upper left, upper right, lower right,

@@ -9,29 +9,29 @@
 namespace zorbrix::assets {
 
 struct Rgb {
-  float r = 0, g = 0, b = 0;
+    float r = 0, g = 0, b = 0;
 };
 
 constexpr Rgb rgb(uint32_t hex) {
-  return {static_cast<float>((hex >> 16) & 0xff) / 255.0f, static_cast<float>((hex >> 8) & 0xff) / 255.0f,
-          static_cast<float>(hex & 0xff) / 255.0f};
+    return {static_cast<float>((hex >> 16) & 0xff) / 255.0f, static_cast<float>((hex >> 8) & 0xff) / 255.0f,
+            static_cast<float>(hex & 0xff) / 255.0f};
 }
 Rgb mix(Rgb a, Rgb b, float t);
 
 // Coverage values 0..1 over the rectangle (x0, y0) .. (x0 + w, y0 + h) of canvas coordinates.
 struct Mask {
-  int x0 = 0, y0 = 0, w = 0, h = 0;
-  std::vector<float> a;
+    int x0 = 0, y0 = 0, w = 0, h = 0;
+    std::vector<float> a;
 
-  Mask() = default;
-  Mask(int x, int y, int width, int height) : x0(x), y0(y), w(width), h(height), a(size_t(width) * height, 0.0f) {}
-  float at(int x, int y) const {  // canvas coordinates; 0 outside
-    x -= x0;
-    y -= y0;
-    return (x < 0 || y < 0 || x >= w || y >= h) ? 0.0f : a[size_t(y) * w + x];
-  }
-  float& ref(int x, int y) { return a[size_t(y - y0) * w + (x - x0)]; }
-  bool empty() const { return w <= 0 || h <= 0; }
+    Mask() = default;
+    Mask(int x, int y, int width, int height) : x0(x), y0(y), w(width), h(height), a(size_t(width) * height, 0.0f) {}
+    float at(int x, int y) const {  // canvas coordinates; 0 outside
+        x -= x0;
+        y -= y0;
+        return (x < 0 || y < 0 || x >= w || y >= h) ? 0.0f : a[size_t(y) * w + x];
+    }
+    float& ref(int x, int y) { return a[size_t(y - y0) * w + (x - x0)]; }
+    bool empty() const { return w <= 0 || h <= 0; }
 };
 
 // The mask grown by `pad` pixels on every side and blurred (three box passes, close to a Gaussian with
@@ -54,27 +54,27 @@ float dist_round_rect(float px, float py, float x0, float y0, float x1, float y1
 
 // Premultiplied RGBA in floats, 0..1.
 class Canvas {
- public:
-  Canvas(int width, int height);
-  int width() const { return w_; }
-  int height() const { return h_; }
+public:
+    Canvas(int width, int height);
+    int width() const { return w_; }
+    int height() const { return h_; }
 
-  // Source over, the source colour at canvas pixel (x, y) given by `paint`, its alpha = coverage x opacity.
-  void fill(const Mask& m, const std::function<Rgb(int x, int y)>& paint, float opacity = 1.0f);
-  void fill(const Mask& m, Rgb colour, float opacity = 1.0f);
-  // Source over another canvas placed at (x, y).
-  void draw(const Canvas& src, int x, int y);
-  // Mirrors the picture left-right and/or top-bottom.
-  Canvas mirrored(bool horizontal, bool vertical) const;
-  // Every alpha multiplied by `f(x, y)` (a fade mask), colours with it.
-  void attenuate(const std::function<float(int x, int y)>& f);
+    // Source over, the source colour at canvas pixel (x, y) given by `paint`, its alpha = coverage x opacity.
+    void fill(const Mask& m, const std::function<Rgb(int x, int y)>& paint, float opacity = 1.0f);
+    void fill(const Mask& m, Rgb colour, float opacity = 1.0f);
+    // Source over another canvas placed at (x, y).
+    void draw(const Canvas& src, int x, int y);
+    // Mirrors the picture left-right and/or top-bottom.
+    Canvas mirrored(bool horizontal, bool vertical) const;
+    // Every alpha multiplied by `f(x, y)` (a fade mask), colours with it.
+    void attenuate(const std::function<float(int x, int y)>& f);
 
-  // 0xAARRGGBB, colours premultiplied and rounded so that no colour byte exceeds alpha.
-  std::vector<uint32_t> to_argb() const;
+    // 0xAARRGGBB, colours premultiplied and rounded so that no colour byte exceeds alpha.
+    std::vector<uint32_t> to_argb() const;
 
- private:
-  int w_, h_;
-  std::vector<float> px_;  // r, g, b, a per pixel
+private:
+    int w_, h_;
+    std::vector<float> px_;  // r, g, b, a per pixel
 };
 
 }  // namespace zorbrix::assets

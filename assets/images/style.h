@@ -21,11 +21,11 @@ constexpr Rgb kInk = rgb(0x06101E);     // halos and shadows: darker than the da
 }  // namespace palette
 
 struct Halo {
-  float sigma = 2.0f;    // softness in pixels
-  float gain = 2.2f;     // >1 makes the halo hug thin strokes
-  float opacity = 0.8f;  // 0 = no halo
-  int dx = 0, dy = 1;    // a slight drop, as if lit from above
-  Rgb colour = palette::kInk;
+    float sigma = 2.0f;    // softness in pixels
+    float gain = 2.2f;     // >1 makes the halo hug thin strokes
+    float opacity = 0.8f;  // 0 = no halo
+    int dx = 0, dy = 1;    // a slight drop, as if lit from above
+    Rgb colour = palette::kInk;
 };
 
 // A vertical gradient between two colours across [y_top, y_bottom] (canvas rows).
@@ -34,31 +34,31 @@ std::function<Rgb(int, int)> vertical(Rgb top, Rgb bottom, int y_top, int y_bott
 // Collects strokes, then paints all halos first and all fills on top, so the halo of one line never dims
 // the letters of its neighbour.
 class Painter {
- public:
-  explicit Painter(Typesetter& type) : type_(type) {}
-  Typesetter& type() { return type_; }
+public:
+    explicit Painter(Typesetter& type) : type_(type) {}
+    Typesetter& type() { return type_; }
 
-  void add(Mask mask, std::function<Rgb(int, int)> paint, const Halo& halo = {}, float opacity = 1.0f);
-  // Text with its pen at x; fill runs from `top` at cap height to `bottom` at the baseline.
-  // Returns the advance width.
-  int text(const FontSpec& font, const std::string& s, int x, int baseline, Rgb top, Rgb bottom,
-           const Halo& halo = {});
-  int text_centred(const FontSpec& font, const std::string& s, int centre_x, int baseline, Rgb top, Rgb bottom,
+    void add(Mask mask, std::function<Rgb(int, int)> paint, const Halo& halo = {}, float opacity = 1.0f);
+    // Text with its pen at x; fill runs from `top` at cap height to `bottom` at the baseline.
+    // Returns the advance width.
+    int text(const FontSpec& font, const std::string& s, int x, int baseline, Rgb top, Rgb bottom,
+             const Halo& halo = {});
+    int text_centred(const FontSpec& font, const std::string& s, int centre_x, int baseline, Rgb top, Rgb bottom,
+                     const Halo& halo = {});
+    int text_right(const FontSpec& font, const std::string& s, int right_x, int baseline, Rgb top, Rgb bottom,
                    const Halo& halo = {});
-  int text_right(const FontSpec& font, const std::string& s, int right_x, int baseline, Rgb top, Rgb bottom,
-                 const Halo& halo = {});
 
-  void paint(Canvas& canvas) const;
+    void paint(Canvas& canvas) const;
 
- private:
-  struct Stroke {
-    Mask mask;
-    std::function<Rgb(int, int)> paint;
-    Halo halo;
-    float opacity;
-  };
-  Typesetter& type_;
-  std::vector<Stroke> strokes_;
+private:
+    struct Stroke {
+        Mask mask;
+        std::function<Rgb(int, int)> paint;
+        Halo halo;
+        float opacity;
+    };
+    Typesetter& type_;
+    std::vector<Stroke> strokes_;
 };
 
 // A soft dark backing: a rounded rectangle of ink whose alpha falls off over `soft` pixels at its edge.

@@ -70,9 +70,15 @@ TEST_F(Images, EveryFileTheIntroLoadsIsWrittenUnderItsName) {
     std::string error;
     ASSERT_TRUE(write_all_images(dir, &error)) << error;
 
-    std::set<std::string> expected = {"tekst.tga", "corner_upper_left.tga", "corner_upper_right.tga",
-                                      "corner_lower_right.tga", "corner_lower_left.tga", "zorbrixlogo_stor.tga",
-                                      "intro_1.tga", "intro_2.tga", "kolon.tga"};
+    std::set<std::string> expected = {"tekst.tga",
+                                      "corner_upper_left.tga",
+                                      "corner_upper_right.tga",
+                                      "corner_lower_right.tga",
+                                      "corner_lower_left.tga",
+                                      "zorbrixlogo_stor.tga",
+                                      "intro_1.tga",
+                                      "intro_2.tga",
+                                      "kolon.tga"};
     for (int d = 0; d <= 9; ++d) expected.insert(std::to_string(d) + ".tga");
     const std::vector<std::string> captions = caption_file_names();
     ASSERT_EQ(captions.size(), 16u);
@@ -195,7 +201,7 @@ TEST_F(Images, ScrollerTextIsAWholeNumberOfScreens) {
         size_t solid = 0;
         for (int y = page * kScreenH; y < (page + 1) * kScreenH; ++y)
             for (int x = 0; x < t.width; ++x) solid += alpha(t, x, y) == 255;
-        EXPECT_GT(solid, 2000u) << "page " << page;
+        EXPECT_GT(solid, 800u) << "page " << page;
     }
 }
 
@@ -245,8 +251,7 @@ struct Screen {
                 const float d2 = dx * dx + dy * dy;
                 if (d2 > 1 || x < 0 || y < 0 || x >= w || y >= h) continue;
                 const float shade = 0.55f + 0.45f * std::sqrt(1 - d2) * (0.7f - 0.3f * dx - 0.3f * dy);
-                px[size_t(y) * w + x] =
-                    uint32_t(int(250 * shade) << 16 | int(224 * shade) << 8 | int(175 * shade));
+                px[size_t(y) * w + x] = uint32_t(int(250 * shade) << 16 | int(224 * shade) << 8 | int(175 * shade));
             }
     }
     // Premultiplied "over": out = src + dst * (255 - a) / 255, per channel.
@@ -269,11 +274,17 @@ struct Screen {
 
 TEST_F(Images, ContactSheetAndScreenMockUps) {
     // Contact sheet: every overlay (the scroller text separately), packed in rows.
-    Screen sheet(1040, 1300);
+    Screen sheet(1040, 1040);
     sheet.backdrop(0, 0, sheet.w, sheet.h);
     int x = 8, y = 8, row_h = 0;
-    for (const Picture& p : *pictures_) {
-        if (p.name == "tekst.tga") continue;
+    for (const Picture& full : *pictures_) {
+        if (full.name == "tekst.tga") continue;
+        // Captions are mostly transparent: show only their text band.
+        const auto box = ink_box(full, 1);
+        Picture p{full.name, box[2] - box[0], box[3] - box[1], {}};
+        for (int yy = box[1]; yy < box[3]; ++yy)
+            p.pixels.insert(p.pixels.end(), full.pixels.begin() + ptrdiff_t(yy) * full.width + box[0],
+                            full.pixels.begin() + ptrdiff_t(yy) * full.width + box[2]);
         if (x + p.width > sheet.w - 8) x = 8, y += row_h + 8, row_h = 0;
         sheet.draw(p, x, y);
         x += p.width + 8;
@@ -296,7 +307,8 @@ TEST_F(Images, ContactSheetAndScreenMockUps) {
         if (i == 0) {
             const char* text = "27:00";
             int width = 0;
-            for (const char* c = text; *c; ++c) width += get(*c == ':' ? "kolon.tga" : std::string(1, *c) + ".tga").width;
+            for (const char* c = text; *c; ++c)
+                width += get(*c == ':' ? "kolon.tga" : std::string(1, *c) + ".tga").width;
             int cx = sx + (kScreenW - width) / 2;
             for (const char* c = text; *c; ++c) {
                 const Picture& g = get(*c == ':' ? "kolon.tga" : std::string(1, *c) + ".tga");
