@@ -79,6 +79,19 @@ void ornament_rule(Painter& p, float cx, float y, float half_length, float gap, 
         diamond_mask(cx, y, 3.6f), [](int, int) { return kAmber; }, halo);
 }
 
+// A four-pointed glint: two thin crossed spikes with a soft light glow.
+void sparkle(Painter& p, float cx, float cy, float size) {
+    const int r = int(std::ceil(size)) + 2;
+    Mask m = shape_mask(int(cx) - r, int(cy) - r, 2 * r + 1, 2 * r + 1, [=](float x, float y) {
+        const float dx = std::fabs(x - cx), dy = std::fabs(y - cy);
+        constexpr float w = 1.4f;
+        const float vertical_spike = (dx / w + dy / size - 1.0f) * w;
+        const float horizontal_spike = (dy / w + dx / size - 1.0f) * w;
+        return std::min(vertical_spike, horizontal_spike);
+    });
+    p.add(std::move(m), [](int, int) { return kIvory; }, Halo{2.2f, 3.0f, 0.55f, 0, 0, kIvory});
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -86,14 +99,24 @@ void ornament_rule(Painter& p, float cx, float y, float half_length, float gap, 
 
 namespace {
 
-FontSpec clock_font() { return {Face::SansBold, 37, 0, false}; }
+FontSpec clock_font() { return {Face::SansBold, 36, 0, false}; }
 
 int clock_baseline(Typesetter& type) {
     const int cap = type.cap_height(clock_font());
     return (kGlyphHeight + cap) / 2;
 }
 
-Halo clock_halo() { return {2.0f, 2.6f, 0.92f, 0, 1, kInk}; }
+Halo clock_halo() { return {1.8f, 2.6f, 0.92f, 0, 1, kInk}; }
+
+// Glyphs are drawn side by side: fade the halo out towards the cell's left and right edges, so that it
+// ends softly instead of being cut off where the cell ends.
+void soften_cell_edges(Canvas& canvas) {
+    const float w = float(canvas.width());
+    canvas.attenuate([w](int x, int) {
+        const float cx = float(x) + 0.5f;
+        return std::min({1.0f, cx / 3.5f, (w - cx) / 3.5f});
+    });
+}
 
 std::function<Rgb(int, int)> clock_fill(int cap_top, int baseline) {
     return vertical(kIvory, mix(kAmber, kCream, 0.25f), cap_top, baseline);
@@ -112,6 +135,7 @@ Canvas draw_digit(Typesetter& type, int digit) {
     Painter p(type);
     p.add(std::move(m), clock_fill(baseline - type.cap_height(font), baseline), clock_halo());
     p.paint(canvas);
+    soften_cell_edges(canvas);
     return canvas;
 }
 
@@ -128,6 +152,7 @@ Canvas draw_colon(Typesetter& type) {
     Painter p(type);
     p.add(std::move(m), clock_fill(baseline - cap, baseline), clock_halo());
     p.paint(canvas);
+    soften_cell_edges(canvas);
     return canvas;
 }
 
@@ -177,14 +202,20 @@ Canvas draw_corner(Typesetter& type) {
 // The large party logo.
 
 Canvas draw_logo(Typesetter& type) {
-    Canvas canvas(420, 190);
-    backing(canvas, 30, 30, 390, 160, 40, 34, 0.5f);
+    Canvas canvas(420, 200);
+    backing(canvas, 26, 26, 394, 178, 40, 30, 0.55f);
     Painter p(type);
     const FontSpec big{Face::SansBold, 78, 3.0f, false};
     display_text(p, big, "ZORBRIX", 210, 106);
+    // Glints on the first and the last letter.
+    const int half = type.measure(big, "ZORBRIX") / 2;
+    const int cap = type.cap_height(big);
+    sparkle(p, float(210 - half + 6), float(106 - cap + 4), 13.0f);
+    sparkle(p, float(210 + half - 10), float(106 - 6), 9.0f);
     ornament_rule(p, 210, 128, 170, 9, kCream);
     const FontSpec tag{Face::SansBold, 13, 3.2f, false};
-    p.text_centred(tag, "LAN PARTY  \u00b7  16\u201318 APRIL 2027", 210, 156, kIce, mix(kIce, kSteel, 0.3f));
+    p.text_centred(tag, "LAN PARTY  \u00b7  16\u201318 APRIL 2027", 210, 156, mix(kIvory, kIce, 0.6f), kIce,
+                   {1.6f, 3.0f, 0.95f, 0, 1, kInk});
     p.paint(canvas);
     return canvas;
 }
@@ -282,10 +313,8 @@ Canvas draw_caption(Typesetter& type, int index) {
     p.add(faded(line_mask(kW / 2.0f + gap, ry, kW / 2.0f + gap + len, ry, 1.2f),
                 [=](float x, float) { return 1.0f - (x - (kW / 2.0f + gap)) / len; }),
           amber, thin);
-    const int cap = type.cap_height(title);
     p.text_centred(title, c.title, kW / 2, baseline, kIvory, mix(kCream, kAmber, 0.35f),
                    {2.6f, 2.4f, 0.95f, 0, 1, kInk});
-    (void)cap;
     p.paint(canvas);
     return canvas;
 }
