@@ -59,8 +59,7 @@ void display_text(Painter& p, const FontSpec& font, const std::string& s, int ce
     wide.gain = 1.6f;
     wide.opacity = 0.9f;
     wide.dy = std::max(1, font.pixel_size / 24);
-    p.add(
-        glow(letters, 0.9f, 5.0f), [](int, int) { return kInk; }, wide, 0.95f);
+    p.add(glow(letters, 0.9f, 5.0f), kInk, wide, 0.95f);
     p.add(std::move(letters), chrome(baseline - cap, baseline), Halo{0, 0, 0, 0, 0, kInk});
 }
 
@@ -71,12 +70,9 @@ void ornament_rule(Painter& p, float cx, float y, float half_length, float gap, 
         const float d = std::fabs(x - cx);
         return 1.0f - std::clamp((d - gap) / (half_length - gap), 0.0f, 1.0f);
     };
-    p.add(
-        faded(line_mask(cx - half_length, y, cx - gap, y, 1.2f), fade), [colour](int, int) { return colour; }, halo);
-    p.add(
-        faded(line_mask(cx + gap, y, cx + half_length, y, 1.2f), fade), [colour](int, int) { return colour; }, halo);
-    p.add(
-        diamond_mask(cx, y, 3.6f), [](int, int) { return kAmber; }, halo);
+    p.add(faded(line_mask(cx - half_length, y, cx - gap, y, 1.2f), fade), colour, halo);
+    p.add(faded(line_mask(cx + gap, y, cx + half_length, y, 1.2f), fade), colour, halo);
+    p.add(diamond_mask(cx, y, 3.6f), kAmber, halo);
 }
 
 // A four-pointed glint: two thin crossed spikes with a soft light glow.
@@ -89,7 +85,7 @@ void sparkle(Painter& p, float cx, float cy, float size) {
         const float horizontal_spike = (dy / w + dx / size - 1.0f) * w;
         return std::min(vertical_spike, horizontal_spike);
     });
-    p.add(std::move(m), [](int, int) { return kIvory; }, Halo{2.2f, 3.0f, 0.55f, 0, 0, kIvory});
+    p.add(std::move(m), kIvory, Halo{2.2f, 3.0f, 0.55f, 0, 0, kIvory});
 }
 
 }  // namespace
@@ -171,13 +167,12 @@ Canvas draw_corner(Typesetter& type) {
             return 1.0f - std::clamp((d - start) / (S - 4.0f - start), 0.0f, 1.0f);
         };
     };
-    auto colour = [](Rgb c) { return [c](int, int) { return c; }; };
     const float o = 6.5f, i = 12.5f;
     // Outer hairlines run almost the full size; inner, heavier lines are shorter.
-    p.add(faded(line_mask(o, o, S - 4, o, 1.2f), arm_fade(20)), colour(kCream), halo);
-    p.add(faded(line_mask(o, o, o, S - 4, 1.2f), arm_fade(20)), colour(kCream), halo);
+    p.add(faded(line_mask(o, o, S - 4, o, 1.2f), arm_fade(20)), kCream, halo);
+    p.add(faded(line_mask(o, o, o, S - 4, 1.2f), arm_fade(20)), kCream, halo);
     p.add(faded(line_mask(i, i, S * 0.62f, i, 2.2f), arm_fade(14)), vertical(kIvory, kAmber, 8, 16), halo);
-    p.add(faded(line_mask(i, i, i, S * 0.62f, 2.2f), arm_fade(14)), colour(kAmber), halo);
+    p.add(faded(line_mask(i, i, i, S * 0.62f, 2.2f), arm_fade(14)), kAmber, halo);
     // Flourish: a quarter circle around the corner point, tying the two inner arms together.
     const float R = 17.0f;
     p.add(shape_mask(0, 0, kCornerSize, kCornerSize,
@@ -185,13 +180,13 @@ Canvas draw_corner(Typesetter& type) {
                          const float ring = std::fabs(dist_circle(x, y, i, i, R)) - 0.6f;
                          return (x < i || y < i) ? 1e3f : ring;
                      }),
-          colour(kCream), halo);
+          kCream, halo);
     // Small dots where the flourish meets the arms, and one out on each arm.
     for (const auto& [x, y, r] :
          {std::tuple{i + R, i, 1.9f}, {i, i + R, 1.9f}, {S * 0.62f + 6, o, 1.4f}, {o, S * 0.62f + 6, 1.4f}}) {
         p.add(
             shape_mask(int(x) - 4, int(y) - 4, 9, 9, [=](float px, float py) { return dist_circle(px, py, x, y, r); }),
-            colour(kIvory), halo);
+            kIvory, halo);
     }
     p.add(diamond_mask(i, i, 5.5f), vertical(kIvory, kAmber, 7, 18), halo);
     p.paint(canvas);
@@ -306,13 +301,12 @@ Canvas draw_caption(Typesetter& type, int index) {
     const float ry = float(kicker_base) - 4.0f;
     const float gap = float(kw) * 0.5f + 10.0f, len = 34.0f;
     const Halo thin{1.2f, 2.0f, 0.7f, 0, 0, kInk};
-    auto amber = [](int, int) { return kAmber; };
     p.add(faded(line_mask(kW / 2.0f - gap - len, ry, kW / 2.0f - gap, ry, 1.2f),
                 [=](float x, float) { return (x - (kW / 2.0f - gap - len)) / len; }),
-          amber, thin);
+          kAmber, thin);
     p.add(faded(line_mask(kW / 2.0f + gap, ry, kW / 2.0f + gap + len, ry, 1.2f),
                 [=](float x, float) { return 1.0f - (x - (kW / 2.0f + gap)) / len; }),
-          amber, thin);
+          kAmber, thin);
     p.text_centred(title, c.title, kW / 2, baseline, kIvory, mix(kCream, kAmber, 0.35f),
                    {2.6f, 2.4f, 0.95f, 0, 1, kInk});
     p.paint(canvas);

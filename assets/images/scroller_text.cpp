@@ -63,8 +63,7 @@ public:
                                [=](float x, float y) { return dist_segment(x, y, x0, ly, x1, ly) - 0.5f; });
         for (int y = 0; y < line.h; ++y)
             for (int x = 0; x < line.w; ++x) line.a[size_t(y) * line.w + x] *= 1.0f - 0.85f * float(x) / float(line.w);
-        p_.add(
-            std::move(line), [](int, int) { return kSteel; }, Halo{1.0f, 2.0f, 0.6f, 0, 0, kInk});
+        p_.add(std::move(line), kSteel, Halo{1.0f, 2.0f, 0.6f, 0, 0, kInk});
         c.y += 10;
     }
 
@@ -84,8 +83,7 @@ public:
                     const float px = float(line.x0 + x) + 0.5f;
                     line.a[size_t(y) * line.w + x] *= 1.0f - std::clamp(std::fabs(px - a) / 50.0f, 0.0f, 1.0f);
                 }
-            p_.add(
-                std::move(line), [](int, int) { return kSteel; }, Halo{1.0f, 2.0f, 0.6f, 0, 0, kInk});
+            p_.add(std::move(line), kSteel, Halo{1.0f, 2.0f, 0.6f, 0, 0, kInk});
         }
         c.y += 6;
     }
@@ -128,11 +126,11 @@ public:
 
     void bullet(Column& c, const std::string& text) {
         const int y = c.y + kLineHeight;
-        p_.add(
-            shape_mask(
-                c.x, y - 9, 8, 8,
-                [=](float px, float py) { return std::fabs(px - (c.x + 3.5f)) + std::fabs(py - (y - 4.5f)) - 2.6f; }),
-            [](int, int) { return kAmber; }, kTextHalo);
+        p_.add(shape_mask(c.x, y - 9, 8, 8,
+                          [=](float px, float py) {
+                              return std::fabs(px - (c.x + 3.5f)) + std::fabs(py - (y - 4.5f)) - 2.6f;
+                          }),
+               kAmber, kTextHalo);
         para(c, text, kBody, 12);
     }
 
@@ -195,8 +193,7 @@ void page_title(Painter& p, const Page& page, const std::string& title, int y, i
     const int baseline = page.top() + y;
     const int cap = type.cap_height(font);
     Mask letters = type.render(font, title, kWidth / 2 - w / 2, baseline);
-    p.add(
-        glow(letters, 0.8f, 5.0f), [](int, int) { return kInk; }, Halo{2.5f, 1.6f, 0.9f, 0, 1, kInk}, 0.95f);
+    p.add(glow(letters, 0.8f, 5.0f), kInk, Halo{2.5f, 1.6f, 0.9f, 0, 1, kInk}, 0.95f);
     p.add(std::move(letters), vertical(kIvory, kAmber, baseline - cap, baseline), Halo{0, 0, 0, 0, 0, kInk});
     const float ry = float(baseline - cap / 2);
     const float gap = float(w) / 2 + 14;
@@ -211,8 +208,7 @@ void page_title(Painter& p, const Page& page, const std::string& title, int y, i
                 const float px = float(line.x0 + xx) + 0.5f;
                 line.a[size_t(yy) * line.w + xx] *= 1.0f - std::clamp(std::fabs(px - a) / len, 0.0f, 1.0f);
             }
-        p.add(
-            std::move(line), [](int, int) { return kAmber; }, Halo{1.2f, 2.0f, 0.7f, 0, 0, kInk});
+        p.add(std::move(line), kAmber, Halo{1.2f, 2.0f, 0.7f, 0, 0, kInk});
     }
 }
 

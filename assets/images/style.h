@@ -39,6 +39,10 @@ public:
     Typesetter& type() { return type_; }
 
     void add(Mask mask, std::function<Rgb(int, int)> paint, const Halo& halo = {}, float opacity = 1.0f);
+    void add(Mask mask, Rgb colour, const Halo& halo = {}, float opacity = 1.0f) {
+        add(
+            std::move(mask), [colour](int, int) { return colour; }, halo, opacity);
+    }
     // Text with its pen at x; fill runs from `top` at cap height to `bottom` at the baseline.
     // Returns the advance width.
     int text(const FontSpec& font, const std::string& s, int x, int baseline, Rgb top, Rgb bottom,

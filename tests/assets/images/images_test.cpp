@@ -64,7 +64,9 @@ std::map<std::string, const Picture*> Images::by_name_;
 bool Images::ok_ = false;
 std::string Images::error_;
 
-TEST_F(Images, EveryFileTheIntroLoadsIsWrittenUnderItsName) {
+// write_all_images draws everything afresh, so comparing its files with the suite's pictures also shows
+// that drawing is deterministic: the same bytes every time.
+TEST_F(Images, EveryFileIsWrittenUnderItsNameAndHoldsTheSameBytesAsAnotherDrawing) {
     const std::string dir = test_output_path("images/tga");
     std::filesystem::remove_all(dir);
     std::string error;
@@ -113,7 +115,7 @@ TEST_F(Images, EveryFileTheIntroLoadsIsWrittenUnderItsName) {
                 const uint8_t* b = &f[18 + (size_t(h - 1 - y) * w + x) * 4];
                 same = (uint32_t(b[3]) << 24 | b[2] << 16 | b[1] << 8 | b[0]) == p.pixels[size_t(y) * w + x];
             }
-        EXPECT_TRUE(same) << name << " does not read back bottom-up as drawn";
+        EXPECT_TRUE(same) << name << " differs from the suite's drawing (rows not bottom-up, or not deterministic)";
     }
 }
 
@@ -203,17 +205,10 @@ TEST_F(Images, ScrollerTextIsAWholeNumberOfScreens) {
             for (int x = 0; x < t.width; ++x) solid += alpha(t, x, y) == 255;
         EXPECT_GT(solid, 800u) << "page " << page;
     }
-}
-
-TEST_F(Images, DrawingIsDeterministic) {
-    std::vector<Picture> again;
-    std::string error;
-    ASSERT_TRUE(render_all_images(&again, &error)) << error;
-    ASSERT_EQ(again.size(), pictures_->size());
-    for (size_t i = 0; i < again.size(); ++i) {
-        EXPECT_EQ(again[i].name, (*pictures_)[i].name);
-        EXPECT_TRUE(again[i].pixels == (*pictures_)[i].pixels) << again[i].name;
-    }
+    // Nothing crosses from one page into the next: a Page Down always shows whole pages.
+    for (int boundary = kScreenH; boundary < t.height; boundary += kScreenH)
+        for (int y = boundary - 4; y < boundary + 4; ++y)
+            for (int x = 0; x < t.width; ++x) ASSERT_EQ(alpha(t, x, y), 0) << "row " << y;
 }
 
 TEST(ImagesErrors, AnUnwritableFolderIsReported) {
