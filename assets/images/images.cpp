@@ -43,8 +43,8 @@ std::vector<std::string> image_file_names() {
     return names;
 }
 
-bool render_all_images(std::vector<Picture>* out, std::string* error) {
-    Typesetter type;
+bool render_all_images(std::vector<Picture>* out, std::string* error, const std::string& font_dir) {
+    Typesetter type(font_dir);
     std::vector<Picture> pictures;
     pictures.push_back(make_picture("tekst.tga", draw_scroller_text(type)));
     const Canvas corner = draw_corner(type);

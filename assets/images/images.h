@@ -22,8 +22,11 @@ std::vector<std::string> image_file_names();
 // The sixteen caption file names in caption-table order (index 3 is the party's web address).
 std::vector<std::string> caption_file_names();
 
+// Where the DejaVu fonts are found (Debian package fonts-dejavu-core).
+inline constexpr const char* kDefaultFontDir = "/usr/share/fonts/truetype/dejavu";
+
 // Draws every picture. False, with the reason in `error`, when a font cannot be loaded.
-bool render_all_images(std::vector<Picture>* out, std::string* error);
+bool render_all_images(std::vector<Picture>* out, std::string* error, const std::string& font_dir = kDefaultFontDir);
 // Draws every picture and writes it as OUTDIR/<name>. False, with the reason, on any failure.
 bool write_all_images(const std::string& outdir, std::string* error);
 

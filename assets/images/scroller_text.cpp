@@ -154,11 +154,7 @@ public:
     // Closes the column: a soft dark backing behind what it holds.
     void finish(const Column& c) {
         blocks_.push_back({float(c.x - 9), float(c.start - 6), float(c.x + c.w + 9), float(c.y + 9)});
-        lowest_ = std::max(lowest_, c.y + 9 - top_);
     }
-
-    // How far down the page the content reaches (for the layout check).
-    int lowest() const { return lowest_; }
 
     std::vector<std::string> wrap(const FontSpec& font, const std::string& text, int width) {
         std::vector<std::string> lines;
@@ -182,7 +178,6 @@ private:
     Typesetter& type_;
     std::vector<Block>& blocks_;
     int top_;
-    int lowest_ = 0;
 };
 
 // A page title between two ornamental rules, in the display style of the logo.

@@ -211,6 +211,15 @@ TEST_F(Images, ScrollerTextIsAWholeNumberOfScreens) {
             for (int x = 0; x < t.width; ++x) ASSERT_EQ(alpha(t, x, y), 0) << "row " << y;
 }
 
+TEST(ImagesErrors, MissingFontsAreReportedNotDrawnAsEmptyPictures) {
+    std::vector<Picture> pictures;
+    std::string error;
+    EXPECT_FALSE(render_all_images(&pictures, &error, test_output_path("no-fonts-here")));
+    EXPECT_NE(error.find("DejaVuSans"), std::string::npos) << error;
+    EXPECT_NE(error.find("fonts-dejavu-core"), std::string::npos) << error;
+    EXPECT_TRUE(pictures.empty());
+}
+
 TEST(ImagesErrors, AnUnwritableFolderIsReported) {
     const std::string file = test_output_path("images-not-a-folder");
     std::ofstream(file) << "x";
