@@ -315,6 +315,11 @@ Canvas draw_scroller_text(Typesetter& type) {
         page.gap(l, 8);
         page.heading(l, "C64 GRAPHICS");
         page.para(l, "Koala or hires picture shown on a real C64. Hand in work stages.");
+        page.gap(l, 8);
+        page.heading(l, "PRIZES");
+        page.para(l,
+                  "Hardware and gift cards for the top three of every competition and tournament, and the "
+                  "Zorbrix trophy for each winner. Prize giving on Sunday at 12:00.");
         page.finish(l);
         auto r = page.right(30);
         page.heading(r, "TOURNAMENTS");

@@ -296,11 +296,11 @@ TEST_F(Images, ContactSheetAndScreenMockUps) {
     }
     EXPECT_TRUE(write_png_rgb(test_output_path("images_contact_sheet.png"), sheet.px.data(), sheet.w, sheet.h));
 
-    // Screen mock-ups: the clock scene, two captions and the logo over the object, then every page of the
-    // scroller text, each on 512 x 384 with the four corners.
+    // Screen mock-ups, each 512 x 384 with the four corners: the clock, the intro pictures, two captions and the
+    // logo over the object, then every page of the scroller text.
     const Picture& tekst = get("tekst.tga");
     const int pages = tekst.height / kScreenH;
-    const int shots = 4 + pages;
+    const int shots = 6 + pages;
     Screen mock(2 * kScreenW, ((shots + 1) / 2) * kScreenH);
     for (int i = 0; i < shots; ++i) {
         const int sx = (i % 2) * kScreenW, sy = (i / 2) * kScreenH;
@@ -308,25 +308,23 @@ TEST_F(Images, ContactSheetAndScreenMockUps) {
         auto centred = [&](const Picture& p) {
             mock.draw(p, sx + (kScreenW - p.width) / 2, sy + (kScreenH - p.height) / 2);
         };
+        auto glyph = [&](char c) -> const Picture& { return get(c == ':' ? "kolon.tga" : std::string(1, c) + ".tga"); };
         if (i == 0) {
-            const char* text = "27:00";
+            // The countdown: centred, top edge at row 344.
+            const std::string text = "27:00";
             int width = 0;
-            for (const char* c = text; *c; ++c)
-                width += get(*c == ':' ? "kolon.tga" : std::string(1, *c) + ".tga").width;
+            for (char c : text) width += glyph(c).width;
             int cx = sx + (kScreenW - width) / 2;
-            for (const char* c = text; *c; ++c) {
-                const Picture& g = get(*c == ':' ? "kolon.tga" : std::string(1, *c) + ".tga");
-                mock.draw(g, cx, sy + 344);
-                cx += g.width;
+            for (char c : text) {
+                mock.draw(glyph(c), cx, sy + 344);
+                cx += glyph(c).width;
             }
-            centred(get("intro_1.tga"));
-        } else if (i == 1) {
-            mock.blob(sx + 256, sy + 192, 150);
-            centred(get("text_counterstrike_4_vs_4.tga"));
-        } else if (i == 2) {
-            mock.blob(sx + 256, sy + 192, 110);
-            centred(get("text_web_address.tga"));
-        } else if (i == 3) {
+        } else if (i == 1 || i == 2) {
+            centred(get(i == 1 ? "intro_1.tga" : "intro_2.tga"));
+        } else if (i == 3 || i == 4) {
+            mock.blob(sx + 256, sy + 192, i == 3 ? 150 : 110);
+            centred(get(i == 3 ? "text_counterstrike_4_vs_4.tga" : "text_web_address.tga"));
+        } else if (i == 5) {
             mock.blob(sx + 256, sy + 192, 130);
             centred(get("zorbrixlogo_stor.tga"));
         } else {
@@ -338,9 +336,9 @@ TEST_F(Images, ContactSheetAndScreenMockUps) {
         mock.draw(*corners[1], sx + kScreenW - corners[1]->width, sy);
         mock.draw(*corners[2], sx + kScreenW - corners[2]->width, sy + kScreenH - corners[2]->height);
         mock.draw(*corners[3], sx, sy + kScreenH - corners[3]->height);
-        if (i >= 4) {
+        if (i >= 6) {
             // The scroller draws the text at (0, -scroll_offset), clipped to the screen.
-            const int page = i - 4;
+            const int page = i - 6;
             Picture slice{"", kScreenW, kScreenH, {}};
             slice.pixels.assign(tekst.pixels.begin() + ptrdiff_t(page) * kScreenH * kScreenW,
                                 tekst.pixels.begin() + ptrdiff_t(page + 1) * kScreenH * kScreenW);
