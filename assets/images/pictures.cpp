@@ -290,8 +290,8 @@ Canvas draw_caption(Typesetter& type, int index) {
     const int title_w = type.measure(title, c.title);
     const int baseline = kH - 16;
     const int kicker_base = baseline - type.cap_height(title) - 14;
-    backing(canvas, float(kW / 2 - title_w / 2 - 10), float(kicker_base - 14), float(kW / 2 + title_w / 2 + 10),
-            float(baseline + 8), 14, 20, 0.42f);
+    backing(canvas, float(kW / 2 - title_w / 2 - 10), float(kicker_base - 16), float(kW / 2 + title_w / 2 + 10),
+            float(baseline + 10), 24, 26, 0.46f);
     Painter p(type);
     const FontSpec kicker{Face::SansBold, 11, 3.0f, false};
     const int kw = type.measure(kicker, c.kicker);
