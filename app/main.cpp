@@ -1,5 +1,6 @@
-#include "app/display_only_intro.h"
 #include "app/intro.h"
+#include "app/intro_content.h"
+#include "app/soundtrack.h"
 
 #include <cstdio>
 #include <exception>
@@ -7,7 +8,8 @@
 int main() {
     // Anything other than a display error (those are handled inside) ends the program with a message, not an abort.
     try {
-        zorbrix::DisplayOnlyIntro content;
+        zorbrix::DeviceSoundtrack soundtrack;
+        zorbrix::ZorbrixContent content(soundtrack);
         return zorbrix::run_intro(content);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "zorbrix: unexpected error: %s\n", error.what());

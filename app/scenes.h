@@ -8,9 +8,11 @@
 
 #include <cstdint>
 
-class VideoStream;
+
 
 namespace zorbrix {
+
+class VideoStream;
 
 inline constexpr int kCaptionCount = 16;
 inline constexpr int kGlyphCount = 11;

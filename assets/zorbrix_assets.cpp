@@ -21,15 +21,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string error;
-    if (!write_all_images(out.string(), &error)) {
+    if (!zorbrix::assets::write_all_images(out.string(), &error)) {
         std::fprintf(stderr, "zorbrix-assets: pictures: %s\n", error.c_str());
         return 1;
     }
-    if (!write_soundtrack((out / "ambient3.xm").string(), &error)) {
+    if (!zorbrix::music::write_soundtrack((out / "ambient3.xm").string(), &error)) {
         std::fprintf(stderr, "zorbrix-assets: soundtrack: %s\n", error.c_str());
         return 1;
     }
-    if (!write_backdrop((out / "zorbrix.nvd").string(), &error)) {
+    if (!zorbrix::assets::write_backdrop((out / "zorbrix.nvd").string(), &error)) {
         std::fprintf(stderr, "zorbrix-assets: backdrop video: %s\n", error.c_str());
         return 1;
     }
