@@ -66,6 +66,9 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
         content.free_images();
         content.close_video();
         if (std::strcmp(error.message(), "quit") != 0) {
+            // The display goes first, or a full-screen picture would hide the report's box and nobody could
+            // answer it.
+            console->close();
             error.report();
         }
         if (!song_stopped) {
