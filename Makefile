@@ -28,6 +28,7 @@ asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORBRIX_SANITIZE=ON > /dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE no-asan
 
 fuzz: deps

@@ -30,7 +30,6 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
     std::optional<ptc::Console> console;
     std::optional<ptc::Format> format;
     std::optional<ptc::Surface> screen;
-    int song_stopped = 0;
     try {
         if (environment.make_display) {
             console.emplace(environment.make_display());
@@ -41,7 +40,6 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
         if (dialogs.question("Question", "Fullscreen?") != Answer::Yes) {
             console->option("windowed output");
         }
-        song_stopped = 0;
         format.emplace(32, 0xff0000, 0x00ff00, 0x0000ff, 0);
         screen.emplace(kScreenWidth, kScreenHeight, *format);
     } catch (const ptc::DynamicError& error) {
@@ -66,11 +64,13 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
         content.free_images();
         content.close_video();
         if (std::strcmp(error.message(), "quit") != 0) {
+            // The display goes first, or a full-screen picture would hide the report's box and nobody could
+            // answer it.
+            console->close();
             error.report();
         }
-        if (!song_stopped) {
-            content.stop_song();
-        }
+        // The handled range ends with the scenes, so the song is still playing here.
+        content.stop_song();
         content.close_sound();
         screen.reset();
         format.reset();
@@ -80,7 +80,6 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
 
     // The music stops and the display goes away before the credits appear.
     content.stop_song();
-    song_stopped = 1;
     console->close();
     dialogs.message("Credits", kCreditsText);
     content.free_images();

@@ -9,6 +9,21 @@ namespace {
 
 }  // namespace
 
+PictureRect fit_picture(int out_width, int out_height, int width, int height) {
+    if (out_width <= 0 || out_height <= 0 || width <= 0 || height <= 0) {
+        return {0, 0, 0, 0};
+    }
+    const int64_t ow = out_width, oh = out_height, w = width, h = height;
+    if (ow * h <= oh * w) {
+        // Limited by the width: bars above and below.
+        const int fitted = int((ow * h * 2 + w) / (w * 2));
+        return {0, (out_height - fitted) / 2, out_width, fitted};
+    }
+    // Limited by the height: bars left and right.
+    const int fitted = int((oh * w * 2 + h) / (h * 2));
+    return {(out_width - fitted) / 2, 0, fitted, out_height};
+}
+
 int key_code_from_sdl(int32_t sdl_keycode, uint16_t sdl_modifiers) {
     const SDL_Keycode k = sdl_keycode;
     if (k >= SDLK_a && k <= SDLK_z) {
@@ -148,8 +163,6 @@ void SdlBackend::open(const std::string& title, int width, int height, bool wind
         close();
         throw DynamicError("cannot draw into the display window: " + error);
     }
-    // Letterboxing: the picture keeps its 4:3 shape on any screen, with black bars around it.
-    SDL_RenderSetLogicalSize(renderer_, width, height);
     texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
     if (!texture_) {
         const std::string error = SDL_GetError();
@@ -199,8 +212,15 @@ void SdlBackend::close() {
 }
 
 void SdlBackend::show_texture() {
+    // The picture keeps its shape on any screen, with black bars where the shapes differ. The output size is asked
+    // every time: it is the full screen's, or the window's in device pixels.
+    int out_width = 0, out_height = 0, width = 0, height = 0;
+    SDL_GetRendererOutputSize(renderer_, &out_width, &out_height);
+    SDL_QueryTexture(texture_, nullptr, nullptr, &width, &height);
+    const PictureRect fit = fit_picture(out_width, out_height, width, height);
+    const SDL_Rect target{fit.x, fit.y, fit.width, fit.height};
     SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderCopy(renderer_, texture_, nullptr, &target);
     SDL_RenderPresent(renderer_);
 }
 

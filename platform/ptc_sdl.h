@@ -40,6 +40,13 @@ private:
     uint64_t next_frame_at_ = 0;
 };
 
+// Where a width x height picture goes on an output of out_width x out_height pixels: as large as fits, its shape
+// kept (to the nearest pixel), centred; the rest stays black.
+struct PictureRect {
+    int x, y, width, height;
+};
+PictureRect fit_picture(int out_width, int out_height, int width, int height);
+
 // The display's code for an SDL key (SDL_Keycode) with the modifier state (SDL_Keymod) of the press.
 // Escape, Page Up, Page Down, Up and Down give 27, 33, 34, 38 and 40; no other key gives one of those.
 int key_code_from_sdl(int32_t sdl_keycode, uint16_t sdl_modifiers);

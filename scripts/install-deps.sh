@@ -10,8 +10,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # libraries the intro links
   libsdl2-dev libxmp-dev zlib1g-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core
-  # end-to-end tests in a real X server, and screenshots
-  xvfb xdotool x11-utils imagemagick
+  # end-to-end tests in a real X server (the test talks Xlib itself; the message boxes draw with core X fonts)
+  xvfb xfonts-base xdotool x11-utils imagemagick libx11-dev
   # independent peers and checks: video streams and quality, sound levels, a second XM player
   ffmpeg sox openmpt123
 )
@@ -30,6 +30,10 @@ fi
 echo "install-deps: installing ${missing[*]}"
 SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo > /dev/null; then
+    echo "install-deps: missing packages (${missing[*]}) and no sudo; run this script as root" >&2
+    exit 1
+  fi
   SUDO=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive

@@ -8,6 +8,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -173,6 +174,45 @@ TEST(PtcSdlKeys, OnlyTheirOwnKeysGiveTheFiveNamedCodes) {
     EXPECT_EQ(ptc::key_code_from_sdl(SDLK_KP_3, KMOD_NUM), 99);
     EXPECT_EQ(ptc::key_code_from_sdl(SDLK_SPACE, KMOD_NONE), 32);
     EXPECT_EQ(ptc::key_code_from_sdl(SDLK_q, KMOD_NONE), 'Q');
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PtcSdlFullScreen, PictureFitsWithoutDistortionOrCroppingAndIsCentred) {
+    struct Case {
+        int out_w, out_h;
+        ptc::PictureRect expected;
+    };
+    const Case cases[] = {
+        {512, 384, {0, 0, 512, 384}},      // the window
+        {1024, 768, {0, 0, 1024, 768}},    // same shape, scaled
+        {1920, 1080, {240, 0, 1440, 1080}},  // wide screen: bars left and right
+        {1280, 1024, {0, 32, 1280, 960}},  // 5:4: bars above and below
+        {2560, 1600, {213, 0, 2133, 1600}},  // 16:10, width rounded to the nearest pixel
+        {300, 1000, {0, 387, 300, 225}},   // portrait
+    };
+    for (const Case& c : cases) {
+        const ptc::PictureRect r = ptc::fit_picture(c.out_w, c.out_h, 512, 384);
+        EXPECT_EQ(r.x, c.expected.x) << c.out_w << "x" << c.out_h;
+        EXPECT_EQ(r.y, c.expected.y) << c.out_w << "x" << c.out_h;
+        EXPECT_EQ(r.width, c.expected.width) << c.out_w << "x" << c.out_h;
+        EXPECT_EQ(r.height, c.expected.height) << c.out_w << "x" << c.out_h;
+    }
+    // Any screen: inside it, touching two opposite edges, 4:3 within a pixel, centred within a pixel.
+    for (int w = 1; w < 2000; w += 37) {
+        for (int h = 1; h < 2000; h += 41) {
+            const ptc::PictureRect r = ptc::fit_picture(w, h, 512, 384);
+            ASSERT_TRUE(r.x >= 0 && r.y >= 0 && r.x + r.width <= w && r.y + r.height <= h) << w << "x" << h;
+            ASSERT_TRUE((r.x == 0 && r.width == w) || (r.y == 0 && r.height == h)) << w << "x" << h;
+            ASSERT_LE(std::abs(r.width * 3 - r.height * 4), 4) << w << "x" << h;
+            ASSERT_LE(std::abs((w - r.width) - 2 * r.x), 1) << w << "x" << h;
+            ASSERT_LE(std::abs((h - r.height) - 2 * r.y), 1) << w << "x" << h;
+        }
+    }
+    const ptc::PictureRect none = ptc::fit_picture(0, 768, 512, 384);
+    EXPECT_EQ(none.width, 0);
 }
 
 }  // namespace
