@@ -8,9 +8,15 @@
 
 const std::string& scratch_directory() {
     static const std::string dir = [] {
-        const std::filesystem::path p =
-            std::filesystem::temp_directory_path() / ("zorbrix-fuzz-" + std::to_string(getpid()));
+        // Memory-backed when the system has it: millions of small writes should not go to a disk.
+        const std::filesystem::path base =
+            std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path();
+        const std::filesystem::path p = base / ("zorbrix-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(p);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(scratch_directory(), ignored);
+        });
         return p.string() + "/";
     }();
     return dir;
