@@ -70,7 +70,7 @@ RawImage* LoadTarga(const char* name) {
         const int bytes_per_pixel = data[16] / 8;
         const uint64_t needed = kHeader + uint64_t(width) * uint64_t(height) * uint64_t(bytes_per_pixel);
         if (uint64_t(size) >= needed) image = new_raw_image(width, height);
-        if (image) {
+        if (image && image->pixels) {  // (a picture with no pixels, 0 x 3 say, has no rows to copy)
             for (int r = 0; r < height; ++r) {
                 const unsigned char* src = data + kHeader + size_t(height - 1 - r) * size_t(width) * bytes_per_pixel;
                 unsigned char* dst = reinterpret_cast<unsigned char*>(image->pixels + size_t(r) * size_t(width));

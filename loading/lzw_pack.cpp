@@ -5,6 +5,7 @@
 
 #include "loading/lzw.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -45,7 +46,10 @@ private:
 class Dictionary {
 public:
     void reset() {
-        ++generation_;
+        if (++generation_ == 0) {  // after 2^32 clears: old marks could look current again
+            std::fill(slots_.begin(), slots_.end(), Slot{0, 0, 0});
+            generation_ = 1;
+        }
         next_free = kLzwFirstFreeCode;
     }
 
@@ -58,17 +62,15 @@ public:
         }
     }
 
-    void add(int prefix, unsigned char byte, int length) {
+    void add(int prefix, unsigned char byte) {
         const uint32_t key = key_of(prefix, byte);
         uint32_t i = hash(key);
         while (slots_[i].generation == generation_) i = (i + 1) & kMask;
         slots_[i] = {key, generation_, uint16_t(next_free)};
-        lengths[next_free] = uint16_t(length);
         ++next_free;
     }
 
     int next_free = kLzwFirstFreeCode;
-    uint16_t lengths[kLzwMaxCodes] = {};
 
 private:
     static constexpr uint32_t kSize = 16384;  // four times the most entries a dictionary holds
@@ -99,7 +101,9 @@ bool lzw_pack(const unsigned char* data, size_t size, std::vector<unsigned char>
     LzwPackTrace& t = trace ? *trace : local_trace;
     t = LzwPackTrace{};
     CodeWriter writer(packed);
-    auto dictionary = std::make_unique<Dictionary>();
+    // Kept from call to call: setting up its table costs more than packing a small file.
+    thread_local std::unique_ptr<Dictionary> dictionary;
+    if (!dictionary) dictionary = std::make_unique<Dictionary>();
     Dictionary& dict = *dictionary;
     dict.reset();
 
@@ -119,7 +123,7 @@ bool lzw_pack(const unsigned char* data, size_t size, std::vector<unsigned char>
             writer.write(current, lzw_width_for(dict.next_free - 1));
             ++t.codes;
             if (dict.next_free < kLzwMaxCodes && current_length + 1 <= max_string) {
-                dict.add(current, byte, current_length + 1);
+                dict.add(current, byte);
             } else {
                 writer.write(kLzwClearCode, lzw_width_for(dict.next_free));
                 ++t.codes;

@@ -78,7 +78,8 @@ bool ResourceArchive::open(const char* path) {
         read_only_ = file_ != nullptr;
     }
     if (!file_) {
-        file_ = std::fopen(path, "w+b");
+        // Created only when it does not exist ("x"): a file we merely may not read must not be truncated.
+        file_ = std::fopen(path, "w+bx");
         created_ = file_ != nullptr;
     }
     if (!file_) return false;

@@ -6,11 +6,24 @@
 #include <cstdlib>
 #include <filesystem>
 
+namespace {
+// A copy for the clean-up at exit, which may run after the std::string below is destroyed.
+char g_directory_at_exit[4096];
+}  // namespace
+
 const std::string& scratch_directory() {
     static const std::string dir = [] {
-        const std::filesystem::path p =
-            std::filesystem::temp_directory_path() / ("zorbrix-fuzz-" + std::to_string(getpid()));
+        // Memory-backed when the system has it: millions of small writes should not go to a disk.
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path();
+        const std::filesystem::path p = base / ("zorbrix-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(p);
+        std::snprintf(g_directory_at_exit, sizeof g_directory_at_exit, "%s", p.c_str());
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(g_directory_at_exit, ignored);
+        });
         return p.string() + "/";
     }();
     return dir;

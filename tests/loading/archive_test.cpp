@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -216,6 +217,15 @@ TEST_F(ArchiveTest, AMissingArchiveIsCreatedEmptyAndABadOneFailsTheInit) {
         file_shutdown();
     }
     fs::remove("loose_in_cwd.txt");
+}
+
+TEST_F(ArchiveTest, AnArchiveThatCannotBeReadIsNotOverwritten) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    write(path("locked.kf"), archive_bytes({{"x", bytes_of("x")}}));
+    fs::permissions(path("locked.kf"), fs::perms::owner_write);
+    EXPECT_FALSE(file_init(path("locked.kf").c_str(), loose_.c_str()));
+    fs::permissions(path("locked.kf"), fs::perms::owner_all);
+    EXPECT_EQ(fs::file_size(path("locked.kf")), archive_bytes({{"x", bytes_of("x")}}).size());
 }
 
 TEST_F(ArchiveTest, ReportsTheDirectorysUnpackedSizeEvenWhenTheLzwHeaderDiffers) {

@@ -164,6 +164,11 @@ TEST_F(ImageLoaderTest, TargaFilesThatCannotHoldTheirPictureAreRefused) {
     EXPECT_EQ(empty->width, 0);
     EXPECT_EQ(empty->height, 0);
     delete empty;
+    write("no_columns.tga", targa(0, 3, 32, {}));
+    RawImage* no_columns = LoadTarga("no_columns.tga");
+    ASSERT_NE(no_columns, nullptr) << "so is 0 x 3";
+    EXPECT_EQ(no_columns->height, 3);
+    delete no_columns;
 }
 
 // Files written by ImageMagick from a known picture load pixel for pixel. (ImageMagick 6 writes Targa rows top

@@ -106,6 +106,12 @@ bool open_existing(ResourceArchive& archive, const std::string& path, std::strin
         *error = "cannot open archive " + path + ": not a regular file";
         return false;
     }
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        *error = "cannot open archive " + path + ": " + std::strerror(errno);
+        return false;
+    }
     if (!archive.open(path.c_str())) {
         *error = "cannot open archive " + path + ": not a resource archive (bad header, magic or version)";
         return false;
