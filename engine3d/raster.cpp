@@ -35,17 +35,24 @@ void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colo
     // arithmetic is 64-bit so that far-off coordinates cannot overflow; on-screen results are those of
     // 32-bit fixed point.
     constexpr int64_t ONE = 65536;
+    const auto slope = [](int from_x, int to_x, int from_y, int to_y) -> int64_t {
+        const int64_t d = int64_t(to_x) - from_x;
+        const int64_t rows = int64_t(to_y) - from_y;
+        // Differences within 15 bits divide in 32 bits (the same quotient, several times faster).
+        if (d > -32768 && d < 32768 && rows <= INT32_MAX) return int32_t(d * ONE) / int32_t(rows);
+        return d * ONE / rows;
+    };
+    const int64_t dL = y2 != y0 ? slope(x0, x2, y0, y2) : 0;
+    const int64_t dS2 = y2 != y1 ? slope(x1, x2, y1, y2) : 0;  // the short edge after row y1
     int64_t L = x0 * ONE;
-    const int64_t dL = y2 != y0 ? (int64_t(x2) - x0) * ONE / (int64_t(y2) - y0) : 0;
     int64_t S, dS;
     if (y1 != y0) {
         S = x0 * ONE;
-        dS = (int64_t(x1) - x0) * ONE / (int64_t(y1) - y0);
+        dS = slope(x0, x1, y0, y1);
     } else {
         S = x1 * ONE;
-        dS = 0;
+        dS = dS2;
     }
-    const auto second_short_step = [&] { return (int64_t(x2) - x1) * ONE / (int64_t(y2) - y1); };
 
     // Rows above the screen are only stepped: advance both edges to row 0 in one go. The short edge
     // changes direction at row y1 without restarting from x1.
@@ -54,24 +61,26 @@ void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colo
         const int64_t rows = -y;
         L += rows * dL;
         if (y1 < 0) {
-            S += (int64_t(y1) - y0) * dS;
-            dS = second_short_step();  // y2 > ymax >= 0 > y1, so y2 != y1
-            S += (0 - int64_t(y1)) * dS;
+            S += (int64_t(y1) - y0) * dS + (0 - int64_t(y1)) * dS2;
+            dS = dS2;
         } else {
             S += rows * dS;
         }
         y = 0;
     }
 
-    for (; y <= ymax; ++y) {
-        if (y == y1 && y2 != y1) dS = second_short_step();
+    uint32_t* row = pixels + y * SCREEN_W;
+    const auto span = [&] {
         const int64_t left = std::max<int64_t>(std::min(L, S) >> 16, 0);
         const int64_t right = std::min<int64_t>(std::max(L, S) >> 16, MAX_X);
-        if (left <= right)
-            raster::fill_span(pixels + y * SCREEN_W + left, static_cast<int>(right - left + 1), colour);
+        if (left <= right) raster::fill_span(row + left, static_cast<int>(right - left + 1), colour);
         L += dL;
         S += dS;
-    }
+        row += SCREEN_W;
+    };
+    for (const int64_t upper_end = std::min<int64_t>(y1, int64_t(ymax) + 1); y < upper_end; ++y) span();
+    dS = dS2;
+    for (; y <= ymax; ++y) span();
 }
 
 namespace {
@@ -86,6 +95,9 @@ bool trunc_to_int(double v, int& out) {
 }  // namespace
 
 int clip_line(int& x0, int& y0, int& x1, int& y1) {
+    const auto inside = [](int x, int y) { return x >= 0 && x <= MAX_X && y >= 0 && y <= MAX_Y; };
+    if (inside(x0, y0) && inside(x1, y1)) return 1;  // the common case: no side test would move an end
+
     if (y0 < 0 && y1 < 0) return 0;
     if (y0 > MAX_Y && y1 > MAX_Y) return 0;
     if (x0 < 0 && x1 < 0) return 0;
@@ -129,7 +141,6 @@ int clip_line(int& x0, int& y0, int& x1, int& y1) {
 
     // A segment that passes beside a corner without crossing the screen survives the side tests above
     // with an end still outside; nothing of it is visible.
-    const auto inside = [](int x, int y) { return x >= 0 && x <= MAX_X && y >= 0 && y <= MAX_Y; };
     return inside(x0, y0) && inside(x1, y1) ? 1 : 0;
 }
 

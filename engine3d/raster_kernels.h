@@ -59,18 +59,29 @@ inline void fill_span_sse2(uint32_t* dst, int count, uint32_t colour) {
         for (int i = 0; i < count; ++i) dst[i] = colour;
         return;
     }
-    // Unaligned 4-pixel stores; the last one may overlap the one before it.
+    // Unaligned 4-pixel stores whose last ones may overlap the ones before them; short spans (the usual
+    // case for the effects' triangles) take two or four stores and no loop.
     const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
+    const auto store = [&](int at) { _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at), c); };
+    if (count <= 8) {
+        store(0);
+        store(count - 4);
+        return;
+    }
+    if (count <= 16) {
+        store(0);
+        store(4);
+        store(count - 8);
+        store(count - 4);
+        return;
+    }
     int i = 0;
     for (; i + 8 <= count; i += 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), c);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 4), c);
+        store(i);
+        store(i + 4);
     }
-    if (i + 4 <= count) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), c);
-        i += 4;
-    }
-    if (i < count) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + count - 4), c);
+    if (i + 4 <= count) store(i);
+    store(count - 4);
 }
 
 inline void line_add_sse2(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour) {
