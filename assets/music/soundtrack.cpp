@@ -237,7 +237,7 @@ std::vector<xm::Instrument> instruments() {
     list.push_back(instrument("shaker", shaker(), {}, -1, 0));
     list.push_back(instrument("brush", brush(), {}, -1, 0));
     list.push_back(instrument("mallet", mallet("mallet"), {}, -1, 0));
-    // Flute-like lead: nearly a sine, a breath of odd harmonics, delayed vibrato.
+    // Flute-like lead: nearly a sine with a breath of upper harmonics, and a vibrato that sets in after the attack.
     {
         xm::Instrument flute = instrument("flute",
                                           additive_loop("flute", 128, 2, {{0, 1.0}},

@@ -117,9 +117,11 @@ TEST(PlayerEvents, ASingleOrderSongReportsItsOrderAgainAtEachRepeat) {
     m.patterns.emplace_back(4, 2);
     m.orders = {0};
     m.instruments.push_back(beep());
-    const auto module = xm::write_module(m);
     XmPlayer player;
-    ASSERT_TRUE(player.load(module.data(), module.size()));
+    {
+        const auto module = xm::write_module(m);   // the player keeps no pointer into the caller's bytes
+        ASSERT_TRUE(player.load(module.data(), module.size()));
+    }
     std::vector<MusicEvent> events;
     player.render_until(12LL * kSpeed * kTick, nullptr, &events);
     std::string seen;

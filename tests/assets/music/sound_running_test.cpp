@@ -39,10 +39,12 @@ TEST(SoundRunning, RowAdvancesAboutEightRowsInASecondAndStopsWithTheSong) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(g_music.order.load(), 0);
     EXPECT_EQ(FMUSIC_GetOrder(song), 0);
-    // 0.12 s a row; generous bounds for a loaded machine and the device's buffering.
+    // 0.12 s a row. A sanity check, not a timing test: the bounds allow for a loaded machine starving the audio
+    // thread and for the device's buffering, and still catch a song that stands still or races ahead.
     const int advanced = later - first;
-    EXPECT_GE(advanced, static_cast<int>(seconds / 0.12) - 4) << "after " << seconds << " s";
-    EXPECT_LE(advanced, static_cast<int>(seconds / 0.12) + 5) << "after " << seconds << " s";
+    const double expected = seconds / 0.12;
+    EXPECT_GE(advanced, static_cast<int>(expected * 0.4)) << "after " << seconds << " s";
+    EXPECT_LE(advanced, static_cast<int>(expected) + 5) << "after " << seconds << " s";
 
     ASSERT_TRUE(FMUSIC_StopSong(song));
     const int stopped_at = g_music.row.load();
