@@ -764,7 +764,7 @@ int VideoEncoder::choose_qp(bool intra) {
         qp = rc_complexity_p_ > 0 ? static_cast<int>(std::lround(rc_complexity_p_ / want)) : rc_last_qp_;
         qp = std::clamp(qp, rc_last_qp_ - 2, rc_last_qp_ + 2);
     }
-    return std::clamp(qp, 2, 31);
+    return std::clamp(qp, 1, 31);
 }
 
 void VideoEncoder::update_rate(bool intra, int qp, int bits) {
