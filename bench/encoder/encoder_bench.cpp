@@ -73,7 +73,8 @@ BENCHMARK(BM_Quant)->Arg(0)->Arg(1);
 
 // Source files: ffmpeg's moving test pattern, made once per size.
 std::string source(int w, int h, int frames) {
-    const std::string path = "bench_encoder_" + std::to_string(w) + "x" + std::to_string(h) + ".y4m";
+    const std::string path =
+        "bench_encoder_" + std::to_string(w) + "x" + std::to_string(h) + "_" + std::to_string(frames) + ".y4m";
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
         return path;
@@ -85,11 +86,13 @@ std::string source(int w, int h, int frames) {
     return path;
 }
 
-constexpr int kFrames = 100;
+// Enough frames that ffmpeg's start-up (a few hundred milliseconds here) does not dominate its figure.
+int frames_for(int w, int h) { return w * h <= 256 * 192 ? 500 : 100; }
 
 void encode_process(benchmark::State& state, bool ours) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
-    const std::string src = source(w, h, kFrames);
+    const int frames = frames_for(w, h);
+    const std::string src = source(w, h, frames);
     if (src.empty()) {
         state.SkipWithError("ffmpeg could not make the source");
         return;
@@ -103,7 +106,7 @@ void encode_process(benchmark::State& state, bool ours) {
             return;
         }
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(kFrames) * state.iterations(),
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(frames) * state.iterations(),
                                                benchmark::Counter::kIsRate);
 }
 
@@ -115,7 +118,7 @@ BENCHMARK(BM_EncodeFileFfmpeg)->Args({256, 192})->Args({720, 576})->UseRealTime(
 // In-process encoding, without file reading and process start-up: the encoder alone.
 void BM_EncodeInProcess(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
-    const std::string src = source(w, h, kFrames);
+    const std::string src = source(w, h, frames_for(w, h));
     Y4mReader reader;
     std::string error;
     if (src.empty() || !reader.open(src, &error)) {

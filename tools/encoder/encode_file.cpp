@@ -56,6 +56,7 @@ bool encode_y4m_to_nvd(const std::string& in_path, const std::string& out_path, 
     EncodeSummary s;
     s.width = w;
     s.height = ht;
+    s.fps = fps;
     YuvFrame frame;
     while (reader.read_frame(&frame, error)) {
         const std::vector<uint8_t> record = encoder.encode(extend_to_macroblocks(frame));

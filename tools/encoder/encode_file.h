@@ -12,6 +12,7 @@ struct EncodeSummary {
     long long bytes = 0;
     int width = 0, height = 0;
     int intra_frames = 0;
+    double fps = 25.0;
 };
 
 // fps_override > 0 replaces the input's picture rate. Pictures whose size is not a multiple of 16 are extended

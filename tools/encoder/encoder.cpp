@@ -674,14 +674,24 @@ void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
 
     motion_compensate(mbx, mby, mb.mv, mb.type == 2);
     mb.cbp = 0;
+    // An inter level is non-zero from |coefficient| >= 2 qp + qp / 2 on.
+    const int zero_block_limit = 4 * (2 * qp + qp / 2 - 2);
     for (int i = 0; i < 6; ++i) {
         const bool luma = i < 4;
         const PaddedPlane& sp = luma ? src_.y : i == 4 ? src_.u : src_.v;
         PaddedPlane& cp = luma ? cur_.y : i == 4 ? cur_.u : cur_.v;
         const int row = luma ? 16 * mby + 8 * (i >> 1) : 8 * mby;
         const int col = luma ? 16 * mbx + 8 * (i & 1) : 8 * mbx;
+        const uint8_t* sb = sp.origin + row * sp.stride + col;
+        const uint8_t* pb = cp.origin + row * cp.stride + col;
+        // No coefficient exceeds a quarter of the residual's absolute sum (plus the transform's rounding), so a
+        // small enough residual quantises to nothing: skip the transform.
+        if (static_cast<int>(d.sad8(sb, sp.stride, pb, cp.stride)) < zero_block_limit) {
+            std::memset(mb.level[i], 0, sizeof(mb.level[i]));
+            continue;
+        }
         int16_t coef[64];
-        d.diff8(sp.origin + row * sp.stride + col, sp.stride, cp.origin + row * cp.stride + col, cp.stride, coef);
+        d.diff8(sb, sp.stride, pb, cp.stride, coef);
         d.fdct(coef);
         if (d.quant(coef, mb.level[i], qp, qp / 2)) mb.cbp |= 1 << (5 - i);
     }
@@ -764,7 +774,7 @@ int VideoEncoder::choose_qp(bool intra) {
         qp = rc_complexity_p_ > 0 ? static_cast<int>(std::lround(rc_complexity_p_ / want)) : rc_last_qp_;
         qp = std::clamp(qp, rc_last_qp_ - 2, rc_last_qp_ + 2);
     }
-    return std::clamp(qp, 2, 31);
+    return std::clamp(qp, 1, 31);
 }
 
 void VideoEncoder::update_rate(bool intra, int qp, int bits) {

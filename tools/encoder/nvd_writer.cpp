@@ -48,7 +48,8 @@ bool NvdWriter::add_record(const std::vector<uint8_t>& record) {
     if (!file_) return false;
     uint8_t len[4];
     put_le32(len, static_cast<uint32_t>(record.size()));
-    if (std::fwrite(len, 1, 4, file_) != 4 || std::fwrite(record.data(), 1, record.size(), file_) != record.size()) {
+    if (std::fwrite(len, 1, 4, file_) != 4 ||
+        (!record.empty() && std::fwrite(record.data(), 1, record.size(), file_) != record.size())) {
         failed_ = true;
     }
     ++frames_;

@@ -109,8 +109,9 @@ int run_encode(int argc, char** argv) {
         return 1;
     }
     if (!note.empty()) std::fprintf(stderr, "nvdtool encode: %s\n", note.c_str());
-    std::fprintf(stderr, "nvdtool encode: %s: %d frames of %dx%d (%d intra), %lld bytes\n", out.c_str(), s.frames,
-                 s.width, s.height, s.intra_frames, s.bytes);
+    const double seconds = s.frames / s.fps;
+    std::fprintf(stderr, "nvdtool encode: %s: %d frames of %dx%d (%d intra), %lld bytes, %.0f kbit/s\n", out.c_str(),
+                 s.frames, s.width, s.height, s.intra_frames, s.bytes, s.bytes * 8.0 / seconds / 1000.0);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // a DCT.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -95,6 +96,25 @@ TEST(EncoderKernels, QuantiserSteps) {
     EXPECT_EQ(l[4], 2047);
     zorbrix::enc::dsp().quant(c, l, 4, 2);
     EXPECT_EQ(l[3], 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Every coefficient value at every quantiser and both biases: the SSE2 quantiser divides by multiplying.
+TEST(EncoderKernels, Sse2QuantiserIsExactForEveryValue) {
+    for (int qp = 1; qp <= 31; ++qp) {
+        for (int bias : {0, qp / 2}) {
+            for (int base = -32767; base <= 32767; base += 64) {
+                int16_t c[64], l1[64], l2[64];
+                for (int i = 0; i < 64; ++i) c[i] = static_cast<int16_t>(std::min(32767, base + i));
+                zorbrix::enc::dsp_scalar().quant(c, l1, qp, bias);
+                zorbrix::enc::dsp_sse2().quant(c, l2, qp, bias);
+                ASSERT_EQ(std::memcmp(l1, l2, sizeof(l1)), 0) << "qp " << qp << " bias " << bias << " from " << base;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // drift apart over the P-VOPs. Every frame of every sequence is decoded by the intro's decoder and compared.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -113,5 +114,32 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"blobs", 4, true}, Case{"blobs", 20, true}, Case{"blobs", 6, false, false},
                     Case{"gradients", 4, true, true, 300}, Case{"noise", 4, false, true, 0, 1}),
     case_name);
+
+}  // namespace
+
+namespace {
+
+// A target bit rate is met over a couple of seconds, without the quantiser changing inside a VOP.
+TEST(RateControl, MeetsTheTargetBitRate) {
+    constexpr int kW = 128, kH = 96, kFrames = 50;
+    const auto frames = enc_test::make_sequence("blobs", kW, kH, kFrames);
+    for (int kbps : {50, 120}) {
+        EncoderOptions opt;
+        opt.kbps = kbps;
+        opt.keyint = 25;
+        VideoEncoder enc;
+        std::string error;
+        ASSERT_TRUE(enc.init(kW, kH, opt, &error));
+        double bits = 0;
+        int min_qp = 99, max_qp = 0;
+        for (const auto& f : frames) {
+            bits += 8.0 * enc.encode(f).size();
+            min_qp = std::min(min_qp, enc.last_stats().qp);
+            max_qp = std::max(max_qp, enc.last_stats().qp);
+        }
+        const double achieved = bits / (kFrames / 25.0) / 1000.0;
+        EXPECT_NEAR(achieved, kbps, 0.15 * kbps) << "quantisers " << min_qp << ".." << max_qp;
+    }
+}
 
 }  // namespace
