@@ -38,7 +38,7 @@ bool zlib_pack(const std::vector<unsigned char>& data, std::vector<unsigned char
 
 }  // namespace
 
-bool build_archive(const std::vector<ArchiveMember>& members, PackForm form, DateStamp date,
+bool build_archive(const std::vector<ArchiveMember>& members, PackForm archive_form, DateStamp date,
                    std::vector<unsigned char>* archive, std::string* error, std::vector<ArchiveEntryReport>* report) {
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
@@ -65,6 +65,7 @@ bool build_archive(const std::vector<ArchiveMember>& members, PackForm form, Dat
 
     std::vector<unsigned char> lzw, zlib;
     for (const ArchiveMember& m : members) {
+        const PackForm form = m.form.value_or(archive_form);
         const std::vector<unsigned char>* stored = &m.data;
         uint32_t flags = PACK_STORED;
         if (form == PackForm::lzw || form == PackForm::best) {

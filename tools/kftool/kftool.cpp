@@ -23,7 +23,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kftool create ARCHIVE [--store|--lzw|--zlib|--best] FILE...\n"
+    "usage: kftool create ARCHIVE [--store|--lzw|--zlib|--best] FILE... (a form applies to the files after it)\n"
     "       kftool list ARCHIVE\n"
     "       kftool extract ARCHIVE NAME OUT   (OUT - for standard output)\n"
     "       kftool lzw-pack IN OUT\n"
@@ -126,8 +126,11 @@ bool open_existing(ResourceArchive& archive, const std::string& path, std::strin
 int create(int argc, char** argv) {
     if (argc < 3) return usage();
     const std::string archive_path = argv[2];
+    // A form option applies to the files that follow it, so one archive can mix forms:
+    //   kftool create data.kf --lzw *.tga --zlib music.xm --store video.nvd
     PackForm form = PackForm::best;
-    std::vector<std::string> files;
+    std::vector<ArchiveMember> members;
+    std::string error;
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--store") form = PackForm::stored;
@@ -135,19 +138,17 @@ int create(int argc, char** argv) {
         else if (arg == "--zlib") form = PackForm::zlib;
         else if (arg == "--best") form = PackForm::best;
         else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) return failure("unknown option " + arg);
-        else files.push_back(arg);
-    }
-    std::vector<ArchiveMember> members;
-    std::string error;
-    for (const std::string& file : files) {
-        ArchiveMember member;
-        member.name = std::filesystem::path(file).filename().string();
-        if (!read_file(file, &member.data, &error)) return failure(error);
-        members.push_back(std::move(member));
+        else {
+            ArchiveMember member;
+            member.name = std::filesystem::path(arg).filename().string();
+            member.form = form;
+            if (!read_file(arg, &member.data, &error)) return failure(error);
+            members.push_back(std::move(member));
+        }
     }
     std::vector<unsigned char> archive;
     std::vector<ArchiveEntryReport> report;
-    if (!build_archive(members, form, date_stamp_now(), &archive, &error, &report)) {
+    if (!build_archive(members, PackForm::best, date_stamp_now(), &archive, &error, &report)) {
         return failure("cannot create " + archive_path + ": " + error);
     }
     if (!write_file(archive_path, archive.data(), archive.size(), &error)) return failure(error);
