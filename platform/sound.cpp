@@ -2,6 +2,7 @@
 
 #include "platform/xm_player.h"
 
+#include <alsa/asoundlib.h>
 #include <SDL.h>
 
 #include <algorithm>
@@ -128,6 +129,8 @@ void update_pause() {
     SDL_PauseAudioDevice(g_sound.device, any ? 0 : 1);
 }
 
+void silent_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+
 }  // namespace
 
 bool FSOUND_Init(int rate, int /*channels*/, unsigned /*flags*/) {
@@ -139,6 +142,9 @@ bool FSOUND_Init(int rate, int /*channels*/, unsigned /*flags*/) {
         g_sound.rate = rate;
         return true;
     }
+    // A machine without a sound card is a normal case here (the dummy driver below takes over); ALSA would otherwise
+    // print its failed probes on standard error, among the program's own messages.
+    snd_lib_error_set_handler(silent_alsa_error);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         if (open_device(rate)) {
             g_sound.initialised = true;
