@@ -12,7 +12,6 @@
 #include <emmintrin.h>
 #endif
 
-
 namespace {
 
 // A slot holds up to kLzwMaxString bytes: a 16-byte block copy of a string of length n touches at most n rounded
