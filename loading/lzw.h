@@ -23,10 +23,15 @@ constexpr int lzw_width_for(int next_free) {
 // Unpacks a stream of packed_length bytes. On success returns a new std::malloc buffer holding the header's
 // length of bytes (what the codes leave unwritten is zero) and stores that length through *unpacked_length.
 // Null, with *unpacked_length untouched, for a wrong magic or any damage: a first code other than clear or end,
-// an unknown code, too many strings, a string over 1024 bytes, output beyond the header's length, a header
-// length the stream could never fill, or no end code within packed_length.
+// a code above the next free code, too many strings, a string over 1024 bytes, output beyond the header's length,
+// a header length beyond lzw_max_unpacked_length, or no end code within packed_length.
 // Not re-entrant: the dictionary is static storage shared by all calls.
 unsigned char* LzwUnpack(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length);
+
+// The longest unpacked length LzwUnpack accepts from a stream of packed_length bytes: what its codes could write at
+// most (each takes 9 bits or more and writes 1024 bytes or fewer), or 1 MiB, whichever is more. A header asking for
+// more cannot be honest, and would let a few bytes claim gigabytes.
+uint64_t lzw_max_unpacked_length(size_t packed_length);
 
 // The two implementations behind LzwUnpack, byte-identical in every result: a plain reference and one that copies
 // strings in 16-byte blocks (SSE2). LzwUnpack uses the fastest one the processor has, chosen once.

@@ -12,7 +12,6 @@
 #include <emmintrin.h>
 #endif
 
-
 namespace {
 
 // A slot holds up to kLzwMaxString bytes: a 16-byte block copy of a string of length n touches at most n rounded
@@ -119,19 +118,11 @@ struct Sse2Copy {
 };
 #endif
 
-// The largest output any stream of packed_length bytes can write: every code needs at least 9 bits and yields at
-// most one full-length string. A header asking for more cannot be honest, and would let a few bytes claim
-// gigabytes.
-uint64_t max_output_for(size_t packed_length) {
-    const uint64_t codes = (uint64_t(packed_length - kLzwHeaderSize) * 8) / 9;
-    return codes * kLzwMaxString;
-}
-
 template <class Copy>
 unsigned char* unpack(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
     if (!packed || packed_length < kLzwHeaderSize || std::memcmp(packed, "VYRN", 4) != 0) return nullptr;
     const uint32_t length = read_u32le(packed + 4);
-    if (length > max_output_for(packed_length)) return nullptr;
+    if (length > lzw_max_unpacked_length(packed_length)) return nullptr;
 
     unsigned char* const output = static_cast<unsigned char*>(std::malloc(length ? length : 1));
     if (!output) return nullptr;
@@ -227,6 +218,14 @@ unsigned char* lzw_unpack_sse2(const unsigned char* packed, size_t packed_length
 }
 
 const char* lzw_unpack_kernel_name() { return g_kernel.name; }
+
+uint64_t lzw_max_unpacked_length(size_t packed_length) {
+    if (packed_length < kLzwHeaderSize) return 0;
+    const uint64_t codes = uint64_t(packed_length - kLzwHeaderSize) * 8 / 9;
+    const uint64_t most_written = codes * kLzwMaxString;
+    constexpr uint64_t kUnwrittenAllowance = uint64_t(1) << 20;
+    return most_written > kUnwrittenAllowance ? most_written : kUnwrittenAllowance;
+}
 
 unsigned char* LzwUnpack(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
     return g_kernel.function(packed, packed_length, unpacked_length);

@@ -37,11 +37,6 @@ void put_date(unsigned char* p, DateStamp d) {
 // zlib never expands a byte into more than about 1032 (a maximal run costs 2 bits per 258 bytes).
 constexpr uint64_t kZlibMaxRatio = 1032;
 
-// Same bound as the unpacker's: every LZW code takes at least 9 bits and yields at most 1024 bytes.
-uint64_t lzw_max_output(uint64_t packed_length) {
-    return packed_length < kLzwHeaderSize ? 0 : (packed_length - kLzwHeaderSize) * 8 / 9 * kLzwMaxString;
-}
-
 unsigned char* malloc_bytes(uint64_t n) {
     if (n > SIZE_MAX) return nullptr;
     return static_cast<unsigned char*>(std::malloc(n ? size_t(n) : 1));
@@ -225,7 +220,7 @@ unsigned char* ResourceArchive::extract(const char* name) {
         return read_at(data_offset, entry.unpacked_size);
     }
     if (entry.flags & PACK_LZW) {
-        if (entry.unpacked_size > lzw_max_output(entry.stored_length)) return nullptr;
+        if (entry.unpacked_size > lzw_max_unpacked_length(entry.stored_length)) return nullptr;
         unsigned char* packed = read_at(data_offset, entry.stored_length);
         if (!packed) return nullptr;
         uint32_t length = 0;

@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "loading/archive_writer.h"
 #include "loading/file_load.h"
 #include "loading/lzw.h"
 #include "loading/resource_archive.h"
@@ -219,15 +216,6 @@ TEST_F(ArchiveTest, AMissingArchiveIsCreatedEmptyAndABadOneFailsTheInit) {
     fs::remove("loose_in_cwd.txt");
 }
 
-TEST_F(ArchiveTest, AnArchiveThatCannotBeReadIsNotOverwritten) {
-    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
-    write(path("locked.kf"), archive_bytes({{"x", bytes_of("x")}}));
-    fs::permissions(path("locked.kf"), fs::perms::owner_write);
-    EXPECT_FALSE(file_init(path("locked.kf").c_str(), loose_.c_str()));
-    fs::permissions(path("locked.kf"), fs::perms::owner_all);
-    EXPECT_EQ(fs::file_size(path("locked.kf")), archive_bytes({{"x", bytes_of("x")}}).size());
-}
-
 TEST_F(ArchiveTest, ReportsTheDirectorysUnpackedSizeEvenWhenTheLzwHeaderDiffers) {
     const Bytes data = bytes_of("abcdefghij");
     // The stream's own header says 10 bytes; the directory says 6 (the caller gets 6) or 14 (the rest is zero).
@@ -327,56 +315,6 @@ TEST_F(ArchiveTest, DiagnosticsGoOnlyToAnInstalledSink) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "file_load() - nowhere.txt not found in archive, loading from " + loose_);
     EXPECT_EQ(seen[1], "file_load() - nowhere.txt not found on disk!");
-}
-
-TEST_F(ArchiveTest, WriterBuildsArchivesTheReaderReadsBack) {
-    std::string text;
-    for (int i = 0; i < 300; ++i) text += "line " + std::to_string(i % 17) + " of the party text\n";
-    Bytes noise(4000);
-    std::mt19937 rng(5);
-    for (auto& b : noise) b = uint8_t(rng());
-    const std::vector<ArchiveMember> members = {{"text.txt", bytes_of(text)}, {"noise.bin", noise}, {"none", {}}};
-    for (const PackForm form : {PackForm::stored, PackForm::lzw, PackForm::zlib, PackForm::best}) {
-        Bytes archive;
-        std::string error;
-        std::vector<ArchiveEntryReport> report;
-        ASSERT_TRUE(build_archive(members, form, DateStamp{2026, 11, 24}, &archive, &error, &report)) << error;
-        write(path("w.kf"), archive);
-        ResourceArchive reader;
-        ASSERT_TRUE(reader.open(path("w.kf").c_str()));
-        ASSERT_EQ(reader.entries().size(), members.size());
-        EXPECT_TRUE(reader.directory_problem().empty());
-        for (size_t i = 0; i < members.size(); ++i) {
-            const auto& e = reader.entries()[i];
-            EXPECT_EQ(e.name, members[i].name);
-            EXPECT_EQ(e.flags, report[i].flags);
-            EXPECT_EQ(e.year, 2026);
-            EXPECT_EQ(e.month, 11);
-            EXPECT_EQ(e.day, 24);
-            unsigned char* data = reader.extract(e.name.c_str());
-            ASSERT_NE(data, nullptr);
-            EXPECT_EQ(Bytes(data, data + reader.entry_size(e.name.c_str())), members[i].data);
-            std::free(data);
-        }
-        if (form == PackForm::best) {
-            EXPECT_NE(report[0].flags, PACK_STORED) << "text packs";
-            EXPECT_EQ(report[1].flags, PACK_STORED) << "noise does not";
-        }
-    }
-    Bytes archive;
-    std::string error;
-    EXPECT_FALSE(build_archive({{"same", {}}, {"same", {}}}, PackForm::best, {}, &archive, &error));
-    EXPECT_NE(error.find("same"), std::string::npos);
-    EXPECT_FALSE(build_archive({{"", {}}}, PackForm::best, {}, &archive, &error));
-}
-
-TEST(DateStamp, TakesTheUtcCalendar) {
-    const DateStamp d = date_stamp_utc(1009152000);  // 2001-12-24 00:00:00 UTC
-    EXPECT_EQ(d.year, 2001);
-    EXPECT_EQ(d.month, 11);
-    EXPECT_EQ(d.day, 24);
-    const DateStamp before = date_stamp_utc(1009151999);
-    EXPECT_EQ(before.day, 23);
 }
 
 }  // namespace

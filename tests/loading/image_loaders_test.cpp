@@ -291,17 +291,4 @@ TEST_F(ImageLoaderTest, JpegErrorsEndTheProcessWithStatusOne) {
     EXPECT_EXIT(LoadJpeg("garbage.jpg"), testing::ExitedWithCode(1), "Not a JPEG file");
 }
 
-TEST(MemoryStream, DeliversWhatRemains) {
-    const unsigned char data[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    MemoryStream stream{data, 10, 0};
-    unsigned char out[16] = {};
-    EXPECT_EQ(mem_read(out, 1, 4, &stream), 4u);
-    EXPECT_EQ(stream.position, 4);
-    EXPECT_EQ(mem_read(out, 1, 4096, &stream), 6u);
-    EXPECT_EQ(out[0], 4);
-    EXPECT_EQ(out[5], 9);
-    EXPECT_EQ(mem_read(out, 1, 4096, &stream), 0u);
-    EXPECT_EQ(stream.position, 10);
-}
-
 }  // namespace
