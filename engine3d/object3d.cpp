@@ -30,10 +30,11 @@ void C3DObject2::ComputeNormals() {
     poly_t* polys = m_polys.Data();
     for (int i = 0; i < count; ++i) {
         poly_t& p = polys[i];
-        // Indices are checked against both arrays: a vertex without a projection is an error too.
-        m_projected[p.a];
-        m_projected[p.b];
-        m_projected[p.c];
+        // Indices are checked against both arrays (the accesses throw): a vertex without a projection is
+        // an error too.
+        static_cast<void>(m_projected[p.a]);
+        static_cast<void>(m_projected[p.b]);
+        static_cast<void>(m_projected[p.c]);
         const Vector3D& pa = m_rotated[p.a];
         const Vector3D& pb = m_rotated[p.b];
         const Vector3D& pc = m_rotated[p.c];
