@@ -30,10 +30,11 @@ void C3DObject2::ComputeNormals() {
     poly_t* polys = m_polys.Data();
     for (int i = 0; i < count; ++i) {
         poly_t& p = polys[i];
-        // Indices are checked against both arrays: a vertex without a projection is an error too.
-        m_projected[p.a];
-        m_projected[p.b];
-        m_projected[p.c];
+        // Indices are checked against both arrays (the accesses throw): a vertex without a projection is
+        // an error too.
+        static_cast<void>(m_projected[p.a]);
+        static_cast<void>(m_projected[p.b]);
+        static_cast<void>(m_projected[p.c]);
         const Vector3D& pa = m_rotated[p.a];
         const Vector3D& pb = m_rotated[p.b];
         const Vector3D& pc = m_rotated[p.c];
@@ -93,18 +94,25 @@ void C3DObject2::Draw(uint32_t* pixels) {
     SortPolygons();
     const uint32_t line = ScaleColour(m_lineColour, m_brightness);
     const int count = m_polys.GetSize();
+    // Screen points per vertex, made when a triangle first uses the vertex: it is homogenised in place
+    // then (once; later uses find w = 1) and truncated to pixels.
+    const int vertex_count = m_projected.GetSize();
+    m_screen.assign(static_cast<size_t>(vertex_count), ScreenPoint{0, 0, false});
+    const auto screen_point = [this](int v) -> const ScreenPoint& {
+        Vector3D& p = m_projected[v];  // checks the index
+        ScreenPoint& s = m_screen[static_cast<size_t>(v)];
+        if (!s.ready) {
+            p.Homogenize();
+            s = ScreenPoint{ScreenCoordinate(p.x, SCREEN_W / 2), ScreenCoordinate(p.y, SCREEN_H / 2), true};
+        }
+        return s;
+    };
     for (int k = 0; k < count; ++k) {
         const poly_t& t = m_polys[m_order[k]];
-        Vector3D& pa = m_projected[t.a];
-        Vector3D& pb = m_projected[t.b];
-        Vector3D& pc = m_projected[t.c];
-        // A vertex shared by several triangles is divided once; later calls find w = 1.
-        pa.Homogenize();
-        pb.Homogenize();
-        pc.Homogenize();
-        const int x0 = ScreenCoordinate(pa.x, SCREEN_W / 2), y0 = ScreenCoordinate(pa.y, SCREEN_H / 2);
-        const int x1 = ScreenCoordinate(pb.x, SCREEN_W / 2), y1 = ScreenCoordinate(pb.y, SCREEN_H / 2);
-        const int x2 = ScreenCoordinate(pc.x, SCREEN_W / 2), y2 = ScreenCoordinate(pc.y, SCREEN_H / 2);
+        const ScreenPoint& a = screen_point(t.a);
+        const ScreenPoint& b = screen_point(t.b);
+        const ScreenPoint& c = screen_point(t.c);
+        const int x0 = a.x, y0 = a.y, x1 = b.x, y1 = b.y, x2 = c.x, y2 = c.y;
 
         // Back faces and triangles seen edge-on run counter-clockwise or not at all (y is down).
         const int64_t turn = int64_t(x1 - x0) * (y2 - y0) - int64_t(x2 - x0) * (y1 - y0);

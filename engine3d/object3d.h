@@ -72,6 +72,11 @@ private:
     uint32_t m_fillColour = 0;
     std::vector<DepthKey> m_sortKeys;  // scratch of SortPolygons
     std::vector<DepthKey> m_sortScratch;
+    struct ScreenPoint {
+        int x, y;
+        bool ready;
+    };
+    std::vector<ScreenPoint> m_screen;  // scratch of Draw
 };
 
 // Camera for a horizontal field of view fov over a screen width: focal = (width / 2) / tan(fov / 2) and
