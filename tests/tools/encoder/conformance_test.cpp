@@ -95,6 +95,7 @@ TEST_P(Conformance, FfmpegDecodesOurStreamsAsWellAsOurDecoder) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
                          testing::Values(Stream{"blobs", "--qp 3 --mv4"}, Stream{"text", "--qp 5"},
+                                         Stream{"noise", "--qp 2 --mv4"},
                                          Stream{"cut", "--kbps 400 --keyint 6 --mv4"},
                                          Stream{"gradients", "--qp 2 --no-acpred --search 24"}),
                          [](const testing::TestParamInfo<Stream>& i) { return i.param.sequence; });
