@@ -120,17 +120,20 @@ struct Event {
     int level;
 };
 
-// Decodes one (last, run, level) event; false for an invalid code, which ends the block.
+// Decodes one (last, run, level) event; false for an invalid code, which ends the block. A plain event (the
+// common case) is taken from one 32-bit look at the stream: code, then its sign bit.
 inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& ev) {
-    const TcoefEntry e = lut.e[br.peek_bits(12)];
+    const uint32_t window = br.peek_bits(32);
+    const TcoefEntry e = lut.e[window >> 20];
     if (e.length == 0) return false;
-    br.advance_bits(e.length);
     if (e.run != kEscapeRun) {
         ev.last = e.last;
         ev.run = e.run;
-        ev.level = br.read_bit() ? -e.level : e.level;
+        ev.level = ((window >> (31 - e.length)) & 1) ? -e.level : e.level;
+        br.advance_bits(e.length + 1);
         return true;
     }
+    br.advance_bits(e.length);
     const uint32_t mode = br.peek_bits(2);
     ++g_state.stats.escapes[mode < 2 ? 0 : mode - 1];
     if (mode == 3) {
@@ -144,16 +147,17 @@ inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& 
         return true;
     }
     br.advance_bits(mode < 2 ? 1 : 2);
-    const TcoefEntry s = lut.e[br.peek_bits(12)];
+    const uint32_t w2 = br.peek_bits(32);
+    const TcoefEntry s = lut.e[w2 >> 20];
     if (s.length == 0 || s.run == kEscapeRun) return false;
-    br.advance_bits(s.length);
     int level = s.level;
     int run = s.run;
     if (mode < 2) level += tcoef_lmax(intra, s.last, s.run);
     else run += tcoef_rmax(intra, s.last, s.level) + 1;
     ev.last = s.last;
     ev.run = run;
-    ev.level = br.read_bit() ? -level : level;
+    ev.level = ((w2 >> (31 - s.length)) & 1) ? -level : level;
+    br.advance_bits(s.length + 1);
     return true;
 }
 
@@ -297,6 +301,14 @@ inline bool predicts_from(const DecoderState& d, int tm_row, int tm_col) {
     return is_intra_type(d.type_map[tm_row][tm_col]);
 }
 
+// Moves past next_start_code() stuffing. Before a start code the stuffing is a 0 and 1s up to the byte
+// boundary, or a whole 0x7F byte when the writer was already aligned; a start code never begins with 0x7F, so
+// that byte can be recognised and skipped (otherwise a header ending on a byte boundary would hide the next one).
+void skip_stuffing(BitReader& br) {
+    if (!br.byte_aligned()) br.next_start_code();
+    else if (br.peek_bits(8) == 0x7F) br.advance_bits(8);
+}
+
 // True when the next bits are the stuffing of next_start_code() (a 0 then 1s up to the byte boundary, or 0x7F on
 // a boundary) followed by a start code prefix. The stuffing pattern is checked, not just skipped: a last
 // macroblock short enough to fit in the rest of a byte (a skipped one is a single bit) must not be taken for it.
@@ -421,7 +433,7 @@ int decode_vol_header() {
     if (s.scalability) fatal_exit(103);
     // User data after the layer header is not taken; the start code is byte-aligned, so look there.
     const size_t pos = br.bit_position();
-    br.next_start_code();
+    skip_stuffing(br);
     const bool user_data = br.peek_bits(32) == 0x1B2;
     br.set_bit_position(pos);
     if (user_data) fatal_exit(104);
@@ -432,7 +444,7 @@ int decode_vop_header() {
     DecoderState& d = g_state;
     BitReader& br = d.reader;
     StreamState& s = d.stream;
-    br.next_start_code();
+    skip_stuffing(br);
     if (br.read_bits(32) != 0x1B6) return 0;
     s.vop_coding_type = static_cast<int>(br.read_bits(2));
     while (br.read_bits(1) == 1) {
@@ -601,6 +613,7 @@ int decode_macroblock() {
     BitReader& br = d.reader;
     const bool p_vop = d.stream.vop_coding_type != 0;
     const int x = d.mb_x, y = d.mb_y;
+    d.stuffing = false;
     MotionVector* mv = d.mv[y][x];
     int8_t& type_entry = d.type_map[y + 1][x + 1];
 
@@ -617,6 +630,7 @@ int decode_macroblock() {
     }
     if (!skipped) {
         const int value = decode_mcbpc(d);
+        d.stuffing = value == 7;
         if (value < 0) {
             d.mb_type = 7;
             d.cbpc = 0;
@@ -679,10 +693,13 @@ void decode_vop(uint8_t* output, int render) {
     if (!d.size_ok || !d.layer_ok || !d.frames.current.y) return;
     d.mb_x = d.mb_y = 0;
     d.qp = std::clamp(d.stream.vop_quant, 1, 31);
+    // Macroblock stuffing consumes its code and does not count towards the limit, so a VOP that contains some
+    // still decodes all its macroblocks; every other call counts (an invalid code consumes nothing), which
+    // bounds the loop on damaged data.
     int count = 0;
     do {
         decode_macroblock();
-        ++count;
+        if (!d.stuffing) ++count;
     } while (!look_ahead_start_code(d.reader) && count < d.mb_count && d.mb_y < d.mb_height);
 
     Frame& cur = d.frames.current;

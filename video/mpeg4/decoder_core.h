@@ -125,6 +125,7 @@ struct DecoderState {
     int cbpy = 0;
     int cbp = 0;
     int not_coded = 0;
+    bool stuffing = false;  // the last macroblock call read a stuffing code
 
     MotionVector mv[kMaxMbHeight][kMaxMbWidth][4];
     // mb_type per macroblock of the current VOP (-1 skipped), with a border row on top and a border column on

@@ -1,0 +1,414 @@
+// The bit reader, the stream headers, the macroblock layer on hand-built chunks, the decoder interface and
+// VideoStream's timing and cache rules.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "loading/file_load.h"
+#include "platform/fatal.h"
+#include "tests/support/test_paths.h"
+#include "tests/video/stream_builder.h"
+#include "video/colour_convert.h"
+#include "video/decoder.h"
+#include "video/mpeg4/decoder_core.h"
+#include "video/video_stream.h"
+
+using namespace zorbrix;
+using namespace zorbrix::mpeg4;
+using zorbrix::test::BitWriter;
+
+namespace {
+
+int g_handle;
+
+void init_decoder(int w, int h, int format = FMT_YV12, int bpp = 0) {
+    InitParams p{w, h, bpp, format};
+    decoder_call(&g_handle, OPT_INIT, &p, nullptr);
+}
+
+void decode_chunk(const std::vector<uint8_t>& chunk, void* dst, int render = 1) {
+    std::vector<uint8_t> data = chunk;
+    data.resize(chunk.size() + 4, 0);
+    FrameParams f{dst, data.data(), static_cast<int32_t>(chunk.size()), render};
+    decoder_call(&g_handle, OPT_DECODE, &f, nullptr);
+}
+
+struct Release {
+    ~Release() { decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr); }
+};
+
+// An I-VOP of flat intra macroblocks (all DC differentials 0) behind a layer header.
+std::vector<uint8_t> flat_intra_chunk(int w, int h, int quant, const test::VolOptions* vol = nullptr) {
+    BitWriter bw;
+    test::VolOptions o;
+    if (vol) o = *vol;
+    o.width = w;
+    o.height = h;
+    test::write_vol(bw, o);
+    test::write_vop_header(bw, 0, quant, o.resolution);
+    for (int i = 0; i < (w / 16) * (h / 16); ++i) test::write_flat_intra_mb(bw, false);
+    bw.stuff();
+    return bw.bytes();
+}
+
+}  // namespace
+
+TEST(BitReader, PeekAdvanceAndBounds) {
+    const uint8_t data[6] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xFF};
+    BitReader br;
+    br.reset(data, 5);
+    EXPECT_EQ(0x12345678u, br.peek_bits(32));
+    br.advance_bits(6);
+    br.advance_bits(3);
+    EXPECT_EQ(1, br.bit_offset());
+    EXPECT_EQ(1u, br.bit_position() / 8);
+    br.set_bit_position(32);
+    // Past the chunk's end (byte 5 exists in memory but is not part of the chunk) only zeros are read.
+    EXPECT_EQ(0x9A000000u, br.peek_bits(32));
+    br.advance_bits(100);
+    EXPECT_EQ(0u, br.read_bits(32));
+    br.set_bit_position(8);
+    br.next_start_code();
+    EXPECT_EQ(8u, br.bit_position());  // aligned: nothing consumed
+    br.advance_bits(3);
+    br.next_start_code();
+    EXPECT_EQ(16u, br.bit_position());
+}
+
+TEST(Headers, LayerFieldsDefaultsAndTimeIncrementWidth) {
+    Release r;
+    init_decoder(16, 16);
+    for (int resolution : {1, 30, 65535}) {
+        test::VolOptions o;
+        o.resolution = resolution;
+        std::vector<uint8_t> out(16 * 16 * 3 / 2);
+        decode_chunk(flat_intra_chunk(16, 16, 8, &o), out.data());
+        const DecoderState& d = decoder_state();
+        EXPECT_EQ(resolution, d.stream.vop_time_increment_resolution);
+        EXPECT_EQ(1, d.stream.video_object_layer_verid);
+        EXPECT_EQ(1, d.stream.video_object_layer_priority);
+        EXPECT_EQ(16, d.stream.video_object_layer_width);
+        EXPECT_EQ(8, d.stream.vop_quant);
+        EXPECT_EQ(1, d.stats.vops) << "resolution " << resolution;  // the VOP header was found after the layer
+        // Flat intra: DC 1024 from the default predictor gives luma 128 (QP 8: 1024 / 16 * 16); chroma's
+        // dc_scaler 10 gives 1020, so 127 or 128.
+        for (int i = 0; i < 256; ++i) ASSERT_EQ(128, out[i]);
+        for (size_t i = 256; i < out.size(); ++i) ASSERT_NEAR(127.5, out[i], 0.5);
+        init_decoder(16, 16);
+    }
+}
+
+TEST(Headers, ControlParametersAspectAndVerid2AreParsed) {
+    Release r;
+    test::VolOptions o;
+    o.vol_control = true;
+    o.vbv = true;
+    o.aspect = 15;
+    o.object_layer_identifier = true;
+    o.verid = 2;
+    init_decoder(32, 16);
+    std::vector<uint8_t> out(32 * 16 * 3 / 2, 0);
+
+    // The layer header ends on a byte boundary here, so a whole stuffing byte stands before the VOP.
+    decode_chunk(flat_intra_chunk(32, 16, 4, &o), out.data());
+    EXPECT_EQ(2, decoder_state().stream.video_object_layer_verid);
+    EXPECT_EQ(32, decoder_state().stream.video_object_layer_width);
+    EXPECT_EQ(4, decoder_state().stream.vop_quant);
+    for (int i = 0; i < 32 * 16; ++i) ASSERT_EQ(128, out[i]);
+}
+
+TEST(Headers, UnsupportedFeaturesEndWithTheirStatus) {
+    Release r;
+    ScopedFatalTrap trap;
+    auto status_of = [](test::VolOptions o) {
+        init_decoder(16, 16);
+        std::vector<uint8_t> out(16 * 16 * 3 / 2);
+        try {
+            decode_chunk(flat_intra_chunk(16, 16, 8, &o), out.data());
+        } catch (const FatalExit& e) {
+            return e.status;
+        }
+        return -1;
+    };
+    test::VolOptions o;
+    o.data_partitioned = 1;
+    EXPECT_EQ(102, status_of(o));
+    o = {};
+    o.scalability = 1;
+    EXPECT_EQ(103, status_of(o));
+    o = {};
+    o.user_data_after = true;
+    EXPECT_EQ(104, status_of(o));
+    o = {};
+    o.complexity_estimation_disable = 0;
+    EXPECT_EQ(108, status_of(o));
+    o = {};
+    o.interlaced = 1;
+    EXPECT_EQ(109, status_of(o));
+    o = {};
+    o.quant_type = 1;
+    EXPECT_EQ(110, status_of(o));
+    o = {};
+    EXPECT_EQ(-1, status_of(o));
+
+    // A video object start code without a layer start code after it.
+    init_decoder(16, 16);
+    BitWriter bw;
+    bw.put(0x00000100, 32);
+    bw.put(0x000001B6, 32);
+    int status = -1;
+    try {
+        decode_chunk(bw.bytes(), nullptr);
+    } catch (const FatalExit& e) {
+        status = e.status;
+    }
+    EXPECT_EQ(101, status);
+}
+
+TEST(Macroblocks, DcPredictionStuffingAndDquantClamp) {
+    Release r;
+    init_decoder(32, 16);
+    BitWriter bw;
+    test::write_vol(bw, {.width = 32, .height = 16});
+    test::write_vop_header(bw, 0, 30);
+    // Macroblock 0: intra+q with dquant +2 (30 -> 31, then clamped at 31), block 0 DC differential +20.
+    bw.code(kMcbpcI[4]);  // intra+q, cbpc 0
+    bw.put(0, 1);
+    bw.code(kCbpy[0]);
+    bw.put(3, 2);  // dquant +2
+    bw.code(kDcSizeLuma[5]);
+    bw.put(20, 5);  // +20
+    for (int i = 0; i < 3; ++i) bw.code(kDcSizeLuma[0]);
+    for (int i = 0; i < 2; ++i) bw.code(kDcSizeChroma[0]);
+    bw.code(kMcbpcI[8]);  // stuffing between macroblocks: no position change
+    test::write_flat_intra_mb(bw, false);
+    bw.stuff();
+    std::vector<uint8_t> out(32 * 16 * 3 / 2);
+    decode_chunk(bw.bytes(), out.data());
+    const DecoderState& d = decoder_state();
+    EXPECT_EQ(31, d.qp);
+    EXPECT_EQ(31, d.quant_map[0]);
+    EXPECT_EQ(1, d.stats.mb_types[7]);
+    EXPECT_EQ(2, d.stats.mb_types[3] + d.stats.mb_types[4]);
+    // QP 31: luma dc_scaler 46. Block 0: (1024 + 23) / 46 = 22, + 20 = 42 -> DC 1932 -> samples 241 or so.
+    EXPECT_EQ(1932, d.dc_luma[1][1]);
+    EXPECT_NEAR(241, out[0], 1);
+    // Block 1 predicts from block 0 (horizontal: |FA - FB| = |1932 - 1024| >= |FB - FC| = 0): 1932 again.
+    EXPECT_EQ(1932, d.dc_luma[1][2]);
+    // The second macroblock landed at position 1, after the stuffing.
+    EXPECT_EQ(1, d.stats.vops);
+}
+
+TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
+    Release r;
+    init_decoder(32, 32);
+    std::vector<uint8_t> out(32 * 32 * 3 / 2);
+    // I-VOP: a flat grey picture.
+    decode_chunk(flat_intra_chunk(32, 32, 8), out.data());
+    const std::vector<uint8_t> first = out;
+    // P-VOP with rounding 1: every macroblock skipped.
+    BitWriter bw;
+    test::write_vop_header(bw, 1, 8, 30, 1, 1);
+    for (int i = 0; i < 4; ++i) bw.put(1, 1);
+    bw.stuff();
+    decode_chunk(bw.bytes(), out.data());
+    EXPECT_EQ(first, out);
+    EXPECT_EQ(4, decoder_state().stats.skipped);
+
+    // P-VOP: macroblock 0 inter with mvd (+31, 0), then macroblock 1 with mvd (+2, 0): 31 + 2 wraps to -31.
+    BitWriter p;
+    test::write_vop_header(p, 1, 8, 30, 0, 1);
+    p.put(0, 1);
+    p.code(kMcbpcP[0]);      // inter, cbpc 0
+    p.code(kCbpy[15]);       // inter cbpy 15 - 15 = 0: no coded luma blocks
+    test::write_mvd(p, 31);
+    test::write_mvd(p, 0);
+    p.put(0, 1);
+    p.code(kMcbpcP[0]);
+    p.code(kCbpy[15]);
+    test::write_mvd(p, 2);
+    test::write_mvd(p, 0);
+    p.put(1, 1);
+    p.put(1, 1);
+    p.stuff();
+    decode_chunk(p.bytes(), out.data());
+    const DecoderState& d = decoder_state();
+    EXPECT_EQ(31, d.mv[0][0][0].x);
+    EXPECT_EQ(-31, d.mv[0][1][3].x);
+    EXPECT_EQ(0, d.mv[1][0][0].x);
+    EXPECT_EQ(first, out);  // a flat picture predicts flat from anywhere
+}
+
+TEST(DecoderInterface, OptionsLevelsAndConverterChoice) {
+    Release r;
+    init_decoder(256, 192, FMT_RGB32);
+    const DecoderState& d = decoder_state();
+    EXPECT_EQ(16, d.mb_width);
+    EXPECT_EQ(12, d.mb_height);
+    EXPECT_EQ(192, d.mb_count);
+    EXPECT_EQ(320, d.luma_stride);
+    EXPECT_EQ(256, d.luma_rows);
+    EXPECT_EQ(160, d.chroma_stride);
+    EXPECT_EQ(128, d.chroma_rows);
+    EXPECT_EQ(convert_rgb32, d.converter);
+    EXPECT_EQ(-1, d.orientation);
+
+    const std::pair<int, uint32_t> levels[] = {{100, 0x3F}, {50, 0x3F}, {49, 0x1F}, {10, 0x03}, {9, 0x01}, {35, 0x17}, {25, 0x13}};
+    for (auto [level, flags] : levels) {
+        PostProcParams p{level};
+        EXPECT_EQ(0, decoder_call(&g_handle, OPT_POSTPROC, &p, nullptr));
+        EXPECT_TRUE(d.postproc_enabled);
+        EXPECT_EQ(flags, d.postproc_flags) << level;
+    }
+    for (int bad : {101, -1}) {
+        PostProcParams p{bad};
+        EXPECT_EQ(2, decoder_call(&g_handle, OPT_POSTPROC, &p, nullptr));
+        EXPECT_EQ(0x13u, d.postproc_flags);  // unchanged
+    }
+    PostProcParams off{0};
+    decoder_call(&g_handle, OPT_POSTPROC, &off, nullptr);
+    EXPECT_FALSE(d.postproc_enabled);
+
+    InitParams out{0, 0, 0, FMT_YUY2};
+    decoder_call(&g_handle, OPT_OUTPUT, &out, nullptr);
+    EXPECT_EQ(convert_yuy2, d.converter);
+    EXPECT_EQ(1, d.orientation);
+    out.format = 9;
+    decoder_call(&g_handle, OPT_OUTPUT, &out, nullptr);
+    EXPECT_EQ(convert_yuy2, d.converter);
+
+    init_decoder(16, 16, 5, 32);
+    EXPECT_EQ(convert_rgb32, d.converter);
+    init_decoder(16, 16, 2, 24);
+    EXPECT_EQ(convert_rgb24, d.converter);
+    init_decoder(16, 16, 2, 8);
+    EXPECT_EQ(convert_rgb24, d.converter);
+    init_decoder(16, 16, 2, 16);
+    EXPECT_EQ(convert_rgb565, d.converter);
+    init_decoder(16, 16, 8, 0);
+    EXPECT_EQ(nullptr, d.converter);
+    // Rendering without a converter decodes without delivering.
+    std::vector<uint8_t> dst(16 * 16 * 4, 0x5A);
+    decode_chunk(flat_intra_chunk(16, 16, 8), dst.data());
+    EXPECT_EQ(1, d.stats.vops);
+    EXPECT_EQ(std::vector<uint8_t>(16 * 16 * 4, 0x5A), dst);
+    // Option 0x1234 decodes like option 0.
+    std::vector<uint8_t> chunk = flat_intra_chunk(16, 16, 8);
+    chunk.resize(chunk.size() + 4);
+    FrameParams f{dst.data(), chunk.data(), static_cast<int32_t>(chunk.size() - 4), 1};
+    decoder_call(&g_handle, 0x1234, &f, nullptr);
+    EXPECT_EQ(2, d.stats.vops);
+    // A second release does nothing.
+    decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr);
+    decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr);
+    decode_chunk(chunk, dst.data());  // after release: nothing happens, no crash
+    EXPECT_EQ(2, d.stats.vops);
+}
+
+TEST(DecoderInterface, UnsupportedSizesAreNotDecoded) {
+    Release r;
+    std::vector<uint8_t> out(64 * 64 * 4, 0x11);
+    for (auto [w, h] : {std::pair{24, 16}, std::pair{736, 16}, std::pair{16, 592}}) {
+        init_decoder(w, h);
+        decode_chunk(flat_intra_chunk(16, 16, 8), out.data());
+        EXPECT_EQ(0, decoder_state().stats.vops);
+    }
+    // A layer whose size differs from the initialisation size.
+    init_decoder(32, 32);
+    decode_chunk(flat_intra_chunk(16, 16, 8), out.data());
+    EXPECT_EQ(0, decoder_state().stats.vops);
+    EXPECT_EQ(0x11, out[0]);
+}
+
+namespace {
+
+// An .nvd file of n flat I-VOPs, each with its own grey level in block 0 so frames can be told apart.
+std::string write_test_nvd(int n, float fps) {
+    std::vector<uint8_t> file(16);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(file.data() + at, &v, 4); };
+    put32(0, static_cast<uint32_t>(n));
+    put32(4, 16);
+    put32(8, 16);
+    std::memcpy(file.data() + 12, &fps, 4);
+    for (int i = 0; i < n; ++i) {
+        BitWriter bw;
+        if (i == 0) test::write_vol(bw, {});
+        test::write_vop_header(bw, 0, 8);
+        bw.code(kMcbpcI[0]);
+        bw.put(0, 1);
+        bw.code(kCbpy[0]);
+        // Block 0's DC differential is the frame number (sizes 0..3), the others predict from it.
+        const int size = i == 0 ? 0 : i == 1 ? 1 : i < 4 ? 2 : 3;
+        bw.code(kDcSizeLuma[size]);
+        if (size) bw.put(static_cast<uint32_t>(i), size);
+        for (int b = 1; b < 4; ++b) bw.code(kDcSizeLuma[0]);
+        for (int b = 0; b < 2; ++b) bw.code(kDcSizeChroma[0]);
+        bw.stuff();
+        const std::vector<uint8_t> chunk = bw.bytes();
+        const uint32_t len = static_cast<uint32_t>(chunk.size());
+        const size_t at = file.size();
+        file.resize(at + 4);
+        std::memcpy(file.data() + at, &len, 4);
+        file.insert(file.end(), chunk.begin(), chunk.end());
+    }
+    const std::string path = test_output_path("video_stream_test.nvd");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+    return path;
+}
+
+}  // namespace
+
+TEST(VideoStreamTest, TimingCacheAndLooping) {
+    file_init(nullptr, "");
+    const std::string path = write_test_nvd(5, 10.0f);
+    VideoStream vs;
+    ASSERT_TRUE(vs.open(path.c_str(), 100));
+    EXPECT_EQ(16, vs.width());
+    EXPECT_EQ(5, vs.frame_count());
+    std::vector<uint32_t> px(16 * 16);
+    // First request for index 2 decodes 3 records.
+    EXPECT_EQ(1, vs.frame_at(px.data(), 0.25f));
+    EXPECT_EQ(3, vs.decoded_records());
+    const uint32_t frame2 = px[0];
+    // Same period again: from the cache, even after the destination was drawn over.
+    std::fill(px.begin(), px.end(), 0);
+    vs.frame_at(px.data(), 0.29f);
+    EXPECT_EQ(3, vs.decoded_records());
+    EXPECT_EQ(frame2, px[0]);
+    // Two frames on: two records.
+    vs.frame_at(px.data(), 0.4f);
+    EXPECT_EQ(5, vs.decoded_records());
+    EXPECT_NE(frame2, px[0]);
+    // n / f seconds wraps to index 0: restart, one record.
+    vs.frame_at(px.data(), 0.5f);
+    EXPECT_EQ(6, vs.decoded_records());
+    vs.frame_at(px.data(), 0.55f);  // index 0 again: no rewind
+    EXPECT_EQ(6, vs.decoded_records());
+    vs.close();
+    vs.close();
+}
+
+TEST(VideoStreamTest, MissingOrDamagedFileHasNoFrames) {
+    file_init(nullptr, "");
+    VideoStream vs;
+    EXPECT_FALSE(vs.open("no/such/file.nvd", 100));
+    EXPECT_EQ(0, vs.width());
+    EXPECT_EQ(0, vs.frame_count());
+    uint32_t px[4] = {7, 7, 7, 7};
+    EXPECT_EQ(1, vs.frame_at(px, 3.0f));
+    EXPECT_EQ(7u, px[0]);
+    // A record length running past the end of the file.
+    const std::string path = write_test_nvd(3, 10.0f);
+    std::vector<char> bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    bytes.resize(bytes.size() - 3);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
+    EXPECT_FALSE(vs.open(path.c_str(), 0));
+    EXPECT_EQ(0, vs.frame_count());
+}
