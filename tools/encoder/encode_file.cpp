@@ -69,8 +69,17 @@ bool encode_y4m_to_nvd(const std::string& in_path, const std::string& out_path, 
         s.intra_frames += encoder.last_stats().intra;
     }
     if (!error->empty()) {
-        *error = in_path + ": " + *error + " after " + std::to_string(s.frames) + " frames";
-        return false;
+        // A stream cut off inside a frame (an interrupted pipe, a partly copied file) keeps its complete frames.
+        if (s.frames > 0 && error->rfind("truncated", 0) == 0) {
+            if (note) {
+                *note += (note->empty() ? "" : "; ") + in_path + ": " + *error + " after " + std::to_string(s.frames) +
+                         " frames; the complete frames were kept";
+            }
+            error->clear();
+        } else {
+            *error = in_path + ": " + *error + " after " + std::to_string(s.frames) + " frames";
+            return false;
+        }
     }
     if (s.frames == 0) {
         *error = in_path + ": no frames";

@@ -16,8 +16,8 @@ struct EncodeSummary {
 };
 
 // fps_override > 0 replaces the input's picture rate. Pictures whose size is not a multiple of 16 are extended
-// to the next multiple by repeating their last column and row (a note goes to *note). progress, when set, is
-// called after every frame.
+// to the next multiple by repeating their last column and row, and input cut off inside a frame keeps its complete
+// frames; both are reported in *note.
 bool encode_y4m_to_nvd(const std::string& in_path, const std::string& out_path, EncoderOptions options,
                        double fps_override, std::string* error, EncodeSummary* summary = nullptr,
                        std::string* note = nullptr);

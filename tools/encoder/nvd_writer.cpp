@@ -24,16 +24,18 @@ void make_header(uint8_t h[16], int frames, int width, int height, float fps) {
 
 }  // namespace
 
+// The file is written under a temporary name and renamed when complete, so a failed or interrupted encode
+// neither leaves a broken file nor destroys an earlier one of the same name.
 NvdWriter::~NvdWriter() {
     if (file_) {
         std::fclose(file_);
-        std::remove(path_.c_str());
+        std::remove((path_ + ".part").c_str());
     }
 }
 
 bool NvdWriter::open(const std::string& path, int width, int height, float fps, std::string* error) {
     path_ = path;
-    file_ = std::fopen(path.c_str(), "wb");
+    file_ = std::fopen((path + ".part").c_str(), "wb");
     if (!file_) {
         *error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
@@ -70,9 +72,9 @@ bool NvdWriter::finish(std::string* error) {
     }
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
-    if (failed_ || !closed) {
+    if (failed_ || !closed || std::rename((path_ + ".part").c_str(), path_.c_str()) != 0) {
         *error = "cannot write " + path_ + ": " + std::strerror(errno);
-        std::remove(path_.c_str());
+        std::remove((path_ + ".part").c_str());
         return false;
     }
     return true;

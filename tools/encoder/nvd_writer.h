@@ -18,7 +18,8 @@ public:
 
     bool open(const std::string& path, int width, int height, float fps, std::string* error);
     bool add_record(const std::vector<uint8_t>& record);
-    // Writes the trailer and the final frame count and closes the file. An unfinished file is removed.
+    // Writes the trailer and the final frame count, closes the file and gives it its name. Until then the data
+    // lives in PATH.part, which is removed when the writer is destroyed unfinished.
     bool finish(std::string* error);
     int frame_count() const { return frames_; }
 

@@ -120,17 +120,20 @@ struct Event {
     int level;
 };
 
-// Decodes one (last, run, level) event; false for an invalid code, which ends the block.
+// Decodes one (last, run, level) event; false for an invalid code, which ends the block. A plain event (the
+// common case) is taken from one 32-bit look at the stream: code, then its sign bit.
 inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& ev) {
-    const TcoefEntry e = lut.e[br.peek_bits(12)];
+    const uint32_t window = br.peek_bits(32);
+    const TcoefEntry e = lut.e[window >> 20];
     if (e.length == 0) return false;
-    br.advance_bits(e.length);
     if (e.run != kEscapeRun) {
         ev.last = e.last;
         ev.run = e.run;
-        ev.level = br.read_bit() ? -e.level : e.level;
+        ev.level = ((window >> (31 - e.length)) & 1) ? -e.level : e.level;
+        br.advance_bits(e.length + 1);
         return true;
     }
+    br.advance_bits(e.length);
     const uint32_t mode = br.peek_bits(2);
     ++g_state.stats.escapes[mode < 2 ? 0 : mode - 1];
     if (mode == 3) {
@@ -144,16 +147,17 @@ inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& 
         return true;
     }
     br.advance_bits(mode < 2 ? 1 : 2);
-    const TcoefEntry s = lut.e[br.peek_bits(12)];
+    const uint32_t w2 = br.peek_bits(32);
+    const TcoefEntry s = lut.e[w2 >> 20];
     if (s.length == 0 || s.run == kEscapeRun) return false;
-    br.advance_bits(s.length);
     int level = s.level;
     int run = s.run;
     if (mode < 2) level += tcoef_lmax(intra, s.last, s.run);
     else run += tcoef_rmax(intra, s.last, s.level) + 1;
     ev.last = s.last;
     ev.run = run;
-    ev.level = br.read_bit() ? -level : level;
+    ev.level = ((w2 >> (31 - s.length)) & 1) ? -level : level;
+    br.advance_bits(s.length + 1);
     return true;
 }
 

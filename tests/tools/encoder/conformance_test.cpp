@@ -2,6 +2,7 @@
 // our streams (exported as an elementary stream) about as well as our own decoder does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,13 +23,21 @@ std::vector<uint8_t> read_all(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Each test has its own log: CTest runs tests in parallel.
+std::string log_path() {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name() + ".log";
+    std::replace(name.begin(), name.end(), '/', '_');
+    return test_output_path(name);
+}
+
 int run(const std::string& command) {
-    const int status = std::system((command + " 2>" + test_output_path("command.log")).c_str());
+    const int status = std::system((command + " 2>" + log_path()).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string log_text() {
-    const auto bytes = read_all(test_output_path("command.log"));
+    const auto bytes = read_all(log_path());
     return {bytes.begin(), bytes.end()};
 }
 
@@ -86,6 +95,7 @@ TEST_P(Conformance, FfmpegDecodesOurStreamsAsWellAsOurDecoder) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
                          testing::Values(Stream{"blobs", "--qp 3 --mv4"}, Stream{"text", "--qp 5"},
+                                         Stream{"noise", "--qp 2 --mv4"},
                                          Stream{"cut", "--kbps 400 --keyint 6 --mv4"},
                                          Stream{"gradients", "--qp 2 --no-acpred --search 24"}),
                          [](const testing::TestParamInfo<Stream>& i) { return i.param.sequence; });
@@ -141,7 +151,7 @@ TEST(EncodeCommand, ReportsBadUseClearly) {
     EXPECT_EQ(run("./nvdtool encode a.y4m b.nvd --qp 4 --kbps 100"), 2);
     EXPECT_EQ(run("./nvdtool encode a.y4m b.nvd --bogus"), 2);
     EXPECT_NE(log_text().find("unknown option"), std::string::npos);
-    EXPECT_EQ(run("./nvdtool encode " + test_output_path("missing.y4m") + " " + test_output_path("x.nvd")), 1);
+    EXPECT_EQ(run("./nvdtool encode " + test_output_path("missing.y4m") + " " + test_output_path("bad_use_missing.nvd")), 1);
     EXPECT_NE(log_text().find("cannot open"), std::string::npos);
     // Too large for the decoder.
     const std::string big = test_output_path("big.y4m");

@@ -138,3 +138,30 @@ TEST(EncodeFile, ExtendsOddSizesByRepeatingEdges) {
 }
 
 }  // namespace
+
+namespace {
+
+// Input cut off inside a frame keeps the complete frames and says so; damage before any frame is an error.
+TEST(EncodeFile, KeepsTheCompleteFramesOfATruncatedInput) {
+    const std::string in = test_output_path("cut_off.y4m"), out = test_output_path("cut_off.nvd");
+    std::string data = "YUV4MPEG2 W16 H16 F25:1\n";
+    for (int i = 0; i < 2; ++i) data += "FRAME\n" + std::string(16 * 16 * 3 / 2, static_cast<char>(60 + 40 * i));
+    data += "FRAME\n" + std::string(100, 'x');
+    write_text(in, data);
+    std::string error, note;
+    EncodeSummary s;
+    ASSERT_TRUE(encode_y4m_to_nvd(in, out, EncoderOptions{}, 0, &error, &s, &note)) << error;
+    EXPECT_EQ(s.frames, 2);
+    EXPECT_NE(note.find("truncated"), std::string::npos) << note;
+    const auto file = read_all(out);
+    ASSERT_GE(file.size(), 4u);
+    EXPECT_EQ(file[0], 2);
+
+    write_text(in, "YUV4MPEG2 W16 H16 F25:1\nFRAME\nxx");
+    EXPECT_FALSE(encode_y4m_to_nvd(in, out, EncoderOptions{}, 0, &error, &s, &note));
+    EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+    EXPECT_EQ(read_all(out), file) << "a failed encode must not destroy the earlier file";
+    EXPECT_TRUE(read_all(out + ".part").empty()) << "no partial file is left behind";
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+// Arbitrary bytes as coded chunks through the decoder interface: after a valid layer header, and without one.
+// The first input byte picks the picture size, the postprocessing level and how the rest is cut into chunks.
+// Unsupported-feature exits are trapped; anything the sanitizers see is a finding.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/fatal.h"
+#include "video/colour_convert.h"
+#include "video/decoder.h"
+
+namespace {
+
+// Video object and layer headers for a rectangular simple-profile layer of the given size (a VOP follows).
+std::vector<uint8_t> layer_header(int width, int height) {
+    std::vector<uint8_t> out;
+    uint64_t acc = 0;
+    int bits = 0;
+    auto put = [&](uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) {
+            acc = (acc << 1) | ((v >> i) & 1);
+            if (++bits == 8) {
+                out.push_back(static_cast<uint8_t>(acc));
+                acc = 0;
+                bits = 0;
+            }
+        }
+    };
+    put(0x00000100, 32);
+    put(0x00000120, 32);
+    put(0, 1);
+    put(1, 8);
+    put(0, 1);
+    put(1, 4);
+    put(0, 1);
+    put(0, 2);
+    put(1, 1);
+    put(25, 16);
+    put(1, 1);
+    put(0, 1);
+    put(1, 1);
+    put(static_cast<uint32_t>(width), 13);
+    put(1, 1);
+    put(static_cast<uint32_t>(height), 13);
+    put(1, 1);
+    put(0, 1);   // interlaced
+    put(1, 1);   // obmc_disable
+    put(0, 1);   // sprite
+    put(0, 1);   // not_8_bit
+    put(0, 1);   // quant_type
+    put(1, 1);   // complexity_estimation_disable
+    put(1, 1);   // resync_marker_disable
+    put(0, 1);   // data_partitioned
+    put(0, 1);   // scalability
+    put(0, 1);   // stuffing
+    while (bits) put(1, 1);
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    zorbrix::ScopedFatalTrap trap;
+    const uint8_t mode = data[0];
+    ++data;
+    --size;
+    static const int kSizes[4][2] = {{16, 16}, {48, 32}, {64, 48}, {32, 64}};
+    const int w = kSizes[mode & 3][0], h = kSizes[mode & 3][1];
+    const int format = (mode & 4) ? zorbrix::FMT_RGB32 : zorbrix::FMT_YV12;
+    int handle = 0;
+    zorbrix::InitParams init{w, h, 0, format};
+    zorbrix::decoder_call(&handle, zorbrix::OPT_INIT, &init, nullptr);
+    zorbrix::PostProcParams pp{(mode & 8) ? 100 : (mode & 16) ? 25 : 0};
+    zorbrix::decoder_call(&handle, zorbrix::OPT_POSTPROC, &pp, nullptr);
+    std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4);
+    try {
+        // Chunks: the input split at every 0xB6 byte that follows 00 00 01, like one VOP per chunk.
+        std::vector<std::vector<uint8_t>> chunks(1);
+        if (mode & 32) chunks[0] = layer_header(w, h);
+        for (size_t i = 0; i < size; ++i) {
+            if (i >= 3 && data[i] == 0xB6 && data[i - 1] == 1 && data[i - 2] == 0 && data[i - 3] == 0 &&
+                chunks.back().size() > 3) {
+                chunks.back().resize(chunks.back().size() - 3);
+                chunks.push_back({0, 0, 1});
+            }
+            chunks.back().push_back(data[i]);
+        }
+        for (const auto& c : chunks) {
+            // Exactly the chunk's bytes: the reader must not look past them.
+            std::vector<uint8_t> exact(c);
+            zorbrix::FrameParams fp{frame.data(), exact.empty() ? nullptr : exact.data(),
+                                    static_cast<int32_t>(exact.size()), (mode & 64) ? 0 : 1};
+            zorbrix::decoder_call(&handle, zorbrix::OPT_DECODE, &fp, nullptr);
+        }
+    } catch (const zorbrix::FatalExit&) {
+    }
+    zorbrix::decoder_call(&handle, zorbrix::OPT_RELEASE, nullptr, nullptr);
+    return 0;
+}

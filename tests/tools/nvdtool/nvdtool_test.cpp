@@ -1,0 +1,170 @@
+// nvdtool end to end: import drops the headers the decoder does not take and keeps one record per VOP, export
+// gives the stream back, info lists the frames, decode writes every frame; bad input gives a message, not a crash.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_paths.h"
+#include "tests/video/stream_builder.h"
+#include "video/mpeg4/vlc_tables.h"
+
+namespace {
+
+using zorbrix::test::BitWriter;
+
+std::string tool() { return build_dir() + "/bin/nvdtool"; }
+
+struct Result {
+    int status;
+    std::string out;
+};
+
+Result run(const std::string& args) {
+    const std::string log = test_output_path("nvdtool_test.log");
+    const int raw = std::system((tool() + " " + args + " > " + log + " 2>&1").c_str());
+    std::ifstream in(log);
+    Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
+    return r;
+}
+
+std::vector<uint8_t> read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_all(const std::string& path, const std::vector<uint8_t>& d) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(d.data()), static_cast<long>(d.size()));
+}
+
+void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& what) { to.insert(to.end(), what.begin(), what.end()); }
+
+// A 32x16 elementary stream as a common encoder writes it: sequence and visual object headers, video object
+// and layer, user data, a group of VOP, then an I-VOP and two P-VOPs.
+struct Sample {
+    std::vector<uint8_t> stream, headers, vops[3];
+};
+
+Sample make_sample() {
+    Sample s;
+    s.stream = {0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x89, 0x13, 0, 0, 0, 1, 0xB2, 'h', 'i'};
+    BitWriter vol;
+    zorbrix::test::write_vol(vol, {.width = 32, .height = 16, .resolution = 25});
+    s.headers = vol.bytes();
+    append(s.stream, s.headers);
+    append(s.stream, {0, 0, 1, 0xB2, 'x', 'y', 'z', 0, 0, 1, 0xB3, 0, 0x10, 0x07});
+    for (int i = 0; i < 3; ++i) {
+        BitWriter v;
+        zorbrix::test::write_vop_header(v, i == 0 ? 0 : 1, 8, 25);
+        for (int mb = 0; mb < 2; ++mb) {
+            if (i == 0) zorbrix::test::write_flat_intra_mb(v, false);
+            else v.put(1, 1);  // skipped
+        }
+        v.stuff();
+        s.vops[i] = v.bytes();
+        append(s.stream, s.vops[i]);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(Nvdtool, ImportKeepsLayerHeadersWithTheFirstVopAndDropsTheRest) {
+    const Sample s = make_sample();
+    const std::string in = test_output_path("nvdtool_sample.m4v"), nvd = test_output_path("nvdtool_sample.nvd");
+    write_all(in, s.stream);
+    Result r = run("import " + in + " " + nvd + " --fps 12.5");
+    ASSERT_EQ(0, r.status) << r.out;
+    const auto file = read_all(nvd);
+    ASSERT_GE(file.size(), 16u);
+    int32_t header[3];
+    float fps;
+    std::memcpy(header, file.data(), 12);
+    std::memcpy(&fps, file.data() + 12, 4);
+    EXPECT_EQ(3, header[0]);
+    EXPECT_EQ(32, header[1]);
+    EXPECT_EQ(16, header[2]);
+    EXPECT_FLOAT_EQ(12.5f, fps);
+    size_t pos = 16;
+    for (int i = 0; i < 3; ++i) {
+        uint32_t len;
+        std::memcpy(&len, file.data() + pos, 4);
+        std::vector<uint8_t> want = i == 0 ? s.headers : std::vector<uint8_t>{};
+        append(want, s.vops[i]);
+        ASSERT_EQ(want, std::vector<uint8_t>(file.begin() + static_cast<long>(pos + 4), file.begin() + static_cast<long>(pos + 4 + len)))
+            << "record " << i;
+        pos += 4 + len;
+    }
+    EXPECT_EQ(pos + 4, file.size());  // four spare zero bytes
+    EXPECT_EQ(0u, static_cast<uint32_t>(file[pos] | file[pos + 1] | file[pos + 2] | file[pos + 3]));
+
+    // Without --fps the rate comes from the layer's timing: resolution 25, increments 1 apart.
+    r = run("import " + in + " " + nvd);
+    ASSERT_EQ(0, r.status) << r.out;
+    std::memcpy(&fps, read_all(nvd).data() + 12, 4);
+    EXPECT_GT(fps, 0.0f);
+
+    // Export gives back the stream the decoder takes.
+    const std::string out = test_output_path("nvdtool_sample_export.m4v");
+    r = run("export " + nvd + " " + out);
+    ASSERT_EQ(0, r.status) << r.out;
+    std::vector<uint8_t> want = s.headers;
+    for (const auto& v : s.vops) append(want, v);
+    EXPECT_EQ(want, read_all(out));
+}
+
+TEST(Nvdtool, InfoAndDecode) {
+    const Sample s = make_sample();
+    const std::string in = test_output_path("nvdtool_sample2.m4v"), nvd = test_output_path("nvdtool_sample2.nvd");
+    write_all(in, s.stream);
+    ASSERT_EQ(0, run("import " + in + " " + nvd + " --fps 25").status);
+    Result r = run("info " + nvd);
+    ASSERT_EQ(0, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("frames: 3"));
+    EXPECT_NE(std::string::npos, r.out.find("width: 32"));
+    EXPECT_NE(std::string::npos, r.out.find("height: 16"));
+    EXPECT_NE(std::string::npos, r.out.find("fps: 25"));
+    EXPECT_NE(std::string::npos, r.out.find("frame 0: I"));
+    EXPECT_NE(std::string::npos, r.out.find("frame 2: P"));
+
+    const std::string yv12 = test_output_path("nvdtool_sample2.yv12"), rgb = test_output_path("nvdtool_sample2.rgb");
+    ASSERT_EQ(0, run("decode " + nvd + " " + yv12).status);
+    const auto frames = read_all(yv12);
+    ASSERT_EQ(3u * 32 * 16 * 3 / 2, frames.size());
+    for (int f = 0; f < 3; ++f) EXPECT_EQ(128, frames[f * 768 + 100]);  // flat grey, copied by the skips
+    ASSERT_EQ(0, run("decode " + nvd + " " + rgb + " --format rgb32 --postproc 100").status);
+    EXPECT_EQ(3u * 32 * 16 * 4, read_all(rgb).size());
+}
+
+TEST(Nvdtool, BadInputGivesMessages) {
+    const std::string missing = test_output_path("no_such_input.m4v");
+    Result r = run("import " + missing + " " + test_output_path("x.nvd"));
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("cannot open"));
+    // A stream without a layer header.
+    const std::string novol = test_output_path("novol.m4v");
+    write_all(novol, {0, 0, 1, 0xB6, 0x10, 0x20, 0x30});
+    r = run("import " + novol + " " + test_output_path("x.nvd"));
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("no video object layer"));
+    // A truncated .nvd file.
+    const std::string bad = test_output_path("truncated.nvd");
+    write_all(bad, {2, 0, 0, 0, 32, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0x80, 0x3F, 100, 0, 0, 0, 1, 2});
+    r = run("info " + bad);
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("runs past the end"));
+    r = run("decode " + bad + " " + test_output_path("x.yv12"));
+    EXPECT_EQ(1, r.status);
+    r = run("decode " + bad + " " + test_output_path("x.yv12") + " --postproc 101");
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("0..100"));
+    r = run("frobnicate");
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("unknown command"));
+    r = run("import " + novol + " " + test_output_path("x.nvd") + " --fps -3");
+    EXPECT_EQ(2, r.status);
+}
