@@ -214,7 +214,7 @@ TEST(Deblocking, HorizontalFilterSse2MatchesScalar) {
         if (n % 7 == 0)
             for (auto& x : a) x = static_cast<uint8_t>(rng());
         std::vector<uint8_t> b = a;
-        uint8_t quant[4];
+        uint8_t quant[8];  // one per 8 columns covers chroma (x / 8) and luma (x / 16)
         for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
         filter_horizontal_edges_scalar(a.data() + 8 * w, w, w, quant, n & 1);
         filter_horizontal_edges_sse2(b.data() + 8 * w, w, w, quant, n & 1);
