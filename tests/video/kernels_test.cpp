@@ -222,6 +222,26 @@ TEST(Deblocking, HorizontalFilterSse2MatchesScalar) {
     }
 }
 
+TEST(Deblocking, VerticalFilterSse2MatchesScalar) {
+    std::mt19937 rng(7);
+    const int w = 64, h = 4;
+    for (int n = 0; n < 20000; ++n) {
+        std::vector<uint8_t> a(w * h);
+        const int base = rng() % 256, step = static_cast<int>(rng() % 41) - 20, noise = 1 + rng() % 6;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                a[y * w + x] = static_cast<uint8_t>(std::clamp(base + ((x / 8) % 2 ? step : 0) + static_cast<int>(rng() % noise), 0, 255));
+        if (n % 7 == 0)
+            for (auto& x : a) x = static_cast<uint8_t>(rng());
+        std::vector<uint8_t> b = a;
+        uint8_t quant[8];
+        for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
+        filter_vertical_edges_scalar(a.data(), w, w, quant, n & 1);
+        filter_vertical_edges_sse2(b.data(), w, w, quant, n & 1);
+        ASSERT_EQ(a, b) << n;
+    }
+}
+
 TEST(Deblocking, SkipCopyFlagAloneTouchesNothing) {
     const int w = 32, h = 32;
     std::vector<uint8_t> y(w * h, 1), u(w * h / 4, 2), v(w * h / 4, 3);
