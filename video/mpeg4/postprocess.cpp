@@ -200,13 +200,16 @@ void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint
             return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * stride + offset)),
                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + (r + 1) * stride + offset)));
         };
-        int eq = 0;
+        // Pairs (v1, v2) .. (v7, v8): lanes 0..6 of each row's eight; lane 7 would pair v8 with v9.
+        const __m128i lanes = _mm_set_epi8(0, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1);
+        __m128i ones = zero;
         for (int r = 0; r < 4; r += 2) {
             const __m128i a = pair_rows(r, 1), b = pair_rows(r, 2);  // v1..v8 and v2..v9
             const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-            const int near_mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(d, one), zero)) & 0x7F7F;
-            eq += __builtin_popcount(static_cast<unsigned>(near_mask));
+            ones = _mm_add_epi8(ones, _mm_and_si128(_mm_cmpeq_epi8(_mm_subs_epu8(d, one), zero), lanes));
         }
+        const __m128i sums = _mm_sad_epu8(ones, zero);
+        const int eq = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
         if (eq < 16) {
             for (int r = 0; r < 4; ++r) {
                 uint8_t* q = p + r * stride;
