@@ -26,7 +26,9 @@ struct Planes {
 Planes orient(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, int height) {
     if (height >= 0) return {y, u, v, y_stride, uv_stride, height};
     const int n = -height;
-    const int chroma_last = n / 2 - 1;
+    // The last chroma row that serves a picture row; for an odd height that is row n / 2, which the last
+    // picture row uses alone (n / 2 - 1 would leave that row reading above the chroma plane).
+    const int chroma_last = (n + 1) / 2 - 1;
     return {y + static_cast<ptrdiff_t>(n - 1) * y_stride, u + static_cast<ptrdiff_t>(chroma_last) * uv_stride,
             v + static_cast<ptrdiff_t>(chroma_last) * uv_stride, -y_stride, -uv_stride, n};
 }
@@ -83,50 +85,75 @@ void convert_rgb32_scalar(const uint8_t* y, int y_stride, const uint8_t* u, cons
 }
 
 #if defined(__SSE2__)
+namespace {
+
+struct Rgb32Constants {
+    __m128i zero = _mm_setzero_si128();
+    __m128i c16 = _mm_set1_epi16(16), c128 = _mm_set1_epi16(128);
+    __m128i ky = _mm_set1_epi16(9576), kvr = _mm_set1_epi16(13123);
+    __m128i kug = _mm_set1_epi16(-3218), kvg = _mm_set1_epi16(-6686), kub = _mm_set1_epi16(16591);
+};
+
+// Red, green and blue chroma terms of four chroma samples, each doubled into two lanes (eight pixels).
+inline void rgb32_chroma(const Rgb32Constants& k, const uint8_t* u, const uint8_t* v, __m128i& rt, __m128i& gt,
+                         __m128i& bt) {
+    int32_t u4, v4;
+    std::memcpy(&u4, u, 4);
+    std::memcpy(&v4, v, 4);
+    __m128i uu = _mm_unpacklo_epi8(_mm_cvtsi32_si128(u4), k.zero);
+    __m128i vv = _mm_unpacklo_epi8(_mm_cvtsi32_si128(v4), k.zero);
+    uu = _mm_unpacklo_epi16(uu, uu);
+    vv = _mm_unpacklo_epi16(vv, vv);
+    const __m128i us = _mm_slli_epi16(_mm_sub_epi16(uu, k.c128), 3);
+    const __m128i vs = _mm_slli_epi16(_mm_sub_epi16(vv, k.c128), 3);
+    rt = _mm_mulhi_epi16(vs, k.kvr);
+    gt = _mm_adds_epi16(_mm_mulhi_epi16(us, k.kug), _mm_mulhi_epi16(vs, k.kvg));
+    bt = _mm_mulhi_epi16(us, k.kub);
+}
+
+// Eight pixels of one row from their luma and the chroma terms.
+inline void rgb32_store8(const Rgb32Constants& k, const uint8_t* y, __m128i rt, __m128i gt, __m128i bt, uint8_t* out) {
+    const __m128i yy = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y)), k.zero);
+    const __m128i yt = _mm_mulhi_epi16(_mm_slli_epi16(_mm_max_epi16(_mm_sub_epi16(yy, k.c16), k.zero), 3), k.ky);
+    const __m128i R = _mm_adds_epi16(yt, rt), G = _mm_adds_epi16(yt, gt), B = _mm_adds_epi16(yt, bt);
+    const __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(B, B), _mm_packus_epi16(G, G));
+    const __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(R, R), k.zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bg, r0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bg, r0));
+}
+
+}  // namespace
+
 void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
                         uint8_t* dst, int width, int height) {
-    Planes p = orient(y, y_stride, u, v, uv_stride, height);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i c16 = _mm_set1_epi16(16), c128 = _mm_set1_epi16(128);
-    const __m128i ky = _mm_set1_epi16(9576), kvr = _mm_set1_epi16(13123);
-    const __m128i kug = _mm_set1_epi16(-3218), kvg = _mm_set1_epi16(-6686), kub = _mm_set1_epi16(16591);
-    const int groups16 = width / 16;
-    const int groups8 = width / 8;
-    for (int r = 0; r < p.rows; ++r) {
-        uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 4;
-        int g = 0;
-        // Eight pixels per step: four chroma samples doubled into eight lanes.
-        auto eight = [&](int x) {
-            const __m128i yy = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p.y + x)), zero);
-            int32_t u4, v4;
-            std::memcpy(&u4, p.u + x / 2, 4);
-            std::memcpy(&v4, p.v + x / 2, 4);
-            __m128i uu = _mm_unpacklo_epi8(_mm_cvtsi32_si128(u4), zero);
-            __m128i vv = _mm_unpacklo_epi8(_mm_cvtsi32_si128(v4), zero);
-            uu = _mm_unpacklo_epi16(uu, uu);
-            vv = _mm_unpacklo_epi16(vv, vv);
-            const __m128i ys = _mm_slli_epi16(_mm_max_epi16(_mm_sub_epi16(yy, c16), zero), 3);
-            const __m128i us = _mm_slli_epi16(_mm_sub_epi16(uu, c128), 3);
-            const __m128i vs = _mm_slli_epi16(_mm_sub_epi16(vv, c128), 3);
-            const __m128i yt = _mm_mulhi_epi16(ys, ky);
-            const __m128i rt = _mm_mulhi_epi16(vs, kvr);
-            const __m128i gt = _mm_adds_epi16(_mm_mulhi_epi16(us, kug), _mm_mulhi_epi16(vs, kvg));
-            const __m128i bt = _mm_mulhi_epi16(us, kub);
-            const __m128i R = _mm_adds_epi16(yt, rt), G = _mm_adds_epi16(yt, gt), B = _mm_adds_epi16(yt, bt);
-            const __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(B, B), _mm_packus_epi16(G, G));
-            const __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(R, R), zero);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_unpacklo_epi16(bg, r0));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 16), _mm_unpackhi_epi16(bg, r0));
-        };
-        for (; g < groups16 * 2; g += 2) {
-            eight(g * 8);
-            eight(g * 8 + 8);
+    const Planes p = orient(y, y_stride, u, v, uv_stride, height);
+    const Rgb32Constants k;
+    const int groups = width / 8;
+    const ptrdiff_t row_bytes = static_cast<ptrdiff_t>(width) * 4;
+    // Rows 2i and 2i + 1 share a chroma row, so its terms are computed once for both.
+    int r = 0;
+    for (; r + 1 < p.rows; r += 2) {
+        const uint8_t* y0 = p.y + static_cast<ptrdiff_t>(r) * p.y_stride;
+        const uint8_t* y1 = y0 + p.y_stride;
+        const uint8_t* cu = p.u + static_cast<ptrdiff_t>(r / 2) * p.uv_stride;
+        const uint8_t* cv = p.v + static_cast<ptrdiff_t>(r / 2) * p.uv_stride;
+        uint8_t* out0 = dst + r * row_bytes;
+        uint8_t* out1 = out0 + row_bytes;
+        for (int g = 0; g < groups; ++g) {
+            __m128i rt, gt, bt;
+            rgb32_chroma(k, cu + 4 * g, cv + 4 * g, rt, gt, bt);
+            rgb32_store8(k, y0 + 8 * g, rt, gt, bt, out0 + 32 * g);
+            rgb32_store8(k, y1 + 8 * g, rt, gt, bt, out1 + 32 * g);
         }
-        for (; g < groups8; ++g) eight(g * 8);
-        p.y += p.y_stride;
-        if (r & 1) {
-            p.u += p.uv_stride;
-            p.v += p.uv_stride;
+    }
+    if (r < p.rows) {  // an odd last row
+        const uint8_t* y0 = p.y + static_cast<ptrdiff_t>(r) * p.y_stride;
+        const uint8_t* cu = p.u + static_cast<ptrdiff_t>(r / 2) * p.uv_stride;
+        const uint8_t* cv = p.v + static_cast<ptrdiff_t>(r / 2) * p.uv_stride;
+        for (int g = 0; g < groups; ++g) {
+            __m128i rt, gt, bt;
+            rgb32_chroma(k, cu + 4 * g, cv + 4 * g, rt, gt, bt);
+            rgb32_store8(k, y0 + 8 * g, rt, gt, bt, dst + r * row_bytes + 32 * g);
         }
     }
 }

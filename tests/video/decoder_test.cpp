@@ -242,6 +242,34 @@ TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
     EXPECT_EQ(first, out);  // a flat picture predicts flat from anywhere
 }
 
+TEST(Macroblocks, FarVectorsStayInsideThePaddedPlanes) {
+    Release r;
+    init_decoder(32, 32);
+    std::vector<uint8_t> out(32 * 32 * 3 / 2);
+    decode_chunk(flat_intra_chunk(32, 32, 4), out.data());  // QP 4: every plane exactly 128
+    const std::vector<uint8_t> first = out;
+    // fcode 7: a component code of 16 with residual 0 is 15 * 64 + 1 = 961 half-pels, far beyond the margins.
+    BitWriter p;
+    test::write_vop_header(p, 1, 8, 30, 1, 7);
+    for (int mb = 0; mb < 4; ++mb) {
+        p.put(0, 1);
+        p.code(kMcbpcP[mb == 3 ? 8 : 0]);  // inter, and four vectors for the last macroblock
+        p.code(kCbpy[15]);
+        for (int v = 0; v < (mb == 3 ? 4 : 1); ++v) {
+            for (int c = 0; c < 2; ++c) {
+                p.code(kMotionVector[16]);
+                p.put((mb + v + c) & 1, 1);
+                p.put(0, 6);
+            }
+        }
+    }
+    p.stuff();
+    decode_chunk(p.bytes(), out.data());
+    EXPECT_EQ(4, decoder_state().stats.mb_types[0] + decoder_state().stats.mb_types[2]);
+    EXPECT_EQ(7, decoder_state().stats.max_fcode);
+    EXPECT_EQ(first, out);  // every read landed on (replicated) picture samples
+}
+
 TEST(DecoderInterface, OptionsLevelsAndConverterChoice) {
     Release r;
     init_decoder(256, 192, FMT_RGB32);

@@ -214,10 +214,30 @@ TEST(Deblocking, HorizontalFilterSse2MatchesScalar) {
         if (n % 7 == 0)
             for (auto& x : a) x = static_cast<uint8_t>(rng());
         std::vector<uint8_t> b = a;
-        uint8_t quant[4];
+        uint8_t quant[8];  // one per 8 columns covers chroma (x / 8) and luma (x / 16)
         for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
         filter_horizontal_edges_scalar(a.data() + 8 * w, w, w, quant, n & 1);
         filter_horizontal_edges_sse2(b.data() + 8 * w, w, w, quant, n & 1);
+        ASSERT_EQ(a, b) << n;
+    }
+}
+
+TEST(Deblocking, VerticalFilterSse2MatchesScalar) {
+    std::mt19937 rng(7);
+    const int w = 64, h = 4;
+    for (int n = 0; n < 20000; ++n) {
+        std::vector<uint8_t> a(w * h);
+        const int base = rng() % 256, step = static_cast<int>(rng() % 41) - 20, noise = 1 + rng() % 6;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                a[y * w + x] = static_cast<uint8_t>(std::clamp(base + ((x / 8) % 2 ? step : 0) + static_cast<int>(rng() % noise), 0, 255));
+        if (n % 7 == 0)
+            for (auto& x : a) x = static_cast<uint8_t>(rng());
+        std::vector<uint8_t> b = a;
+        uint8_t quant[8];
+        for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
+        filter_vertical_edges_scalar(a.data(), w, w, quant, n & 1);
+        filter_vertical_edges_sse2(b.data(), w, w, quant, n & 1);
         ASSERT_EQ(a, b) << n;
     }
 }
@@ -256,9 +276,9 @@ TEST(ColourConversion, Rgb32Examples) {
 
 TEST(ColourConversion, Rgb32Sse2MatchesScalarAndOrientation) {
     std::mt19937 rng(6);
-    const int w = 40, h = 6, ys = 48, cs = 24;
-    std::vector<uint8_t> y(ys * h), u(cs * h / 2), v(cs * h / 2);
     for (int n = 0; n < 2000; ++n) {
+        const int w = 40, h = 5 + n % 2, ys = 48, cs = 24;  // odd heights too
+        std::vector<uint8_t> y(ys * h), u(cs * ((h + 1) / 2)), v(cs * ((h + 1) / 2));
         for (auto& x : y) x = static_cast<uint8_t>(rng());
         for (auto& x : u) x = static_cast<uint8_t>(rng());
         for (auto& x : v) x = static_cast<uint8_t>(rng());

@@ -37,7 +37,7 @@ void half_hv(uint8_t* dst, const uint8_t* src, int stride) {
 
 #if defined(__SSE2__)
 
-// Loads n (8 or 16) bytes as one vector (upper half unspecified-zero for 8).
+// Loads n (8 or 16) bytes as one vector (the upper half zero for 8).
 template <int N>
 inline __m128i load_row(const uint8_t* p) {
     if constexpr (N == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

@@ -189,9 +189,50 @@ void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, c
 }
 
 void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
-    // Vertical edges run along rows, so their samples are not contiguous across the four rows; the work per edge
-    // is small and stays in scalar code.
-    filter_vertical_edges_scalar(rows, width, stride, quant_row, luma);
+    // Vertical edges run along rows, so the equality count of the four rows is taken eight byte pairs at a time
+    // (two rows per register); the filtering itself is cheap per row and stays in scalar code.
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i zero = _mm_setzero_si128();
+    for (int x = 8; x < width; x += 8) {
+        const int qp = quant_row[luma ? x / 16 : x / 8];
+        uint8_t* p = rows + x - 5;
+        auto pair_rows = [&](int r, int offset) {
+            return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * stride + offset)),
+                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + (r + 1) * stride + offset)));
+        };
+        // Pairs (v1, v2) .. (v7, v8): lanes 0..6 of each row's eight; lane 7 would pair v8 with v9.
+        const __m128i lanes = _mm_set_epi8(0, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1);
+        __m128i ones = zero;
+        for (int r = 0; r < 4; r += 2) {
+            const __m128i a = pair_rows(r, 1), b = pair_rows(r, 2);  // v1..v8 and v2..v9
+            const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+            ones = _mm_add_epi8(ones, _mm_and_si128(_mm_cmpeq_epi8(_mm_subs_epu8(d, one), zero), lanes));
+        }
+        const __m128i sums = _mm_sad_epu8(ones, zero);
+        const int eq = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+        if (eq < 16) {
+            for (int r = 0; r < 4; ++r) {
+                uint8_t* q = p + r * stride;
+                int v[10];
+                for (int k = 1; k <= 8; ++k) v[k] = q[k];
+                v[0] = v[9] = 0;  // not read by the default mode
+                default_mode(v, qp);
+                q[4] = static_cast<uint8_t>(v[4]);
+                q[5] = static_cast<uint8_t>(v[5]);
+            }
+        } else {
+            if (std::abs(p[1] - p[8]) >= 2 * qp) continue;
+            for (int r = 0; r < 4; ++r) {
+                uint8_t* q = p + r * stride;
+                int v[10];
+                for (int k = 0; k < 10; ++k) v[k] = q[k];
+                const int p0 = std::abs(v[0] - v[1]) < qp ? v[0] : v[1];
+                const int p9 = std::abs(v[9] - v[8]) < qp ? v[9] : v[8];
+                dc_offset_mode(v, p0, p9);
+                for (int k = 1; k <= 8; ++k) q[k] = static_cast<uint8_t>(v[k]);
+            }
+        }
+    }
 }
 
 void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
