@@ -354,7 +354,7 @@ TEST(DecoderInterface, UnsupportedSizesAreNotDecoded) {
 namespace {
 
 // An .nvd file of n flat I-VOPs, each with its own grey level in block 0 so frames can be told apart.
-std::string write_test_nvd(int n, float fps) {
+std::string write_test_nvd(const std::string& name, int n, float fps) {
     std::vector<uint8_t> file(16);
     auto put32 = [&](size_t at, uint32_t v) { std::memcpy(file.data() + at, &v, 4); };
     put32(0, static_cast<uint32_t>(n));
@@ -382,7 +382,7 @@ std::string write_test_nvd(int n, float fps) {
         std::memcpy(file.data() + at, &len, 4);
         file.insert(file.end(), chunk.begin(), chunk.end());
     }
-    const std::string path = test_output_path("video_stream_test.nvd");
+    const std::string path = test_output_path(name);  // one file per test: tests may run in parallel
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
     return path;
 }
@@ -391,7 +391,7 @@ std::string write_test_nvd(int n, float fps) {
 
 TEST(VideoStreamTest, TimingCacheAndLooping) {
     file_init(nullptr, "");
-    const std::string path = write_test_nvd(5, 10.0f);
+    const std::string path = write_test_nvd("video_stream_timing.nvd", 5, 10.0f);
     VideoStream vs;
     ASSERT_TRUE(vs.open(path.c_str(), 100));
     EXPECT_EQ(16, vs.width());
@@ -429,7 +429,7 @@ TEST(VideoStreamTest, MissingOrDamagedFileHasNoFrames) {
     EXPECT_EQ(1, vs.frame_at(px, 3.0f));
     EXPECT_EQ(7u, px[0]);
     // A record length running past the end of the file.
-    const std::string path = write_test_nvd(3, 10.0f);
+    const std::string path = write_test_nvd("video_stream_damaged.nvd", 3, 10.0f);
     std::vector<char> bytes;
     {
         std::ifstream in(path, std::ios::binary);

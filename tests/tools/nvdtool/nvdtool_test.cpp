@@ -25,7 +25,9 @@ struct Result {
 };
 
 Result run(const std::string& args) {
-    const std::string log = test_output_path("nvdtool_test.log");
+    // One log per test: the tests may run in parallel.
+    const std::string log =
+        test_output_path(std::string("nvdtool_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
     const int raw = std::system((tool() + " " + args + " > " + log + " 2>&1").c_str());
     std::ifstream in(log);
     Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
@@ -142,13 +144,13 @@ TEST(Nvdtool, InfoAndDecode) {
 
 TEST(Nvdtool, BadInputGivesMessages) {
     const std::string missing = test_output_path("no_such_input.m4v");
-    Result r = run("import " + missing + " " + test_output_path("x.nvd"));
+    Result r = run("import " + missing + " " + test_output_path("bad_input_out.nvd"));
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.out.find("cannot open"));
     // A stream without a layer header.
     const std::string novol = test_output_path("novol.m4v");
     write_all(novol, {0, 0, 1, 0xB6, 0x10, 0x20, 0x30});
-    r = run("import " + novol + " " + test_output_path("x.nvd"));
+    r = run("import " + novol + " " + test_output_path("bad_input_out.nvd"));
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.out.find("no video object layer"));
     // A truncated .nvd file.
@@ -157,14 +159,14 @@ TEST(Nvdtool, BadInputGivesMessages) {
     r = run("info " + bad);
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.out.find("runs past the end"));
-    r = run("decode " + bad + " " + test_output_path("x.yv12"));
+    r = run("decode " + bad + " " + test_output_path("bad_input_out.yv12"));
     EXPECT_EQ(1, r.status);
-    r = run("decode " + bad + " " + test_output_path("x.yv12") + " --postproc 101");
+    r = run("decode " + bad + " " + test_output_path("bad_input_out.yv12") + " --postproc 101");
     EXPECT_EQ(2, r.status);
     EXPECT_NE(std::string::npos, r.out.find("0..100"));
     r = run("frobnicate");
     EXPECT_EQ(2, r.status);
     EXPECT_NE(std::string::npos, r.out.find("unknown command"));
-    r = run("import " + novol + " " + test_output_path("x.nvd") + " --fps -3");
+    r = run("import " + novol + " " + test_output_path("bad_input_out.nvd") + " --fps -3");
     EXPECT_EQ(2, r.status);
 }
