@@ -355,15 +355,15 @@ TEST(CaptureFaults, WithoutAReadableArchiveTheLooseFilesServe) {
     ASSERT_EQ(run_capture(garbage, kShort), 0) << read_file(garbage / "capture.err");
     EXPECT_TRUE(read_file(garbage / "out.y4m") == reference);
 
-    // A real archive with its entries' data overwritten: whatever the damaged entries give, the intro runs on.
+    // A real archive with its entries' data overwritten: whatever the damaged entries give (checksum failures fall
+    // back to data/, damaged pictures may show noise), the intro runs on.
     const fs::path damaged = fresh_dir("damaged_archive");
     loose_files(damaged);
     std::string archive = read_file(build_dir() + "/bin/zorbrix.kf");
     ASSERT_GT(archive.size(), 100000u);
     for (size_t i = 2000; i < archive.size(); i += 997) archive[i] = char(archive[i] ^ 0x5a);
     std::ofstream(damaged / "zorbrix.kf", std::ios::binary) << archive;
-    const int status = run_capture(damaged, kShort);
-    EXPECT_TRUE(status == 0 || status == 1) << status << " " << read_file(damaged / "capture.err");
+    EXPECT_EQ(run_capture(damaged, kShort), 0) << read_file(damaged / "capture.err");
 }
 
 TEST(CaptureFaults, MissingPicturesStayEmptyAndTheIntroRunsToTheEnd) {
