@@ -48,6 +48,31 @@ std::string read_file(const std::string& path) {
     return text.str();
 }
 
+// The program's standard error, less LeakSanitizer reports whose every allocation comes from a library that was
+// already unloaded at exit ("<unknown module>": one of the desktop libraries that SDL loads and unloads itself);
+// a leak of ours names our code and stays.
+std::string program_errors(const std::string& path) {
+    const std::string text = read_file(path);
+    const std::string rule = "=================================================================\n";
+    const size_t start = text.find(rule);
+    if (start == std::string::npos) return text;
+    const size_t summary = text.find("SUMMARY: AddressSanitizer:", start);
+    if (summary == std::string::npos) return text;
+    const size_t end = text.find('\n', summary);
+    std::istringstream report(text.substr(start, summary - start));
+    std::string line;
+    while (std::getline(report, line)) {
+        const bool frame = line.find("    #") == 0;
+        if (frame && line.find("#0 ") == std::string::npos && line.find("(<unknown module>)") == std::string::npos) {
+            return text;
+        }
+    }
+    std::string rest = text.substr(0, start) + (end == std::string::npos ? "" : text.substr(end + 1));
+    // The report starts with an empty line of its own.
+    if (!rest.empty() && rest.back() == '\n' && start > 0 && text[start - 1] == '\n') rest.pop_back();
+    return rest;
+}
+
 // The environment of this process with some variables replaced (value given) or removed (no value).
 std::vector<std::string> environment_with(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
     std::vector<std::string> env;
@@ -347,10 +372,17 @@ protected:
     std::unique_ptr<Child> start_intro(const std::string& display, const std::string& tag, const std::string& cwd = {}) {
         out_ = test_output_path("e2e_" + tag + ".stdout");
         err_ = test_output_path("e2e_" + tag + ".stderr");
+#if defined(__SANITIZE_ADDRESS__)
+        // Leaks are judged from standard error (see program_errors), not from the exit status.
+        const std::string leak_exit = ":exitcode=0";
+#else
+        const std::string leak_exit;
+#endif
         std::vector<std::pair<std::string, std::optional<std::string>>> changes = {
             {"WAYLAND_DISPLAY", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt}, {"SDL_AUDIODRIVER", "dummy"},
             // Under LeakSanitizer, leave out the desktop libraries' own leaks (only read by sanitizer builds).
-            {"LSAN_OPTIONS", "suppressions=" + source_dir() + "/scripts/lsan-suppressions.txt:print_suppressions=0"}};
+            {"LSAN_OPTIONS", "suppressions=" + source_dir() + "/scripts/lsan-suppressions.txt:print_suppressions=0" +
+                                 leak_exit}};
         changes.emplace_back("DISPLAY", display.empty() ? std::nullopt : std::optional<std::string>(display));
         auto child = std::make_unique<Child>(std::vector<std::string>{build_dir() + "/bin/zorbrix"},
                                              environment_with(changes), out_, err_, -1, -1, cwd);
@@ -412,7 +444,7 @@ TEST_F(EndToEnd, QuestionCountdownKeyAndCreditsThenStatusOne) {
     ASSERT_TRUE(x.press(*credits, "Return"));
 
     EXPECT_EQ(intro->wait(30s), 1) << read_file(err_);
-    EXPECT_EQ(read_file(err_), "");
+    EXPECT_EQ(program_errors(err_), "");
     EXPECT_EQ(read_file(out_), "");
 }
 
@@ -432,7 +464,7 @@ TEST_F(EndToEnd, ClosingTheWindowEndsSilentlyWithoutCredits) {
     const auto status = intro->wait(30s);
     EXPECT_EQ(status, 1) << read_file(err_);
     EXPECT_TRUE(x.windows_titled("Credits").empty());
-    EXPECT_EQ(read_file(err_), "");
+    EXPECT_EQ(program_errors(err_), "");
     EXPECT_EQ(read_file(out_), "");
 }
 
@@ -472,7 +504,7 @@ TEST_F(EndToEnd, WithoutItsSoundtrackTheProgramEndsWithZeroAndNoWindow) {
     }
     EXPECT_EQ(intro->wait(1s), 0) << read_file(err_);
     EXPECT_FALSE(window_seen);
-    EXPECT_EQ(read_file(err_), "");
+    EXPECT_EQ(program_errors(err_), "");
     EXPECT_EQ(read_file(out_), "");
 }
 
