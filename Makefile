@@ -39,5 +39,9 @@ fuzz: deps
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; (cd $(BUILD)/bin && ./$$(basename $$b)) || exit 1; done
 
+# The README's contact sheet (docs/screenshots.png): stills of every scene, taken by the capture tool.
+screenshots: build
+	@bash scripts/screenshots.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

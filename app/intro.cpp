@@ -22,6 +22,9 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
 
     content.open_archive();
     if (!content.start_sound()) {
+        // The sound library may have started before the module failed: let it go before the program ends, so no
+        // audio thread outlives the song.
+        content.close_sound();
         return 0;
     }
 

@@ -54,7 +54,8 @@ public:
 
     // Before the display. Opens the resource archive; the result is not tested.
     virtual void open_archive() = 0;
-    // Starts the sound library and loads the song. False ends the program with status 0, before any window.
+    // Starts the sound library and loads the song. False ends the program with status 0, before any window (after
+    // close_sound, which must cope with a library that did not start).
     virtual bool start_sound() = 0;
 
     // After the console is open, in this order.

@@ -19,7 +19,11 @@ ZorbrixContent::ZorbrixContent(Soundtrack& soundtrack)
 
 ZorbrixContent::~ZorbrixContent() { std::free(module_); }
 
-void ZorbrixContent::open_archive() { file_init("zorbrix.kf", "data/"); }
+void ZorbrixContent::open_archive() {
+    // An archive that cannot be read must not take the loose files with it: without it, every name is still looked
+    // up under "data/".
+    if (!file_init("zorbrix.kf", "data/")) file_init(nullptr, "data/");
+}
 
 bool ZorbrixContent::start_sound() {
     if (!soundtrack_.init()) return false;
@@ -66,10 +70,10 @@ void ZorbrixContent::build_effects() {
 void ZorbrixContent::start_song() { soundtrack_.play(); }
 
 void ZorbrixContent::run(Stage& stage) {
-    SceneContext context{stage.console, stage.screen, *video_surface_, video_, stage.timer, g_music, *images_};
+    SceneContext context{stage.console, stage.screen, *video_surface_, video_, stage.timer, g_music, *images_, note_};
     EffectPhase phase;
-    run_scenes(context, phase, &phase_);
-    run_end_scroller(context, phase, &phase_);
+    run_scenes(context, phase);
+    run_end_scroller(context, phase);
 }
 
 void ZorbrixContent::stop_song() {

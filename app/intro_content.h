@@ -29,8 +29,9 @@ public:
     void close_video() override;
     void close_sound() override;
 
-    // Which loop runs now (for the capture's key script).
-    ScenePhase phase() const { return phase_; }
+    // Which loop runs now, and what the frame being presented shows (the capture logs it and scripts its keys by it).
+    ScenePhase phase() const { return note_.scene; }
+    const FrameNote& frame_note() const { return note_; }
     const IntroImages& images() const { return *images_; }
 
 private:
@@ -40,7 +41,7 @@ private:
     VideoStream video_;
     std::unique_ptr<ptc::Surface> video_surface_;
     std::unique_ptr<IntroImages> images_;
-    ScenePhase phase_ = ScenePhase::Countdown;
+    FrameNote note_;
 };
 
 }  // namespace zorbrix

@@ -8,14 +8,14 @@
 
 #include <cstdint>
 
-
-
 namespace zorbrix {
 
 class VideoStream;
 
 inline constexpr int kCaptionCount = 16;
 inline constexpr int kGlyphCount = 11;
+// Top edge of the countdown clock on the screen.
+inline constexpr int kClockTop = 344;
 
 // The caption pictures, in the order of their index.
 extern const char* const kCaptionFiles[kCaptionCount];
@@ -30,6 +30,19 @@ struct IntroImages {
     Image glyphs[kGlyphCount];   // '0'..'9', then ':'
 };
 
+// Which loop is running.
+enum class ScenePhase { Countdown, FirstIntro, SecondIntro, Effects, Logo, Scroller, Done };
+
+// What the frame being drawn shows, filled in before the frame is presented: the capture tool logs it beside the
+// music position, so the timeline can be checked against the song frame by frame.
+struct FrameNote {
+    ScenePhase scene = ScenePhase::Countdown;
+    double clock = -1;    // scene 1: the clock's value in seconds
+    int caption = -1;     // scene 4: the caption index
+    double fade = -1;     // scenes 2 to 5: the overlay's fade as passed to the blit (before its clamp)
+    char effect = '-';    // 'A' the blob, 'B' the cube, '-' none
+};
+
 struct SceneContext {
     ptc::Console& console;
     ptc::Surface& screen;          // 512 x 384
@@ -38,6 +51,7 @@ struct SceneContext {
     FrameTimer& timer;
     const MusicPosition& music;
     const IntroImages& images;
+    FrameNote& note;
 };
 
 // The effect phase carried from scene 4 into scene 5 and the end scroller.
@@ -46,16 +60,25 @@ struct EffectPhase {
     double A = 0.0;
 };
 
-// Which loop is running; the capture tool scripts its key presses by it.
-enum class ScenePhase { Countdown, FirstIntro, SecondIntro, Effects, Logo, Scroller, Done };
-
 // Rows of the text picture above the top of the screen; 0 at program start.
 extern int32_t scroll_offset;
 
 // Runs scenes 1 to 5 in order. A key press waiting at a loop test ends every remaining scene (it is not taken).
-void run_scenes(SceneContext& context, EffectPhase& phase, ScenePhase* progress = nullptr);
+void run_scenes(SceneContext& context, EffectPhase& phase);
 
 // The end scroller, until Escape; skipped when a key press is waiting as it starts.
-void run_end_scroller(SceneContext& context, const EffectPhase& phase, ScenePhase* progress = nullptr);
+void run_end_scroller(SceneContext& context, const EffectPhase& phase);
+
+// One frame of each scene, composited into the screen surface and left there (both surfaces unlocked); the loops
+// above present it. `row` and `order` are the copies the loop read at the start of the iteration.
+void countdown_frame(SceneContext& context);
+void intro_frame(SceneContext& context, const Image& picture, int row);
+void effects_frame(SceneContext& context, EffectPhase& phase, int order, int row);
+void logo_frame(SceneContext& context, const EffectPhase& phase, int row);
+// The scroller's frame over the still video frame of time t0 (keys are handled by the loop).
+void scroller_frame(SceneContext& context, const EffectPhase& phase, double t0);
+
+// Copies the screen surface to the console and shows it.
+void present(SceneContext& context);
 
 }  // namespace zorbrix

@@ -112,11 +112,14 @@ public:
     void play() override {
         g_music.reset();
         playing_ = true;
+        // The song's first row starts at time 0, so the first frame already sees it.
+        advance_to(1);
     }
     void stop() override { playing_ = false; }
     void close() override {}
 
-    // Renders the song up to the output frame `end` and moves the music position as the song's callbacks would.
+    // Renders the song up to (not including) the output frame `end` and moves the music position as the song's
+    // callbacks would.
     void advance_to(int64_t end) {
         if (!playing_) return;
         events_.clear();
@@ -183,7 +186,10 @@ public:
                 *error = "cannot write " + o_.log;
                 return false;
             }
-            std::fprintf(log_, "# frame seconds order row scene scroll_offset\n");
+            std::fprintf(log_,
+                         "# frame seconds order row scene scroll_offset clock caption fade effect\n"
+                         "# scene: 1-5 the scenes, 6 the end scroller; clock, caption, fade: -1 where the scene has "
+                         "none; effect: A blob, B cube, - none\n");
         }
         return true;
     }
@@ -193,9 +199,10 @@ public:
     void on_frame(const uint32_t* pixels, int width, int height, ptc::OffscreenBackend& display) {
         const double t = double(frames_) / o_.fps;
         if (log_) {
-            std::fprintf(log_, "%lld %.4f %d %d %d %d\n", static_cast<long long>(frames_), t,
-                         g_music.order.load(), g_music.row.load(), phase_number(content_.phase()),
-                         zorbrix::scroll_offset);
+            const zorbrix::FrameNote& note = content_.frame_note();
+            std::fprintf(log_, "%lld %.4f %d %d %d %d %.2f %d %.5f %c\n", static_cast<long long>(frames_), t,
+                         g_music.order.load(), g_music.row.load(), phase_number(note.scene), zorbrix::scroll_offset,
+                         note.clock, note.caption, note.fade, note.effect);
         }
         rgb_to_yuv420(pixels, width, height, &yuv_);
         if (!y4m_.write_frame(yuv_)) failed_ = true;
@@ -209,7 +216,8 @@ public:
             }
         }
         ++frames_;
-        soundtrack_.advance_to(frames_ * kAudioRate / o_.fps);
+        // The next frame sees every row and order that starts at or before its time.
+        soundtrack_.advance_to(frames_ * kAudioRate / o_.fps + 1);
         script_keys(display);
         progress(false);
     }
@@ -230,9 +238,14 @@ public:
             *error = "cannot write " + o_.y4m;
             return false;
         }
-        if (!o_.wav.empty() && !zorbrix::write_wav_stereo16(o_.wav, soundtrack_.audio(), kAudioRate)) {
-            *error = "cannot write " + o_.wav;
-            return false;
+        if (!o_.wav.empty()) {
+            // Exactly as long as the video (the music runs one sample ahead of the last frame).
+            std::vector<int16_t> audio = soundtrack_.audio();
+            audio.resize(size_t(frames_ * kAudioRate / o_.fps) * 2, 0);
+            if (!zorbrix::write_wav_stereo16(o_.wav, audio, kAudioRate)) {
+                *error = "cannot write " + o_.wav;
+                return false;
+            }
         }
         return true;
     }

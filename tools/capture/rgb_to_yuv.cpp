@@ -6,8 +6,6 @@ inline int red(uint32_t p) { return (p >> 16) & 0xff; }
 inline int green(uint32_t p) { return (p >> 8) & 0xff; }
 inline int blue(uint32_t p) { return p & 0xff; }
 
-inline uint8_t luma(int r, int g, int b) { return static_cast<uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
-
 }  // namespace
 
 void rgb_to_yuv420(const uint32_t* pixels, int width, int height, zorbrix::enc::YuvFrame* out) {
@@ -15,7 +13,7 @@ void rgb_to_yuv420(const uint32_t* pixels, int width, int height, zorbrix::enc::
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const uint32_t p = pixels[y * width + x];
-            out->y[size_t(y) * width + x] = luma(red(p), green(p), blue(p));
+            out->y[size_t(y) * width + x] = bt601_luma(p);
         }
     }
     const int cw = width / 2;

@@ -1,0 +1,439 @@
+// zorbrix-capture end to end: the whole intro rendered offline, checked against the music through its log and
+// against the intro's own pictures through its frames; the faults the intro must survive, each in a folder of its
+// own with the data damaged or missing.
+
+#include "assets/video/backdrop.h"
+#include "gfx/clock.h"
+#include "gfx/image.h"
+#include "loading/file_load.h"
+#include "tests/support/test_paths.h"
+#include "tools/capture/rgb_to_yuv.h"
+#include "tools/encoder/y4m.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kW = 512;
+constexpr int kH = 384;
+constexpr int kClockTop = 344;   // the clock's top edge in scene 1
+
+struct LogLine {
+    long frame = 0;
+    double t = 0;
+    int order = 0, row = 0, scene = 0, scroll = 0;
+    double clock = 0;
+    int caption = 0;
+    double fade = 0;
+    char effect = '-';
+};
+
+std::vector<LogLine> read_log(const fs::path& path) {
+    std::vector<LogLine> lines;
+    std::ifstream in(path);
+    std::string text;
+    while (std::getline(in, text)) {
+        if (text.empty() || text[0] == '#') continue;
+        std::istringstream s(text);
+        LogLine l;
+        s >> l.frame >> l.t >> l.order >> l.row >> l.scene >> l.scroll >> l.clock >> l.caption >> l.fade >> l.effect;
+        if (s) lines.push_back(l);
+    }
+    return lines;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Whether two files hold the same bytes (and both exist), read in large blocks.
+bool same_file(const fs::path& a, const fs::path& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    if (!fa || !fb) return false;
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    for (;;) {
+        fa.read(ba.data(), std::streamsize(ba.size()));
+        fb.read(bb.data(), std::streamsize(bb.size()));
+        if (fa.gcount() != fb.gcount()) return false;
+        if (fa.gcount() == 0) return true;
+        if (std::memcmp(ba.data(), bb.data(), size_t(fa.gcount())) != 0) return false;
+    }
+}
+
+// A fresh folder under the test output.
+fs::path fresh_dir(const std::string& name) {
+    const fs::path dir = test_output_path("capture_" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// A path in single quotes, for the shell.
+std::string shell_quoted(const fs::path& path) {
+    std::string s = "'";
+    s += path.string();
+    s += "'";
+    return s;
+}
+
+// Runs the capture in `dir` with the arguments; its standard error goes to `err` (dir/capture.err by default).
+// The exit status.
+int run_capture(const fs::path& dir, const std::string& args, const fs::path& err = {}) {
+    const fs::path err_path = err.empty() ? dir / "capture.err" : err;
+    std::string command = "cd " + shell_quoted(dir) + " && " + shell_quoted(build_dir() + "/bin/zorbrix-capture");
+    command += " " + args + " > /dev/null 2> " + shell_quoted(err_path);
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// A data folder `dir`/data holding the generated files, less the names given.
+void loose_files(const fs::path& dir, const std::set<std::string>& leave_out = {}) {
+    fs::create_directories(dir / "data");
+    for (const auto& entry : fs::directory_iterator(build_dir() + "/data")) {
+        const std::string name = entry.path().filename().string();
+        if (!leave_out.count(name)) fs::create_symlink(entry.path(), dir / "data" / name);
+    }
+}
+
+// The luma planes of the frames whose numbers are wanted (all when the set is empty), and the frame count.
+std::map<long, std::vector<uint8_t>> read_frames(const fs::path& path, const std::set<long>& wanted, long* count) {
+    std::map<long, std::vector<uint8_t>> frames;
+    zorbrix::enc::Y4mReader reader;
+    std::string error;
+    *count = 0;
+    if (!reader.open(path.string(), &error)) return frames;
+    zorbrix::enc::YuvFrame frame;
+    while (reader.read_frame(&frame, &error)) {
+        if (wanted.empty() || wanted.count(*count)) frames[*count] = frame.y;
+        ++*count;
+    }
+    return frames;
+}
+
+// The share of the picture's fully opaque pixels that the frame shows exactly, with the picture's top-left corner at
+// (x, y). Opaque pixels drawn last replace what lies under them, whatever the backdrop.
+double opaque_match(const std::vector<uint8_t>& luma, const Image& image, int x, int y) {
+    long opaque = 0, same = 0;
+    for (int j = 0; j < image.height(); ++j) {
+        for (int i = 0; i < image.width(); ++i) {
+            const uint32_t p = image.pixels()[j * image.width() + i];
+            const int sx = x + i, sy = y + j;
+            if ((p >> 24) != 255 || sx < 0 || sy < 0 || sx >= kW || sy >= kH) continue;
+            ++opaque;
+            same += luma[size_t(sy) * kW + size_t(sx)] == bt601_luma(p & 0xffffff);
+        }
+    }
+    return opaque ? double(same) / double(opaque) : -1.0;
+}
+
+// The clock's text drawn at the scene's place matches the frame.
+double clock_match(const std::vector<uint8_t>& luma, const Image glyphs[11], const char* text) {
+    int x = (kW - text_width(text, glyphs)) / 2;
+    double worst = 1.0;
+    for (const char* c = text; *c; ++c) {
+        const Image& glyph = glyphs[*c - '0'];
+        worst = std::min(worst, opaque_match(luma, glyph, x, kClockTop));
+        x += glyph.width();
+    }
+    return worst;
+}
+
+// The intro's pictures, from the archive beside the tests (the tests run in build/bin).
+struct Pictures {
+    Image corners[4], logo, text, glyphs[11];
+    Pictures() {
+        file_init("zorbrix.kf", "data/");
+        const char* corner_files[4] = {"corner_upper_left.tga", "corner_upper_right.tga", "corner_lower_right.tga",
+                                       "corner_lower_left.tga"};
+        for (int i = 0; i < 4; ++i) corners[i].load(corner_files[i], IMAGE_ALPHA);
+        logo.load("zorbrixlogo_stor.tga", IMAGE_ALPHA);
+        text.load("tekst.tga", IMAGE_ALPHA);
+        for (int i = 0; i < 10; ++i) glyphs[i].load((std::to_string(i) + ".tga").c_str(), IMAGE_ALPHA);
+        glyphs[10].load("kolon.tga", IMAGE_ALPHA);
+    }
+    void corner_place(int i, int* x, int* y) const {
+        *x = (i == 1 || i == 2) ? kW - corners[i].width() : 0;
+        *y = (i == 2 || i == 3) ? kH - corners[i].height() : 0;
+    }
+};
+
+int expected_scene(int order) {
+    if (order <= 1) return 1;
+    if (order <= 2) return 2;
+    if (order <= 3) return 3;
+    if (order <= 7) return 4;
+    if (order <= 8) return 5;
+    return 6;
+}
+
+TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
+    const fs::path dir = fresh_dir("full");
+    const fs::path bin = build_dir() + "/bin";
+    // Run where the intro's data is, writing into the test's folder.
+    const std::string args = shell_quoted(dir / "intro.y4m") + " --fps 10 --log " + shell_quoted(dir / "intro.log") + " --wav " +
+                             shell_quoted(dir / "intro.wav");
+    ASSERT_EQ(run_capture(bin, args, dir / "capture.err"), 0)
+        << read_file(dir / "capture.err");
+    const std::vector<LogLine> log = read_log(dir / "intro.log");
+    ASSERT_GT(log.size(), 1000u);
+
+    // Every frame belongs to the scene its order calls for: each scene starts on the first frame at which the order
+    // passes the previous scene's limit, and all five scenes and the scroller are seen, in order.
+    std::vector<long> scene_start(7, -1);
+    for (size_t i = 0; i < log.size(); ++i) {
+        ASSERT_EQ(log[i].frame, long(i));
+        ASSERT_EQ(log[i].scene, expected_scene(log[i].order)) << "frame " << i << " order " << log[i].order;
+        if (scene_start[log[i].scene] < 0) scene_start[log[i].scene] = long(i);
+    }
+    for (int s = 1; s <= 6; ++s) EXPECT_GE(scene_start[s], 0) << "scene " << s << " never shown";
+    EXPECT_EQ(scene_start[1], 0);
+    EXPECT_EQ(log[0].order, 0);   // the song's first row begins at time 0
+
+    // The countdown: 27:00 on the first frame, 00:00 on every frame from 27 s to the end of the scene.
+    EXPECT_EQ(log[0].clock, 27.0);
+    long clock_zero_frame = -1;
+    for (const LogLine& l : log) {
+        if (l.scene == 1 && l.t >= 27.0) {
+            EXPECT_EQ(l.clock, 0.0) << "frame " << l.frame;
+            if (clock_zero_frame < 0 && l.t >= 28.0) clock_zero_frame = l.frame;
+        }
+    }
+    ASSERT_GE(clock_zero_frame, 0) << "scene 1 ended before 28 s";
+
+    // Scene 4 at order 5, row 40: the blob, caption 5 at three quarters. Scene 5's logo at rows 54 to 56 at full
+    // strength, at row 63 at 0.3.
+    int seen_order5_row40 = 0, seen_logo_rows = 0;
+    for (const LogLine& l : log) {
+        if (l.scene == 4 && l.order == 5 && l.row == 40) {
+            ++seen_order5_row40;
+            EXPECT_EQ(l.effect, 'A');
+            EXPECT_EQ(l.caption, 5);
+            EXPECT_NEAR(l.fade, 0.75, 1e-9);
+        }
+        if (l.scene == 5 && l.row >= 54 && l.row <= 63) {
+            ++seen_logo_rows;
+            EXPECT_NEAR(l.fade, l.row <= 56 ? 1.0 : 1 - (l.row - 56) * 0.1, 1e-9) << "row " << l.row;
+        }
+    }
+    EXPECT_GT(seen_order5_row40, 0);
+    EXPECT_GE(seen_logo_rows, 8);
+
+    // The frames to look at: the first, the clock at 00:00, the logo at full strength, and the first frame after
+    // each Page Down in the scroller.
+    const Pictures pictures;
+    long logo_frame = -1;
+    std::vector<std::pair<long, int>> scroll_steps;   // frame, offset
+    for (const LogLine& l : log) {
+        if (logo_frame < 0 && l.scene == 5 && l.fade == 1.0) logo_frame = l.frame;
+        if (l.scene == 6 && (scroll_steps.empty() || scroll_steps.back().second != l.scroll)) {
+            scroll_steps.emplace_back(l.frame, l.scroll);
+        }
+    }
+    ASSERT_GE(logo_frame, 0);
+    ASSERT_GE(scroll_steps.size(), 3u);
+    std::set<long> wanted = {0, clock_zero_frame, logo_frame};
+    for (const auto& step : scroll_steps) wanted.insert(step.first);
+    long count = 0;
+    const auto frames = read_frames(dir / "intro.y4m", wanted, &count);
+    EXPECT_EQ(count, long(log.size()));
+    ASSERT_EQ(frames.size(), wanted.size());
+
+    // The sound is exactly as long as the video.
+    EXPECT_EQ(fs::file_size(dir / "intro.wav"), 44u + size_t(count) * 44100 / 10 * 4);
+
+    // Corners in their places, the clock centred with its top at 344.
+    for (int i = 0; i < 4; ++i) {
+        int x = 0, y = 0;
+        pictures.corner_place(i, &x, &y);
+        EXPECT_EQ(opaque_match(frames.at(0), pictures.corners[i], x, y), 1.0) << "corner " << i;
+    }
+    EXPECT_EQ(clock_match(frames.at(0), pictures.glyphs, "27:00"), 1.0);
+    EXPECT_EQ(clock_match(frames.at(clock_zero_frame), pictures.glyphs, "00:00"), 1.0);
+    EXPECT_LT(clock_match(frames.at(0), pictures.glyphs, "00:00"), 0.9);
+
+    // The logo centred (and not a few pixels off).
+    const int lx = (kW - pictures.logo.width()) / 2, ly = (kH - pictures.logo.height()) / 2;
+    EXPECT_EQ(opaque_match(frames.at(logo_frame), pictures.logo, lx, ly), 1.0);
+    EXPECT_LT(opaque_match(frames.at(logo_frame), pictures.logo, lx + 6, ly), 0.9);
+
+    // The scroller: each Page Down moves the text by one screen, up to its last screenful, and the frame shows it
+    // there.
+    for (size_t i = 0; i < scroll_steps.size(); ++i) {
+        const auto [frame, offset] = scroll_steps[i];
+        EXPECT_EQ(offset, std::min<int>(int(i) * 384, pictures.text.height() - 384)) << "step " << i;
+        EXPECT_GE(opaque_match(frames.at(frame), pictures.text, 0, -offset), 0.999) << "offset " << offset;
+        if (i > 0) {
+            EXPECT_LT(opaque_match(frames.at(frame), pictures.text, 0, -offset + 384), 0.9);
+        }
+    }
+    EXPECT_EQ(scroll_steps.back().second, pictures.text.height() - 384);
+
+    // The backdrop upright: the video's first frame as the viewer should see it, not mirrored top to bottom. The
+    // enlargement puts source pixel (i, j) at screen (1 + 2i, 2 + 2j) unchanged.
+    std::vector<uint32_t> upright(size_t(zorbrix::assets::kBackdropWidth) * zorbrix::assets::kBackdropHeight);
+    zorbrix::assets::render_backdrop_rgb(0, upright.data());
+    double error_upright = 0, error_flipped = 0;
+    long samples = 0;
+    for (int j = 40; j < 150; j += 2) {        // rows clear of the corners and the clock
+        for (int i = 40; i < 216; i += 2) {
+            const int shown = frames.at(0)[size_t(2 + 2 * j) * kW + size_t(1 + 2 * i)];
+            error_upright += std::abs(shown - bt601_luma(upright[size_t(j) * 256 + size_t(i)]));
+            error_flipped += std::abs(shown - bt601_luma(upright[size_t(191 - j) * 256 + size_t(i)]));
+            ++samples;
+        }
+    }
+    EXPECT_LT(error_upright / samples, 4.0);
+    EXPECT_LT(error_upright * 2, error_flipped);
+
+    fs::remove(dir / "intro.y4m");
+}
+
+TEST(Capture, TwoCapturesAreByteIdentical) {
+    const fs::path dir = fresh_dir("twice");
+    const fs::path bin = build_dir() + "/bin";
+    for (const char* name : {"a", "b"}) {
+        const std::string base = (dir / name).string();
+        // Into scene 4, so the video, the music, both effects and the fades are all in it.
+        const std::string args =
+            shell_quoted(base + ".y4m") + " --fps 4 --max-seconds 64 --log " + shell_quoted(base + ".log") + " --wav " +
+            shell_quoted(base + ".wav");
+        ASSERT_EQ(run_capture(bin, args, base + ".err"), 0) << read_file(base + ".err");
+    }
+    const std::vector<LogLine> log = read_log(dir / "a.log");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().scene, 4);
+    EXPECT_GT(fs::file_size(dir / "a.y4m"), 250u * 295000u);
+    EXPECT_TRUE(same_file(dir / "a.y4m", dir / "b.y4m"));
+    EXPECT_GT(fs::file_size(dir / "a.wav"), 60u * 44100u * 4u);
+    EXPECT_TRUE(same_file(dir / "a.wav", dir / "b.wav"));
+    fs::remove(dir / "a.y4m");
+    fs::remove(dir / "b.y4m");
+}
+
+// The first seconds, as the normal data gives them: the reference for the runs with damaged data.
+const std::string kShort = "out.y4m --fps 10 --max-seconds 2";
+
+std::string reference_frames() {
+    const fs::path dir = fresh_dir("reference");
+    const std::string args = shell_quoted(dir / "out.y4m") + " --fps 10 --max-seconds 2";
+    if (run_capture(build_dir() + "/bin", args, dir / "capture.err") != 0) return {};
+    return read_file(dir / "out.y4m");
+}
+
+TEST(CaptureFaults, WithoutAReadableArchiveTheLooseFilesServe) {
+    const std::string reference = reference_frames();
+    ASSERT_GT(reference.size(), 10u * 295000u);
+
+    // No archive: everything comes from data/.
+    const fs::path missing = fresh_dir("no_archive");
+    loose_files(missing);
+    ASSERT_EQ(run_capture(missing, kShort), 0) << read_file(missing / "capture.err");
+    EXPECT_TRUE(read_file(missing / "out.y4m") == reference);
+
+    // An archive that is not one (wrong magic): the same, from data/.
+    const fs::path garbage = fresh_dir("garbage_archive");
+    loose_files(garbage);
+    std::ofstream(garbage / "zorbrix.kf") << std::string(4096, 'x');
+    ASSERT_EQ(run_capture(garbage, kShort), 0) << read_file(garbage / "capture.err");
+    EXPECT_TRUE(read_file(garbage / "out.y4m") == reference);
+
+    // A real archive with its entries' data overwritten: whatever the damaged entries give (checksum failures fall
+    // back to data/, damaged pictures may show noise), the intro runs on.
+    const fs::path damaged = fresh_dir("damaged_archive");
+    loose_files(damaged);
+    std::string archive = read_file(build_dir() + "/bin/zorbrix.kf");
+    ASSERT_GT(archive.size(), 100000u);
+    for (size_t i = 2000; i < archive.size(); i += 997) archive[i] = char(archive[i] ^ 0x5a);
+    std::ofstream(damaged / "zorbrix.kf", std::ios::binary) << archive;
+    EXPECT_EQ(run_capture(damaged, kShort), 0) << read_file(damaged / "capture.err");
+}
+
+TEST(CaptureFaults, MissingPicturesStayEmptyAndTheIntroRunsToTheEnd) {
+    // Nothing but the soundtrack, not one picture (nor the video): every scene and the scroller still run.
+    const fs::path none = fresh_dir("no_pictures");
+    std::set<std::string> pictures;
+    for (const auto& entry : fs::directory_iterator(build_dir() + "/data")) {
+        if (entry.path().extension() == ".tga") pictures.insert(entry.path().filename().string());
+    }
+    ASSERT_GE(pictures.size(), 34u);
+    pictures.insert("zorbrix.nvd");
+    loose_files(none, pictures);
+    ASSERT_EQ(run_capture(none, "/dev/null --fps 2 --log intro.log"), 0) << read_file(none / "capture.err");
+    const std::vector<LogLine> log = read_log(none / "intro.log");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().scene, 6);
+    // Without a text the scroller's offset is clamped to its height - 384 and Escape follows.
+    EXPECT_EQ(log.back().scroll, 0);
+
+    // One corner missing: that one is absent, the other three are there.
+    const fs::path one = fresh_dir("one_corner_missing");
+    loose_files(one, {"corner_upper_right.tga"});
+    ASSERT_EQ(run_capture(one, "out.y4m --fps 10 --max-seconds 0.1"), 0) << read_file(one / "capture.err");
+    long count = 0;
+    const auto frames = read_frames(one / "out.y4m", {0}, &count);
+    ASSERT_EQ(frames.count(0), 1u);
+    const Pictures full;
+    for (int i = 0; i < 4; ++i) {
+        int x = 0, y = 0;
+        full.corner_place(i, &x, &y);
+        const double match = opaque_match(frames.at(0), full.corners[i], x, y);
+        if (i == 1) {
+            EXPECT_LT(match, 0.5);
+        } else {
+            EXPECT_EQ(match, 1.0) << "corner " << i;
+        }
+    }
+}
+
+TEST(CaptureFaults, MissingVideoLeavesABlackBackdrop) {
+    const fs::path dir = fresh_dir("no_video");
+    loose_files(dir, {"zorbrix.nvd"});
+    ASSERT_EQ(run_capture(dir, "out.y4m --fps 10 --max-seconds 0.5"), 0) << read_file(dir / "capture.err");
+    long count = 0;
+    const auto frames = read_frames(dir / "out.y4m", {}, &count);
+    ASSERT_GE(count, 4);
+    for (const auto& [frame, luma] : frames) {
+        // Between the corners and above the clock, only black.
+        long lit = 0;
+        for (int y = 80; y < 300; ++y) {
+            for (int x = 100; x < 412; ++x) lit += luma[size_t(y) * kW + size_t(x)] != 16;
+        }
+        EXPECT_EQ(lit, 0) << "frame " << frame;
+    }
+}
+
+TEST(CaptureFaults, MissingSoundtrackAndBadArgumentsAreReported) {
+    const fs::path dir = fresh_dir("no_module");
+    loose_files(dir, {"ambient3.xm"});
+    EXPECT_EQ(run_capture(dir, "out.y4m --fps 10"), 1);
+    EXPECT_NE(read_file(dir / "capture.err").find("\"ambient3.xm\" is missing"), std::string::npos)
+        << read_file(dir / "capture.err");
+
+    EXPECT_EQ(run_capture(dir, ""), 2);
+    EXPECT_NE(read_file(dir / "capture.err").find("usage: zorbrix-capture"), std::string::npos);
+    EXPECT_EQ(run_capture(dir, "out.y4m --fps 0"), 2);
+    EXPECT_EQ(run_capture(dir, "out.y4m --png stills"), 2);
+    EXPECT_EQ(run_capture(dir, "out.y4m --bogus"), 2);
+    EXPECT_EQ(run_capture(dir, "no/such/folder/out.y4m --max-seconds 0.1"), 1);
+    EXPECT_NE(read_file(dir / "capture.err").find("no/such/folder/out.y4m"), std::string::npos);
+}
+
+}  // namespace
