@@ -17,11 +17,11 @@ psnr() {  # raw yuv420p decoded, source y4m, WxH
 }
 
 printf "%-22s %3s %10s %8s %10s %8s %9s\n" source q ffmpeg_B ffmpeg_dB ours_B ours_dB ours@same
-for spec in "testsrc2=size=256x192:rate=25" "mandelbrot=size=256x192:rate=25" "gradients=size=256x192:rate=25:speed=0.03" \
+for source in "testsrc2=size=256x192:rate=25" "mandelbrot=size=256x192:rate=25" "gradients=size=256x192:rate=25:speed=0.03" \
             "testsrc2=size=720x576:rate=25"; do
-  name=${spec%%=*}; size=$(echo "$spec" | sed 's/.*size=\([0-9x]*\).*/\1/')
+  name=${source%%=*}; size=$(echo "$source" | sed 's/.*size=\([0-9x]*\).*/\1/')
   src="$TMP/src.y4m"
-  ffmpeg -v error -y -f lavfi -i "$spec" -frames:v "$FRAMES" -pix_fmt yuv420p "$src"
+  ffmpeg -v error -y -f lavfi -i "$source" -frames:v "$FRAMES" -pix_fmt yuv420p "$src"
   declare -A OB OP
   for q in 1 2 3 4 5 6 8 10; do
     "$BIN/nvdtool" encode "$src" "$TMP/o.nvd" --qp $q --keyint 12 "${EXTRA[@]}" 2>/dev/null
