@@ -412,7 +412,16 @@ TEST_F(EndToEnd, QuestionCountdownKeyAndCreditsThenStatusOne) {
 
     // The countdown runs on the clock: two pictures a second apart show different clock values, apart by about
     // the time between them (no sound device: the song keeps time silently).
-    std::this_thread::sleep_for(500ms);
+    // The window appears before the intro has loaded its data (slow in a sanitizer build): wait for the first
+    // picture, then take the two.
+    const auto lit_pixels = [](const std::vector<uint32_t>& picture) {
+        return static_cast<size_t>(std::count_if(picture.begin(), picture.end(), [](uint32_t p) { return p != 0; }));
+    };
+    const auto give_up = Clock::now() + 20s;
+    while (Clock::now() < give_up && lit_pixels(x.grab(*window, 512, 384)) <= 512u * 384u / 2) {
+        std::this_thread::sleep_for(100ms);
+    }
+    std::this_thread::sleep_for(200ms);
     const auto first_time = Clock::now();
     const auto first = x.grab(*window, 512, 384);
     std::this_thread::sleep_for(1000ms);
