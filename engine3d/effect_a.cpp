@@ -40,10 +40,29 @@ double pulse_radius(float u, float t) {
     return double(0.7f) * s * s + double(0.7f);
 }
 
+// The triangles do not depend on the phase: they are set once, with the colours.
 void effect_a_init() {
     g_blob = std::make_unique<C3DObject2>();
     g_blob->SetLineColour(LINE_COLOUR);
     g_blob->SetFillColour(FILL_COLOUR);
+    CList<C3DObject2::poly_t> polys;
+    for (int o = 1; o <= SEGMENTS; ++o) polys.AddHead(triangle(o, 0, o % SEGMENTS + 1, true, true, true));
+    // Bands between consecutive rings: only the meridian edges carry lines, flagged from both sides.
+    for (int m = 0; m < RINGS - 1; ++m) {
+        const int base = SEGMENTS * m;
+        for (int j = 0; j < SEGMENTS; ++j) {
+            const int p = base + 1 + j;
+            const int u = base + 1 + (j + 1) % SEGMENTS;
+            const int q = base + 1 + SEGMENTS + j;
+            polys.AddHead(triangle(p, u, q, false, false, true));
+            polys.AddHead(triangle(u, u + SEGMENTS, q, true, false, false));
+        }
+    }
+    const int last_ring = BOTTOM_POLE - SEGMENTS;  // 281
+    for (int w = 0; w < SEGMENTS; ++w)
+        polys.AddHead(triangle(BOTTOM_POLE, last_ring + w, last_ring + (w + 1) % SEGMENTS, true, true, true));
+
+    g_blob->SetPolygons(polys);
 }
 
 const C3DObject2& effect_a_object() { return blob(); }
@@ -51,8 +70,8 @@ const C3DObject2& effect_a_object() { return blob(); }
 void effect_a_geometry(float t) {
     // Values marked float below are rounded to 32 bits on purpose: the picture (pixel truncation, depth
     // order) depends on it.
-    CList<Vector3D> vertices;
-    vertices.AddHead(Vector3D(0.0, 300.0 * pulse_radius(0.0f, t), 0.0, 1.0));
+    Vector3D* out = blob().VertexStorage(BOTTOM_POLE + 1);
+    *out++ = Vector3D(0.0, 300.0 * pulse_radius(0.0f, t), 0.0, 1.0);
     // The wobble factor k and the direction φ depend on the segment only, not on the ring: work them
     // out once per segment.
     double k[SEGMENTS], sin_phi[SEGMENTS], cos_phi[SEGMENTS];
@@ -72,31 +91,10 @@ void effect_a_geometry(float t) {
         const double y = r * std::cos(theta);
         for (int j = 0; j < SEGMENTS; ++j) {
             const double radius = k[j] * rho;
-            vertices.AddHead(Vector3D(radius * sin_phi[j], y, radius * cos_phi[j], 1.0));
+            *out++ = Vector3D(radius * sin_phi[j], y, radius * cos_phi[j], 1.0);
         }
     }
-    vertices.AddHead(Vector3D(0.0, -300.0 * pulse_radius(1.0f, t), 0.0, 1.0));
-
-    CList<C3DObject2::poly_t> polys;
-    for (int o = 1; o <= SEGMENTS; ++o) polys.AddHead(triangle(o, 0, o % SEGMENTS + 1, true, true, true));
-    // Bands between consecutive rings: only the meridian edges carry lines, flagged from both sides.
-    for (int m = 0; m < RINGS - 1; ++m) {
-        const int base = SEGMENTS * m;
-        for (int j = 0; j < SEGMENTS; ++j) {
-            const int p = base + 1 + j;
-            const int u = base + 1 + (j + 1) % SEGMENTS;
-            const int q = base + 1 + SEGMENTS + j;
-            polys.AddHead(triangle(p, u, q, false, false, true));
-            polys.AddHead(triangle(u, u + SEGMENTS, q, true, false, false));
-        }
-    }
-    const int last_ring = BOTTOM_POLE - SEGMENTS;  // 281
-    for (int w = 0; w < SEGMENTS; ++w)
-        polys.AddHead(triangle(BOTTOM_POLE, last_ring + w, last_ring + (w + 1) % SEGMENTS, true, true, true));
-
-    C3DObject2& object = blob();
-    object.SetVertices(vertices);
-    object.SetPolygons(polys);
+    *out = Vector3D(0.0, -300.0 * pulse_radius(1.0f, t), 0.0, 1.0);
 }
 
 void effect_a_render(uint32_t* pixels, int /*ignored*/, float t, const Vector3D& pos) {

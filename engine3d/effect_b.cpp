@@ -205,12 +205,12 @@ void effect_b_init() {
 const C3DObject2& effect_b_object() { return cube(); }
 
 void effect_b_geometry(double t, int mode) {
-    CList<Vector3D> vertices;
-    for (const GridVertex& g : grid_vertices()) {
+    const std::vector<GridVertex>& grid = grid_vertices();
+    Vector3D* out = cube().VertexStorage(static_cast<int>(grid.size()));
+    for (const GridVertex& g : grid) {
         const double h = mode == 2 ? ripple(g.angle, t, g.root_reach) : 0.0;
-        vertices.AddHead(g.point + h * g.normal);
+        *out++ = g.point + h * g.normal;
     }
-    cube().SetVertices(vertices);
 }
 
 void effect_b_render(uint32_t* pixels, float t, int mode, float scale, const Vector3D& pos) {

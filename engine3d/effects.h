@@ -9,12 +9,12 @@
 #include "engine3d/object3d.h"
 #include "engine3d/vector3d.h"
 
-// ---- Effect A: the pulsing blob (302 vertices, 600 triangles, all rebuilt every frame) ----
+// ---- Effect A: the pulsing blob (302 vertices rebuilt every frame, 600 fixed triangles) ----
 
 void effect_a_init();
 // One frame for phase t; the second argument is not read. pos moves the object before the camera.
 void effect_a_render(uint32_t* pixels, int ignored, float t, const Vector3D& pos);
-// Rebuilds the blob's vertices and triangles for phase t.
+// Rebuilds the blob's 302 vertices for phase t (the triangles are set by effect_a_init).
 void effect_a_geometry(float t);
 // Radius factor of the latitude at u (0 = top pole, 1 = bottom pole): 0.7·sin²(4u + t) + 0.7.
 double pulse_radius(float u, float t);

@@ -1,5 +1,6 @@
 #include "engine3d/object3d.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine3d/depth_sort.h"
@@ -7,37 +8,58 @@
 
 void C3DObject2::SetVertices(const CList<Vector3D>& vertices) { m_vertices.CopyFrom(vertices); }
 
+Vector3D* C3DObject2::VertexStorage(int count) {
+    if (m_vertices.GetSize() != count) m_vertices.SetSize(count);
+    return m_vertices.Data();
+}
+
 void C3DObject2::SetPolygons(const CList<poly_t>& polygons) { m_polys.CopyFrom(polygons); }
 
 void C3DObject2::SetRotation(const CMatrix& rotation) { m_rotation = rotation; }
 
+// M·v as Transform() computes it, on the raw elements of a checked 4 x 4 matrix.
+static inline Vector3D transform_4x4(const double* e, const Vector3D& v) {
+    Vector3D r;
+    r.x = ((e[3] * v.w + e[2] * v.z) + e[1] * v.y) + e[0] * v.x;
+    r.y = ((e[7] * v.w + e[6] * v.z) + e[5] * v.y) + e[4] * v.x;
+    r.z = ((e[11] * v.w + e[10] * v.z) + e[9] * v.y) + e[8] * v.x;
+    r.w = ((e[15] * v.w + e[14] * v.z) + e[13] * v.y) + e[12] * v.x;
+    return r;
+}
+
 void C3DObject2::TransformVertices(const CMatrix& camera) {
     const CMatrix k = camera * m_rotation;
+    if (m_rotation.Rows() != 4 || m_rotation.Cols() != 4) throw CMatrix::Error{};
     const int count = m_vertices.GetSize();
     if (m_projected.GetSize() != count) m_projected.SetSize(count);
     if (m_rotated.GetSize() != count) m_rotated.SetSize(count);
     const Vector3D* in = m_vertices.Data();
     Vector3D* projected = m_projected.Data();
     Vector3D* rotated = m_rotated.Data();
+    const double* ek = k.Data();
+    const double* er = m_rotation.Data();
+    // One pass: each vertex is loaded once for both products.
     for (int i = 0; i < count; ++i) {
-        projected[i] = Transform(k, in[i]);
-        rotated[i] = Transform(m_rotation, in[i]);
+        const Vector3D v = in[i];
+        projected[i] = transform_4x4(ek, v);
+        rotated[i] = transform_4x4(er, v);
     }
 }
 
 void C3DObject2::ComputeNormals() {
     const int count = m_polys.GetSize();
     poly_t* polys = m_polys.Data();
+    // Indices are checked against both arrays: a vertex without a projection is an error too.
+    const unsigned limit = static_cast<unsigned>(std::min(m_projected.GetSize(), m_rotated.GetSize()));
+    const Vector3D* rotated = m_rotated.Data();
     for (int i = 0; i < count; ++i) {
         poly_t& p = polys[i];
-        // Indices are checked against both arrays (the accesses throw): a vertex without a projection is
-        // an error too.
-        static_cast<void>(m_projected[p.a]);
-        static_cast<void>(m_projected[p.b]);
-        static_cast<void>(m_projected[p.c]);
-        const Vector3D& pa = m_rotated[p.a];
-        const Vector3D& pb = m_rotated[p.b];
-        const Vector3D& pc = m_rotated[p.c];
+        if (static_cast<unsigned>(p.a) >= limit || static_cast<unsigned>(p.b) >= limit ||
+            static_cast<unsigned>(p.c) >= limit)
+            throw CArray<Vector3D>::Constraint{};
+        const Vector3D& pa = rotated[p.a];
+        const Vector3D& pb = rotated[p.b];
+        const Vector3D& pc = rotated[p.c];
         p.normal = (pa - pb).Cross(pa - pc).Normalized();
         p.depth = static_cast<float>((pc.z + pb.z) + pa.z);
     }
@@ -98,9 +120,14 @@ void C3DObject2::Draw(uint32_t* pixels) {
     // then (once; later uses find w = 1) and truncated to pixels.
     const int vertex_count = m_projected.GetSize();
     m_screen.assign(static_cast<size_t>(vertex_count), ScreenPoint{0, 0, false});
-    const auto screen_point = [this](int v) -> const ScreenPoint& {
-        Vector3D& p = m_projected[v];  // checks the index
-        ScreenPoint& s = m_screen[static_cast<size_t>(v)];
+    // ComputeNormals has checked every index against both vertex arrays.
+    Vector3D* projected = m_projected.Data();
+    ScreenPoint* screen = m_screen.data();
+    const poly_t* polys = m_polys.Data();
+    const int* order = m_order.Data();
+    const auto screen_point = [projected, screen](int v) -> const ScreenPoint& {
+        Vector3D& p = projected[v];
+        ScreenPoint& s = screen[v];
         if (!s.ready) {
             p.Homogenize();
             s = ScreenPoint{ScreenCoordinate(p.x, SCREEN_W / 2), ScreenCoordinate(p.y, SCREEN_H / 2), true};
@@ -108,7 +135,7 @@ void C3DObject2::Draw(uint32_t* pixels) {
         return s;
     };
     for (int k = 0; k < count; ++k) {
-        const poly_t& t = m_polys[m_order[k]];
+        const poly_t& t = polys[order[k]];
         const ScreenPoint& a = screen_point(t.a);
         const ScreenPoint& b = screen_point(t.b);
         const ScreenPoint& c = screen_point(t.c);

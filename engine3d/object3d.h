@@ -24,6 +24,9 @@ public:
     virtual ~C3DObject2() = default;
 
     void SetVertices(const CList<Vector3D>& vertices);
+    // Storage for count vertices that the caller fills in place (for meshes rebuilt every frame); the
+    // previous contents are unspecified when the count changes.
+    Vector3D* VertexStorage(int count);
     void SetPolygons(const CList<poly_t>& polygons);
     void SetRotation(const CMatrix& rotation);
     void SetBrightness(float brightness) { m_brightness = brightness; }
