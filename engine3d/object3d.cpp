@@ -116,29 +116,30 @@ void C3DObject2::Draw(uint32_t* pixels) {
     SortPolygons();
     const uint32_t line = ScaleColour(m_lineColour, m_brightness);
     const int count = m_polys.GetSize();
-    // Screen points per vertex, made when a triangle first uses the vertex: it is homogenised in place
-    // then (once; later uses find w = 1) and truncated to pixels.
+    // Screen points of every vertex that a triangle uses: homogenised in place (once) and truncated to
+    // pixels. ComputeNormals has checked every index against both vertex arrays.
     const int vertex_count = m_projected.GetSize();
     m_screen.assign(static_cast<size_t>(vertex_count), ScreenPoint{0, 0, false});
-    // ComputeNormals has checked every index against both vertex arrays.
-    Vector3D* projected = m_projected.Data();
     ScreenPoint* screen = m_screen.data();
     const poly_t* polys = m_polys.Data();
-    const int* order = m_order.Data();
-    const auto screen_point = [projected, screen](int v) -> const ScreenPoint& {
+    for (int i = 0; i < count; ++i) {
+        screen[polys[i].a].ready = true;
+        screen[polys[i].b].ready = true;
+        screen[polys[i].c].ready = true;
+    }
+    Vector3D* projected = m_projected.Data();
+    for (int v = 0; v < vertex_count; ++v) {
+        if (!screen[v].ready) continue;
         Vector3D& p = projected[v];
-        ScreenPoint& s = screen[v];
-        if (!s.ready) {
-            p.Homogenize();
-            s = ScreenPoint{ScreenCoordinate(p.x, SCREEN_W / 2), ScreenCoordinate(p.y, SCREEN_H / 2), true};
-        }
-        return s;
-    };
+        p.Homogenize();
+        screen[v] = ScreenPoint{ScreenCoordinate(p.x, SCREEN_W / 2), ScreenCoordinate(p.y, SCREEN_H / 2), true};
+    }
+    const int* order = m_order.Data();
     for (int k = 0; k < count; ++k) {
         const poly_t& t = polys[order[k]];
-        const ScreenPoint& a = screen_point(t.a);
-        const ScreenPoint& b = screen_point(t.b);
-        const ScreenPoint& c = screen_point(t.c);
+        const ScreenPoint& a = screen[t.a];
+        const ScreenPoint& b = screen[t.b];
+        const ScreenPoint& c = screen[t.c];
         const int x0 = a.x, y0 = a.y, x1 = b.x, y1 = b.y, x2 = c.x, y2 = c.y;
 
         // Back faces and triangles seen edge-on run counter-clockwise or not at all (y is down).

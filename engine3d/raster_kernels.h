@@ -56,7 +56,12 @@ inline void line_add_scalar(uint32_t* pixels, int pitch, const LineWalk& walk, u
 
 inline void fill_span_sse2(uint32_t* dst, int count, uint32_t colour) {
     if (count < 4) {
-        for (int i = 0; i < count; ++i) dst[i] = colour;
+        // 1 to 3 pixels: three stores that cover them exactly (some twice), no loop.
+        if (count > 0) {
+            dst[0] = colour;
+            dst[count >> 1] = colour;
+            dst[count - 1] = colour;
+        }
         return;
     }
     // Unaligned 4-pixel stores whose last ones may overlap the ones before them; short spans (the usual
