@@ -46,23 +46,42 @@ void C3DObject2::TransformVertices(const CMatrix& camera) {
     }
 }
 
-void C3DObject2::ComputeNormals() {
-    const int count = m_polys.GetSize();
-    poly_t* polys = m_polys.Data();
+void C3DObject2::CheckIndices() const {
     // Indices are checked against both arrays: a vertex without a projection is an error too.
     const unsigned limit = static_cast<unsigned>(std::min(m_projected.GetSize(), m_rotated.GetSize()));
-    const Vector3D* rotated = m_rotated.Data();
+    const int count = m_polys.GetSize();
+    const poly_t* polys = m_polys.Data();
     for (int i = 0; i < count; ++i) {
-        poly_t& p = polys[i];
+        const poly_t& p = polys[i];
         if (static_cast<unsigned>(p.a) >= limit || static_cast<unsigned>(p.b) >= limit ||
             static_cast<unsigned>(p.c) >= limit)
             throw CArray<Vector3D>::Constraint{};
-        const Vector3D& pa = rotated[p.a];
-        const Vector3D& pb = rotated[p.b];
-        const Vector3D& pc = rotated[p.c];
-        p.normal = (pa - pb).Cross(pa - pc).Normalized();
-        p.depth = static_cast<float>((pc.z + pb.z) + pa.z);
     }
+}
+
+void C3DObject2::ComputeNormal(poly_t& p) const {
+    const Vector3D& pa = m_rotated.Data()[p.a];
+    const Vector3D& pb = m_rotated.Data()[p.b];
+    const Vector3D& pc = m_rotated.Data()[p.c];
+    p.normal = (pa - pb).Cross(pa - pc).Normalized();
+}
+
+void C3DObject2::ComputeDepths() {
+    const int count = m_polys.GetSize();
+    poly_t* polys = m_polys.Data();
+    const Vector3D* rotated = m_rotated.Data();
+    for (int i = 0; i < count; ++i) {
+        poly_t& p = polys[i];
+        p.depth = static_cast<float>((rotated[p.c].z + rotated[p.b].z) + rotated[p.a].z);
+    }
+}
+
+void C3DObject2::ComputeNormals() {
+    CheckIndices();
+    const int count = m_polys.GetSize();
+    poly_t* polys = m_polys.Data();
+    for (int i = 0; i < count; ++i) ComputeNormal(polys[i]);
+    ComputeDepths();
 }
 
 void C3DObject2::SortPolygons() {
@@ -112,16 +131,18 @@ int C3DObject2::ScreenCoordinate(double v, double centre) {
 }
 
 void C3DObject2::Draw(uint32_t* pixels) {
-    ComputeNormals();
+    // The sort needs every depth; only the triangles that face the viewer need their normal.
+    CheckIndices();
+    ComputeDepths();
     SortPolygons();
     const uint32_t line = ScaleColour(m_lineColour, m_brightness);
     const int count = m_polys.GetSize();
     // Screen points of every vertex that a triangle uses: homogenised in place (once) and truncated to
-    // pixels. ComputeNormals has checked every index against both vertex arrays.
+    // pixels. Every index has been checked against both vertex arrays.
     const int vertex_count = m_projected.GetSize();
     m_screen.assign(static_cast<size_t>(vertex_count), ScreenPoint{0, 0, false});
     ScreenPoint* screen = m_screen.data();
-    const poly_t* polys = m_polys.Data();
+    poly_t* polys = m_polys.Data();
     for (int i = 0; i < count; ++i) {
         screen[polys[i].a].ready = true;
         screen[polys[i].b].ready = true;
@@ -136,7 +157,7 @@ void C3DObject2::Draw(uint32_t* pixels) {
     }
     const int* order = m_order.Data();
     for (int k = 0; k < count; ++k) {
-        const poly_t& t = polys[order[k]];
+        poly_t& t = polys[order[k]];
         const ScreenPoint& a = screen[t.a];
         const ScreenPoint& b = screen[t.b];
         const ScreenPoint& c = screen[t.c];
@@ -145,6 +166,8 @@ void C3DObject2::Draw(uint32_t* pixels) {
         // Back faces and triangles seen edge-on run counter-clockwise or not at all (y is down).
         const int64_t turn = int64_t(x1 - x0) * (y2 - y0) - int64_t(x2 - x0) * (y1 - y0);
         if (turn <= 0) continue;
+
+        ComputeNormal(t);
 
         fill_triangle(x0, y0, x1, y1, x2, y2, ShadeColour(m_fillColour, t.normal), pixels);
         if (t.line_ab) draw_line_add(pixels, x0, y0, x1, y1, line);

@@ -12,7 +12,8 @@
 
 class C3DObject2 {
 public:
-    // One triangle. The normal and the depth are scratch values rewritten by every Draw.
+    // One triangle. The normal and the depth are scratch values: Draw rewrites every depth, and the
+    // normals of the triangles it draws (ComputeNormals rewrites all of them).
     struct poly_t {
         int32_t a = 0, b = 0, c = 0;  // vertex indices
         uint8_t line_ab = 0, line_bc = 0, line_ca = 0;  // nonzero: draw that edge as a line
@@ -63,6 +64,10 @@ public:
     static int ScreenCoordinate(double v, double centre);
 
 private:
+    // Throws CArray<Vector3D>::Constraint if a triangle names a vertex without a rotated or projected point.
+    void CheckIndices() const;
+    void ComputeNormal(poly_t& p) const;
+    void ComputeDepths();
 
     float m_brightness = 1.0f;
     CArray<int> m_order;

@@ -91,17 +91,27 @@ inline void fill_span_sse2(uint32_t* dst, int count, uint32_t colour) {
 
 inline void line_add_sse2(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour) {
     const __m128i c = _mm_cvtsi32_si128(static_cast<int>(colour));
+    const auto add = [c](uint32_t* q) {
+        *q = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_adds_epu8(_mm_cvtsi32_si128(static_cast<int>(*q)), c)));
+    };
     int32_t minor = walk.minor_fixed;
-    // One offset steps along the major axis, the minor offset is added per pixel.
-    int offset = walk.steep ? walk.major0 * pitch : walk.major0;
-    const int major_stride = walk.steep ? walk.major_step * pitch : walk.major_step;
-    const int minor_stride = walk.steep ? 1 : pitch;
-    for (int k = 0; k < walk.count; ++k) {
-        uint32_t* q = pixels + offset + (minor >> 16) * minor_stride;
-        const __m128i v = _mm_adds_epu8(_mm_cvtsi32_si128(static_cast<int>(*q)), c);
-        *q = static_cast<uint32_t>(_mm_cvtsi128_si32(v));
-        offset += major_stride;
-        minor += walk.minor_slope;
+    // Separate loops for the two axes: the minor coordinate is a column (steep) or a row (shallow), the
+    // major step a row or a pixel.
+    if (walk.steep) {
+        uint32_t* row = pixels + walk.major0 * pitch;
+        const int row_step = walk.major_step * pitch;
+        for (int k = 0; k < walk.count; ++k) {
+            add(row + (minor >> 16));
+            row += row_step;
+            minor += walk.minor_slope;
+        }
+    } else {
+        int x = walk.major0;
+        for (int k = 0; k < walk.count; ++k) {
+            add(pixels + (minor >> 16) * pitch + x);
+            x += walk.major_step;
+            minor += walk.minor_slope;
+        }
     }
 }
 
