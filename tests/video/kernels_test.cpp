@@ -242,6 +242,45 @@ TEST(Deblocking, VerticalFilterSse2MatchesScalar) {
     }
 }
 
+// Every width from 1 to 80 and several strides, in buffers that end right after the last sample the reference
+// reads (so an over-read shows under ASan); flat, stepped, ramped, noisy and mixed rows, so that the default mode,
+// the DC offset mode and the skipped case occur next to each other; quantisers 1..31 and a few extreme ones.
+TEST(Deblocking, VerticalFilterSse2MatchesScalarOnAllWidthsAndAreas) {
+    std::mt19937 rng(11);
+    for (int n = 0; n < 60000; ++n) {
+        const int w = 1 + n % 80;
+        const int stride = w + 8 + static_cast<int>(rng() % 3) * 7;
+        const int last_read = w > 8 ? ((w - 1) / 8) * 8 + 4 : 0;  // reference reads columns 3 .. last_read
+        std::vector<uint8_t> a(3 * stride + last_read + 1);
+        const int base = rng() % 256, noise = 1 + rng() % 4;
+        for (int x = 0; x < stride; ++x) {
+            // Each 8-column block picks its own kind of content.
+            const int kind = (n + x / 8 * 7 + static_cast<int>(rng() % 2 == 0 ? 0 : x / 8)) % 5;
+            for (int y = 0; y < 4; ++y) {
+                const size_t i = static_cast<size_t>(y) * stride + x;
+                if (i >= a.size()) continue;
+                int val = base;
+                if (kind == 1) val = base + ((x / 8) % 2 ? static_cast<int>(rng() % 61) - 30 : 0);
+                if (kind == 2) val = base + (x % 8) * (static_cast<int>(rng() % 5) - 2);
+                if (kind == 3) val = base + static_cast<int>(rng() % noise);
+                if (kind == 4) val = static_cast<int>(rng() % 256);
+                a[i] = static_cast<uint8_t>(std::clamp(val, 0, 255));
+            }
+        }
+        if (n % 11 == 0)
+            for (auto& x : a) x = static_cast<uint8_t>(rng());
+        if (n % 13 == 0)
+            for (auto& x : a) x = static_cast<uint8_t>(x < 128 ? 0 : 255);
+        std::vector<uint8_t> b = a;
+        uint8_t quant[16];
+        for (int i = 0; i < 16; ++i) quant[i] = static_cast<uint8_t>(1 + (n + i * 5) % 31);
+        if (n % 17 == 0) quant[rng() % 16] = static_cast<uint8_t>(rng() % 2 ? 0 : 255);
+        filter_vertical_edges_scalar(a.data(), w, stride, quant, n & 1);
+        filter_vertical_edges_sse2(b.data(), w, stride, quant, n & 1);
+        ASSERT_EQ(a, b) << "case " << n << " width " << w << " stride " << stride;
+    }
+}
+
 TEST(Deblocking, SkipCopyFlagAloneTouchesNothing) {
     const int w = 32, h = 32;
     std::vector<uint8_t> y(w * h, 1), u(w * h / 4, 2), v(w * h / 4, 3);

@@ -188,50 +188,177 @@ void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, c
     }
 }
 
-void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
-    // Vertical edges run along rows, so the equality count of the four rows is taken eight byte pairs at a time
-    // (two rows per register); the filtering itself is cheap per row and stays in scalar code.
-    const __m128i one = _mm_set1_epi8(1);
+namespace {
+
+// Four rows of two consecutive edges, one sample per 16-bit lane: lanes 0..3 are rows 0..3 at the first edge,
+// lanes 4..7 rows 0..3 at the second.
+struct EdgePair {
+    __m128i v[10];
+};
+
+// Filters the edge pair whose samples v1..v9 are in `e`; `carry` holds, in lanes 4..7, the final v8 of the edge
+// before the first one (the v0 of the first edge; the second edge's v0 is the first edge's final v8). Returns the
+// final v8 of both edges; e.v[1..8] are replaced by the filtered samples.
+inline __m128i filter_edge_pair(EdgePair& e, __m128i carry, __m128i q) {
+    __m128i* v = e.v;
     const __m128i zero = _mm_setzero_si128();
-    for (int x = 8; x < width; x += 8) {
-        const int qp = quant_row[luma ? x / 16 : x / 8];
-        uint8_t* p = rows + x - 5;
-        auto pair_rows = [&](int r, int offset) {
-            return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * stride + offset)),
-                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + (r + 1) * stride + offset)));
-        };
-        // Pairs (v1, v2) .. (v7, v8): lanes 0..6 of each row's eight; lane 7 would pair v8 with v9.
-        const __m128i lanes = _mm_set_epi8(0, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1);
-        __m128i ones = zero;
-        for (int r = 0; r < 4; r += 2) {
-            const __m128i a = pair_rows(r, 1), b = pair_rows(r, 2);  // v1..v8 and v2..v9
-            const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-            ones = _mm_add_epi8(ones, _mm_and_si128(_mm_cmpeq_epi8(_mm_subs_epu8(d, one), zero), lanes));
+    const __m128i two = _mm_set1_epi16(2);
+
+    // Equality count per edge, broadcast over its four lanes.
+    __m128i cnt = zero;
+    for (int k = 1; k <= 7; ++k) cnt = _mm_sub_epi16(cnt, _mm_cmplt_epi16(abs16(_mm_sub_epi16(v[k], v[k + 1])), two));
+    cnt = _mm_add_epi16(cnt, _mm_srli_epi64(cnt, 32));
+    cnt = _mm_add_epi16(cnt, _mm_srli_epi64(cnt, 16));
+    cnt = _mm_shufflehi_epi16(_mm_shufflelo_epi16(cnt, 0), 0);
+    const __m128i use_default = _mm_cmplt_epi16(cnt, _mm_set1_epi16(16));
+
+    // DC offset mode where the count is high and the first row's |v1 - v8| < 2 QP.
+    __m128i flat = _mm_cmplt_epi16(abs16(_mm_sub_epi16(v[1], v[8])), _mm_add_epi16(q, q));
+    flat = _mm_shufflehi_epi16(_mm_shufflelo_epi16(flat, 0), 0);
+    const __m128i use_dc = _mm_andnot_si128(use_default, flat);
+
+    // p9 = v9 where |v9 - v8| < QP, else v8.
+    const __m128i take9 = _mm_cmplt_epi16(abs16(_mm_sub_epi16(v[9], v[8])), q);
+    const __m128i p9 = _mm_or_si128(_mm_and_si128(take9, v[9]), _mm_andnot_si128(take9, v[8]));
+    const __m128i eight = _mm_set1_epi16(8);
+
+    // The last output sample does not depend on p0: v4 + v5 + 2 v6 + 2 v7 + 4 v8 + 6 p9.
+    __m128i s8 = _mm_add_epi16(_mm_add_epi16(v[4], v[5]), _mm_slli_epi16(_mm_add_epi16(v[6], v[7]), 1));
+    s8 = _mm_add_epi16(s8, _mm_slli_epi16(v[8], 2));
+    s8 = _mm_add_epi16(s8, _mm_add_epi16(_mm_slli_epi16(p9, 2), _mm_add_epi16(p9, p9)));
+    s8 = _mm_srai_epi16(_mm_add_epi16(s8, eight), 4);
+    const __m128i out8 = _mm_or_si128(_mm_and_si128(use_dc, s8), _mm_andnot_si128(use_dc, v[8]));
+
+    // v0: the previous edge's final v8 (the previous pair's second edge, then this pair's first edge).
+    v[0] = _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(carry), _mm_castsi128_pd(out8), 1));
+    const __m128i take0 = _mm_cmplt_epi16(abs16(_mm_sub_epi16(v[0], v[1])), q);
+    const __m128i p0 = _mm_or_si128(_mm_and_si128(take0, v[0]), _mm_andnot_si128(take0, v[1]));
+
+    __m128i dc[9];
+    {
+        __m128i p[18];
+        for (int m = 0; m < 5; ++m) p[m] = p0;
+        for (int m = 1; m <= 8; ++m) p[m + 4] = v[m];
+        for (int m = 13; m < 18; ++m) p[m] = p9;
+        for (int n = 1; n <= 7; ++n) {
+            const __m128i* c = p + n + 4;
+            __m128i s = _mm_add_epi16(c[-4], c[-3]);
+            s = _mm_add_epi16(s, _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(c[-2], c[-1]), _mm_add_epi16(c[1], c[2])), 1));
+            s = _mm_add_epi16(s, _mm_slli_epi16(c[0], 2));
+            s = _mm_add_epi16(s, _mm_add_epi16(_mm_add_epi16(c[3], c[4]), eight));
+            dc[n] = _mm_srai_epi16(s, 4);
         }
-        const __m128i sums = _mm_sad_epu8(ones, zero);
-        const int eq = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
-        if (eq < 16) {
-            for (int r = 0; r < 4; ++r) {
-                uint8_t* q = p + r * stride;
-                int v[10];
-                for (int k = 1; k <= 8; ++k) v[k] = q[k];
-                v[0] = v[9] = 0;  // not read by the default mode
-                default_mode(v, qp);
-                q[4] = static_cast<uint8_t>(v[4]);
-                q[5] = static_cast<uint8_t>(v[5]);
-            }
-        } else {
-            if (std::abs(p[1] - p[8]) >= 2 * qp) continue;
-            for (int r = 0; r < 4; ++r) {
-                uint8_t* q = p + r * stride;
-                int v[10];
-                for (int k = 0; k < 10; ++k) v[k] = q[k];
-                const int p0 = std::abs(v[0] - v[1]) < qp ? v[0] : v[1];
-                const int p9 = std::abs(v[9] - v[8]) < qp ? v[9] : v[8];
-                dc_offset_mode(v, p0, p9);
-                for (int k = 1; k <= 8; ++k) q[k] = static_cast<uint8_t>(v[k]);
-            }
+    }
+
+    // Default mode: only v4 and v5 change.
+    const __m128i five = _mm_set1_epi16(5);
+    auto taps = [&](__m128i a, __m128i b, __m128i c, __m128i d) {
+        return _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(a, d), 1), _mm_mullo_epi16(five, _mm_sub_epi16(c, b)));
+    };
+    const __m128i a0 = taps(v[3], v[4], v[5], v[6]);
+    const __m128i a1 = taps(v[1], v[2], v[3], v[4]);
+    const __m128i a2 = taps(v[5], v[6], v[7], v[8]);
+    const __m128i diff = _mm_sub_epi16(v[4], v[5]);
+    const __m128i h = _mm_srai_epi16(_mm_add_epi16(diff, _mm_srli_epi16(diff, 15)), 1);  // toward zero
+    const __m128i abs_a0 = abs16(a0);
+    const __m128i m = _mm_sub_epi16(abs_a0, _mm_min_epi16(abs16(a1), abs16(a2)));
+    const __m128i d = _mm_srai_epi16(_mm_add_epi16(_mm_mullo_epi16(m, five), _mm_set1_epi16(32)), 6);
+    __m128i ok = _mm_and_si128(use_default, _mm_cmplt_epi16(abs_a0, _mm_slli_epi16(q, 3)));
+    ok = _mm_and_si128(ok, _mm_cmpgt_epi16(m, zero));
+    const __m128i opp = _mm_or_si128(_mm_and_si128(_mm_cmplt_epi16(a0, zero), _mm_cmpgt_epi16(h, zero)),
+                                     _mm_and_si128(_mm_cmpgt_epi16(a0, zero), _mm_cmplt_epi16(h, zero)));
+    ok = _mm_and_si128(ok, opp);
+    const __m128i mag = _mm_min_epi16(d, abs16(h));  // d > 0 wherever m > 0
+    const __m128i neg = _mm_cmplt_epi16(h, zero);
+    const __m128i c = _mm_and_si128(_mm_sub_epi16(_mm_xor_si128(mag, neg), neg), ok);
+
+    for (int n = 1; n <= 7; ++n) v[n] = _mm_or_si128(_mm_and_si128(use_dc, dc[n]), _mm_andnot_si128(use_dc, v[n]));
+    v[4] = _mm_sub_epi16(v[4], c);
+    v[5] = _mm_add_epi16(v[5], c);
+    v[8] = out8;
+    return out8;
+}
+
+// Loads two edges (x and x + 8) from four 16-byte rows of columns x-4 .. x+11 (`r`) and the column x+12 as byte 15
+// of `s` (rows read from x-3).
+inline void load_edge_pair(EdgePair& e, const __m128i r[4], const __m128i s[4]) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i t0 = _mm_unpacklo_epi8(r[0], r[1]), t1 = _mm_unpackhi_epi8(r[0], r[1]);
+    const __m128i t2 = _mm_unpacklo_epi8(r[2], r[3]), t3 = _mm_unpackhi_epi8(r[2], r[3]);
+    const __m128i u0 = _mm_unpacklo_epi16(t0, t2), u1 = _mm_unpackhi_epi16(t0, t2);  // columns 0..3, 4..7
+    const __m128i u2 = _mm_unpacklo_epi16(t1, t3), u3 = _mm_unpackhi_epi16(t1, t3);  // columns 8..11, 12..15
+    const __m128i w0 = _mm_unpacklo_epi32(u0, u2), w1 = _mm_unpackhi_epi32(u0, u2);
+    const __m128i w2 = _mm_unpacklo_epi32(u1, u3), w3 = _mm_unpackhi_epi32(u1, u3);
+    e.v[1] = _mm_unpacklo_epi8(w0, zero);
+    e.v[2] = _mm_unpackhi_epi8(w0, zero);
+    e.v[3] = _mm_unpacklo_epi8(w1, zero);
+    e.v[4] = _mm_unpackhi_epi8(w1, zero);
+    e.v[5] = _mm_unpacklo_epi8(w2, zero);
+    e.v[6] = _mm_unpackhi_epi8(w2, zero);
+    e.v[7] = _mm_unpacklo_epi8(w3, zero);
+    e.v[8] = _mm_unpackhi_epi8(w3, zero);
+    const __m128i last = _mm_unpackhi_epi16(_mm_unpackhi_epi8(s[0], s[1]), _mm_unpackhi_epi8(s[2], s[3]));
+    e.v[9] = _mm_unpackhi_epi64(e.v[1], _mm_unpackhi_epi8(last, zero));
+}
+
+// Back to four 16-byte rows of columns x-4 .. x+11.
+inline void store_edge_pair(const EdgePair& e, __m128i r[4]) {
+    const __m128i b12 = _mm_packus_epi16(e.v[1], e.v[2]), b34 = _mm_packus_epi16(e.v[3], e.v[4]);
+    const __m128i b56 = _mm_packus_epi16(e.v[5], e.v[6]), b78 = _mm_packus_epi16(e.v[7], e.v[8]);
+    // bKL: bytes 0..7 column K of lanes 0..7, bytes 8..15 column L.
+    const __m128i t0 = _mm_unpacklo_epi8(b12, _mm_srli_si128(b12, 8));  // (v1, v2) per lane
+    const __m128i t1 = _mm_unpacklo_epi8(b34, _mm_srli_si128(b34, 8));
+    const __m128i t2 = _mm_unpacklo_epi8(b56, _mm_srli_si128(b56, 8));
+    const __m128i t3 = _mm_unpacklo_epi8(b78, _mm_srli_si128(b78, 8));
+    const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);  // v1..v4: lanes 0..3, 4..7
+    const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);  // v5..v8
+    const __m128i w0 = _mm_unpacklo_epi32(u0, u2), w1 = _mm_unpackhi_epi32(u0, u2);  // lanes 0,1 / 2,3
+    const __m128i w2 = _mm_unpacklo_epi32(u1, u3), w3 = _mm_unpackhi_epi32(u1, u3);  // lanes 4,5 / 6,7
+    r[0] = _mm_unpacklo_epi64(w0, w2);
+    r[1] = _mm_unpackhi_epi64(w0, w2);
+    r[2] = _mm_unpacklo_epi64(w1, w3);
+    r[3] = _mm_unpackhi_epi64(w1, w3);
+}
+
+inline __m128i qp_pair(int a, int b) {
+    return _mm_unpacklo_epi64(_mm_set1_epi16(static_cast<int16_t>(a)), _mm_set1_epi16(static_cast<int16_t>(b)));
+}
+
+}  // namespace
+
+void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
+    // Two edges at a time, four rows each, transposed into 16-bit lanes. The edges interact only through the
+    // sample just left of an edge (v0), which the previous edge may have changed in DC offset mode; that sample is
+    // the previous edge's final v8, which is computed first and carried over.
+    if (width <= 8) return;
+    const int edges = (width - 1) / 8;
+    auto qp_of = [&](int x) { return static_cast<int>(quant_row[luma ? x / 16 : x / 8]); };
+    __m128i carry = _mm_set_epi16(rows[3 * stride + 3], rows[2 * stride + 3], rows[stride + 3], rows[3], 0, 0, 0, 0);
+    EdgePair e;
+    int x = 8;
+    for (int i = 0; i + 1 < edges; i += 2, x += 16) {
+        __m128i r[4], s[4];
+        for (int k = 0; k < 4; ++k) {
+            r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + k * stride + x - 4));
+            s[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + k * stride + x - 3));
         }
+        load_edge_pair(e, r, s);
+        carry = filter_edge_pair(e, carry, qp_pair(qp_of(x), qp_of(x + 8)));
+        store_edge_pair(e, r);
+        for (int k = 0; k < 4; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + k * stride + x - 4), r[k]);
+    }
+    if (edges & 1) {
+        // The last edge alone: columns x-4 .. x+4 exist; the second lanes work on zeros and are dropped.
+        alignas(16) uint8_t buf[4][16] = {};
+        __m128i r[4];
+        for (int k = 0; k < 4; ++k) {
+            std::memcpy(buf[k], rows + k * stride + x - 4, 9);
+            r[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(buf[k]));
+        }
+        load_edge_pair(e, r, r);
+        filter_edge_pair(e, carry, qp_pair(qp_of(x), 0));
+        store_edge_pair(e, r);
+        for (int k = 0; k < 4; ++k) _mm_storel_epi64(reinterpret_cast<__m128i*>(rows + k * stride + x - 4), r[k]);
     }
 }
 
