@@ -121,6 +121,31 @@ TEST_F(KftoolTest, CreatesListsAndExtractsInEveryForm) {
     EXPECT_EQ(read("out.empty"), "");
 }
 
+TEST_F(KftoolTest, AFormAppliesToTheFilesAfterIt) {
+    std::string text;
+    for (int i = 0; i < 300; ++i) text += "Greetings to everyone at the party\n";
+    write("a.txt", text);
+    write("b.txt", text);
+    write("c.txt", text);
+    write("d.txt", text);
+    const ToolRun create = kftool("create mixed.kf a.txt --lzw b.txt --zlib c.txt --store d.txt");
+    ASSERT_EQ(create.status, 0) << create.err;
+    const ToolRun list = kftool("list mixed.kf");
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::istringstream lines(list.out);
+    std::string line, forms;
+    while (std::getline(lines, line)) {
+        const size_t tab = line.find('\t');
+        forms += line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1) + " ";
+    }
+    // The first file takes the default (the smallest form: zlib for text), then each option its followers.
+    EXPECT_EQ(forms, "zlib lzw zlib stored ");
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+        ASSERT_EQ(kftool(std::string("extract mixed.kf ") + name + " out.txt").status, 0);
+        EXPECT_EQ(read("out.txt"), text) << name;
+    }
+}
+
 TEST_F(KftoolTest, DatesComeFromTheUtcCalendarAndSourceDateEpoch) {
     write("x", "x");
     ASSERT_EQ(kftool("create a.kf x").status, 0);
