@@ -365,6 +365,18 @@ struct Run {
     std::string err_path;
 };
 
+// Waits (up to 20 s) until the window shows a picture: more than half of its pixels not black.
+bool wait_for_picture(XServer& x, Window window) {
+    const auto give_up = Clock::now() + 20s;
+    while (Clock::now() < give_up) {
+        const std::vector<uint32_t> picture = x.grab(window, 512, 384);
+        const auto lit = std::count_if(picture.begin(), picture.end(), [](uint32_t p) { return p != 0; });
+        if (static_cast<size_t>(lit) > 512u * 384u / 2) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+
 class EndToEnd : public testing::Test {
 protected:
     // The program with no audio device (SDL's silent driver, which keeps time), run in `cwd` (build/bin when
@@ -414,13 +426,7 @@ TEST_F(EndToEnd, QuestionCountdownKeyAndCreditsThenStatusOne) {
     // the time between them (no sound device: the song keeps time silently).
     // The window appears before the intro has loaded its data (slow in a sanitizer build): wait for the first
     // picture, then take the two.
-    const auto lit_pixels = [](const std::vector<uint32_t>& picture) {
-        return static_cast<size_t>(std::count_if(picture.begin(), picture.end(), [](uint32_t p) { return p != 0; }));
-    };
-    const auto give_up = Clock::now() + 20s;
-    while (Clock::now() < give_up && lit_pixels(x.grab(*window, 512, 384)) <= 512u * 384u / 2) {
-        std::this_thread::sleep_for(100ms);
-    }
+    ASSERT_TRUE(wait_for_picture(x, *window)) << "the intro never drew; stderr: " << read_file(err_);
     std::this_thread::sleep_for(200ms);
     const auto first_time = Clock::now();
     const auto first = x.grab(*window, 512, 384);
@@ -469,6 +475,9 @@ TEST_F(EndToEnd, ClosingTheWindowEndsSilentlyWithoutCredits) {
     const auto window = x.wait_for_window(kTitle, *intro);
     ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
 
+    // Close it mid-scene, once the intro is drawing (a close sent while the window is still being set up could
+    // reach it before the display layer listens for it).
+    ASSERT_TRUE(wait_for_picture(x, *window)) << "the intro never drew; stderr: " << read_file(err_);
     x.request_close(*window);
     const auto status = intro->wait(30s);
     EXPECT_EQ(status, 1) << read_file(err_);
