@@ -26,8 +26,25 @@ void fill_triangle_on_screen(int x0, int y0, int x1, int y1, int x2, int y2, uin
     int32_t S = y1 != y0 ? x0 * 65536 : x1 * 65536;
     int32_t dS = y1 != y0 ? slope(x0, x1, y0, y1) : dS2;
     uint32_t* row = pixels + y0 * SCREEN_W;
-    // The short edge may end up to a pixel beyond its end vertex (the slopes are truncated), hence the
-    // clamps.
+    // The truncated slopes keep the long edge between its ends. The short edge's second part starts from
+    // where its first part stopped, up to a pixel short of x1 towards x0, so it can fall one pixel below
+    // the smallest x but never beyond the largest: with every x in 1..MAX_X no span needs clamping and
+    // none is empty.
+    if (std::min({x0, x1, x2}) >= 1) {
+        const auto span = [&] {
+            const int left = std::min(L, S) >> 16;
+            const int right = std::max(L, S) >> 16;
+            raster::fill_span(row + left, right - left + 1, colour);
+            L += dL;
+            S += dS;
+            row += SCREEN_W;
+        };
+        int y = y0;
+        for (; y < y1; ++y) span();
+        dS = dS2;
+        for (; y <= y2; ++y) span();
+        return;
+    }
     const auto span = [&] {
         const int left = std::max(std::min(L, S) >> 16, 0);
         const int right = std::min(std::max(L, S) >> 16, MAX_X);
