@@ -1,6 +1,7 @@
 // The intro's soundtrack: a well-formed XM 1.04 module that two unrelated players read alike, with the timing the
 // scene timeline depends on, and a level a listener is comfortable with (measured by sox over the first minute).
 #include "assets/music/soundtrack.h"
+#include "platform/wav_writer.h"
 #include "platform/xm_player.h"
 #include "tests/support/test_paths.h"
 
@@ -51,26 +52,6 @@ std::string field(const std::string& text, const std::string& label) {
     size_t end = i;
     while (end < text.size() && text[end] != ' ' && text[end] != '\n') ++end;
     return text.substr(i, end - i);
-}
-
-void write_wav(const std::string& path, const std::vector<int16_t>& samples) {
-    std::ofstream f(path, std::ios::binary);
-    auto put32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    const auto data = static_cast<uint32_t>(samples.size() * 2);
-    f.write("RIFF", 4);
-    put32(36 + data);
-    f.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(kRate);
-    put32(kRate * 4);
-    put16(4);
-    put16(16);
-    f.write("data", 4);
-    put32(data);
-    f.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(data));
 }
 
 TEST(Soundtrack, IsAnXm104ModuleOfTenOrdersOf128RowPatternsAtSpeed6And125Bpm) {
@@ -190,7 +171,7 @@ TEST(Soundtrack, FirstMinuteIsNeitherSilentNorClipping) {
     std::vector<int16_t> audio;
     player.render_until(60LL * kRate, &audio, nullptr);
     const std::string wav = test_output_path("ambient3-first-minute.wav");
-    write_wav(wav, audio);
+    ASSERT_TRUE(zorbrix::write_wav_stereo16(wav, audio, kRate));
 
     std::ofstream report(test_output_path("ambient3-levels.txt"));
     for (int start = 0; start < 60; start += 5) {
