@@ -40,8 +40,8 @@ uint32_t descending_key(float f) {
 
 }  // namespace
 
-void sort_by_depth(DepthKey* keys, int count, std::vector<DepthKey>& scratch) {
-    if (count < 2) return;
+bool sort_distinct_depths(DepthKey* keys, int count, std::vector<DepthKey>& scratch) {
+    if (count < 2) return count == 1 ? keys[0].depth == keys[0].depth : true;
     const size_t n = static_cast<size_t>(count);
     scratch.resize(2 * n);
     DepthKey* from = keys;
@@ -54,9 +54,10 @@ void sort_by_depth(DepthKey* keys, int count, std::vector<DepthKey>& scratch) {
         const uint32_t k = descending_key(keys[i].depth);
         for (int b = 0; b < 4; ++b) ++histogram[b][(k >> (8 * b)) & 0xFF];
     }
+    const uint32_t first = descending_key(keys[0].depth);
     for (int b = 0; b < 4; ++b) {
         uint32_t* h = histogram[b];
-        if (h[(descending_key(keys[0].depth) >> (8 * b)) & 0xFF] == n) continue;
+        if (h[(first >> (8 * b)) & 0xFF] == n) continue;
         uint32_t offset = 0;
         for (int v = 0; v < 256; ++v) {
             const uint32_t c = h[v];
@@ -68,12 +69,14 @@ void sort_by_depth(DepthKey* keys, int count, std::vector<DepthKey>& scratch) {
         to = (to == spare) ? scratch.data() : spare;
     }
 
-    // Strictly descending means the order is unique, hence the quicksort's. Otherwise let the quicksort
-    // decide, starting from the untouched input.
+    // Strictly descending means the depths were distinct numbers. Otherwise leave the input untouched.
     for (size_t i = 1; i < n; ++i)
-        if (!(from[i - 1].depth > from[i].depth)) {
-            quicksort_by_depth(keys, 0, count - 1);
-            return;
-        }
+        if (!(from[i - 1].depth > from[i].depth)) return false;
     if (from != keys) std::memcpy(keys, from, n * sizeof(DepthKey));
+    return true;
+}
+
+void sort_by_depth(DepthKey* keys, int count, std::vector<DepthKey>& scratch) {
+    // Distinct numbers have one descending order, hence the quicksort's; otherwise the quicksort decides.
+    if (!sort_distinct_depths(keys, count, scratch)) quicksort_by_depth(keys, 0, count - 1);
 }

@@ -17,6 +17,11 @@ struct DepthKey {
 // The defining quicksort on keys[lo..hi], descending by depth.
 void quicksort_by_depth(DepthKey* keys, int lo, int hi);
 
+// Sorts keys[0..count-1] descending by depth and returns true when the depths are distinct numbers (no
+// NaN, no two equal; +0 and -0 are equal). Otherwise returns false and leaves keys untouched. A
+// branch-free radix sort; scratch is reused between calls.
+bool sort_distinct_depths(DepthKey* keys, int count, std::vector<DepthKey>& scratch);
+
 // Sorts keys[0..count-1] descending by depth with exactly the quicksort's result. scratch is reused
 // between calls.
 void sort_by_depth(DepthKey* keys, int count, std::vector<DepthKey>& scratch);

@@ -154,32 +154,45 @@ void build_cube_triangles(MeshBuilder& m) {
     for (const auto& c : corners) m.add(c[0], c[1], c[2], T, T, T);
 }
 
-// Mode 2 wave for a point whose root distance to the face corner sqrt(R - d) is known.
-double ripple(double angle, double t, double root_reach) {
-    return std::sin(double(PI_F) * t + angle) * root_reach * 70.0 / std::sqrt(HALF_DIAGONAL) + 30.0;
+// Mode 2 wave from the sine of the point's phase sin(pi·t + angle) and its root distance to the face
+// corner sqrt(R - d).
+double wave(double sine, double root_reach) {
+    static const double root_r = std::sqrt(HALF_DIAGONAL);
+    return sine * root_reach * 70.0 / root_r + 30.0;
 }
 
 // A point beyond the face corner (never on the cube's grid) keeps only the constant offset.
 double root_reach(double d) { return std::sqrt(std::max(HALF_DIAGONAL - d, 0.0)); }
 
-// What the grid fixes about each vertex: its undisplaced point, its face's outward normal, and the
-// angle and reach that the wave reads. Worked out once; each frame only evaluates the wave.
+// What the grid fixes about each vertex: its undisplaced point, its face's outward normal, the reach
+// that the wave reads, and which of the grid's angles is its own. The faces share their angles (a face
+// measures the same in-plane offsets as its opposite, and four faces read them in the same order), so a
+// frame takes one sine per distinct angle rather than one per vertex. Worked out once.
 struct GridVertex {
     Vector3D point;
     Vector3D normal;
-    double angle;
     double root_reach;
+    int angle;  // index into Grid::angles
 };
 
-const std::vector<GridVertex>& grid_vertices() {
-    static const std::vector<GridVertex> grid = [] {
-        std::vector<GridVertex> g;
+struct Grid {
+    std::vector<GridVertex> vertices;
+    std::vector<double> angles;  // distinct
+};
+
+const Grid& grid() {
+    static const Grid grid = [] {
+        Grid g;
         for (int f = 0; f < 6; ++f)
             for (int r = 0; r < GRID; ++r)
                 for (int c = 0; c < GRID; ++c) {
                     const Vector3D point = grid_point(f, r, c);
                     const Vector3D p = point - FACES[f].centre;
-                    g.push_back({point, FACES[f].normal, face_angle(f, p), root_reach(p.Length())});
+                    const double angle = face_angle(f, p);
+                    auto found = std::find(g.angles.begin(), g.angles.end(), angle);
+                    if (found == g.angles.end()) found = g.angles.insert(found, angle);
+                    g.vertices.push_back(
+                        {point, FACES[f].normal, root_reach(p.Length()), static_cast<int>(found - g.angles.begin())});
                 }
         return g;
     }();
@@ -190,7 +203,7 @@ const std::vector<GridVertex>& grid_vertices() {
 
 double face_height(double d, double angle, double t, int mode) {
     if (mode != 2) return 0.0;
-    return ripple(angle, t, root_reach(d));
+    return wave(std::sin(double(PI_F) * t + angle), root_reach(d));
 }
 
 void effect_b_init() {
@@ -205,12 +218,16 @@ void effect_b_init() {
 const C3DObject2& effect_b_object() { return cube(); }
 
 void effect_b_geometry(double t, int mode) {
-    const std::vector<GridVertex>& grid = grid_vertices();
-    Vector3D* out = cube().VertexStorage(static_cast<int>(grid.size()));
-    for (const GridVertex& g : grid) {
-        const double h = mode == 2 ? ripple(g.angle, t, g.root_reach) : 0.0;
-        *out++ = g.point + h * g.normal;
+    const Grid& g = grid();
+    Vector3D* out = cube().VertexStorage(static_cast<int>(g.vertices.size()));
+    if (mode != 2) {
+        for (const GridVertex& v : g.vertices) *out++ = v.point + 0.0 * v.normal;
+        return;
     }
+    double sines[6 * GRID * GRID];
+    const double phase = double(PI_F) * t;
+    for (size_t i = 0; i < g.angles.size(); ++i) sines[i] = std::sin(phase + g.angles[i]);
+    for (const GridVertex& v : g.vertices) *out++ = v.point + wave(sines[v.angle], v.root_reach) * v.normal;
 }
 
 void effect_b_render(uint32_t* pixels, float t, int mode, float scale, const Vector3D& pos) {

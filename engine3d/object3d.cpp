@@ -5,6 +5,7 @@
 
 #include "engine3d/depth_sort.h"
 #include "engine3d/raster.h"
+#include "engine3d/shade_kernels.h"
 
 void C3DObject2::SetVertices(const CList<Vector3D>& vertices) { m_vertices.CopyFrom(vertices); }
 
@@ -60,10 +61,8 @@ void C3DObject2::CheckIndices() const {
 }
 
 void C3DObject2::ComputeNormal(poly_t& p) const {
-    const Vector3D& pa = m_rotated.Data()[p.a];
-    const Vector3D& pb = m_rotated.Data()[p.b];
-    const Vector3D& pc = m_rotated.Data()[p.c];
-    p.normal = (pa - pb).Cross(pa - pc).Normalized();
+    const Vector3D* rotated = m_rotated.Data();
+    p.normal = shade::normal_scalar(rotated[p.a], rotated[p.b], rotated[p.c]);
 }
 
 void C3DObject2::ComputeDepths() {
@@ -112,16 +111,7 @@ uint32_t C3DObject2::ScaleColour(uint32_t colour, float brightness) {
     return (r << 8 | g) << 8 | b;
 }
 
-uint32_t C3DObject2::ShadeColour(uint32_t fill, const Vector3D& normal) {
-    const double nx = static_cast<float>(normal.x);
-    const double ny = normal.y;
-    const double edge = 1.0 - std::sqrt(ny * ny + nx * nx);
-    const double intensity = edge > 0.0 ? std::sqrt(edge) : 0.0;  // also 0 for a non-finite normal
-    const uint32_t r = static_cast<uint32_t>(((fill >> 16) & 0xFF) * intensity);
-    const uint32_t g = static_cast<uint32_t>(((fill >> 8) & 0xFF) * intensity);
-    const uint32_t b = static_cast<uint32_t>((fill & 0xFF) * intensity);
-    return (r << 8 | g) << 8 | b;
-}
+uint32_t C3DObject2::ShadeColour(uint32_t fill, const Vector3D& normal) { return shade::colour_scalar(fill, normal); }
 
 int C3DObject2::ScreenCoordinate(double v, double centre) {
     constexpr double LIMIT = 16384.0;
@@ -131,10 +121,7 @@ int C3DObject2::ScreenCoordinate(double v, double centre) {
 }
 
 void C3DObject2::Draw(uint32_t* pixels) {
-    // The sort needs every depth; only the triangles that face the viewer need their normal.
     CheckIndices();
-    ComputeDepths();
-    SortPolygons();
     const uint32_t line = ScaleColour(m_lineColour, m_brightness);
     const int count = m_polys.GetSize();
     // Screen points of every vertex that a triangle uses: homogenised in place (once) and truncated to
@@ -155,24 +142,70 @@ void C3DObject2::Draw(uint32_t* pixels) {
         p.Homogenize();
         screen[v] = ScreenPoint{ScreenCoordinate(p.x, SCREEN_W / 2), ScreenCoordinate(p.y, SCREEN_H / 2), true};
     }
-    const int* order = m_order.Data();
-    for (int k = 0; k < count; ++k) {
-        poly_t& t = polys[order[k]];
+
+    // Everything a triangle needs before the sort, in list order: its depth, whether it faces the viewer,
+    // and for those that do, the normal and the colour, two triangles at a time.
+    m_drawItems.resize(static_cast<size_t>(count));
+    DrawItem* items = m_drawItems.data();
+    m_sortKeys.clear();
+    const Vector3D* rotated = m_rotated.Data();
+    bool any_nan = false;
+    for (int i = 0; i < count; ++i) {
+        poly_t& t = polys[i];
+        t.depth = static_cast<float>((rotated[t.c].z + rotated[t.b].z) + rotated[t.a].z);
+        any_nan |= t.depth != t.depth;
         const ScreenPoint& a = screen[t.a];
         const ScreenPoint& b = screen[t.b];
         const ScreenPoint& c = screen[t.c];
-        const int x0 = a.x, y0 = a.y, x1 = b.x, y1 = b.y, x2 = c.x, y2 = c.y;
-
         // Back faces and triangles seen edge-on run counter-clockwise or not at all (y is down).
-        const int64_t turn = int64_t(x1 - x0) * (y2 - y0) - int64_t(x2 - x0) * (y1 - y0);
+        const int64_t turn = int64_t(b.x - a.x) * (c.y - a.y) - int64_t(c.x - a.x) * (b.y - a.y);
         if (turn <= 0) continue;
+        const uint32_t lines = (t.line_ab ? DrawItem::LINE_AB : 0u) | (t.line_bc ? DrawItem::LINE_BC : 0u) |
+                               (t.line_ca ? DrawItem::LINE_CA : 0u);
+        items[i] = DrawItem{a.x, a.y, b.x, b.y, c.x, c.y, 0, lines};
+        m_sortKeys.push_back(DepthKey{t.depth, i});
+    }
+    const size_t drawn = m_sortKeys.size();
+    for (size_t k = 0; k < drawn; k += 2) {
+        // An odd last triangle is paired with itself.
+        const int pair[2] = {m_sortKeys[k].index, m_sortKeys[std::min(k + 1, drawn - 1)].index};
+        const Vector3D* a[2];
+        const Vector3D* b[2];
+        const Vector3D* c[2];
+        for (int j = 0; j < 2; ++j) {
+            const poly_t& t = polys[pair[j]];
+            a[j] = &rotated[t.a];
+            b[j] = &rotated[t.b];
+            c[j] = &rotated[t.c];
+        }
+        Vector3D normals[2];
+        uint32_t colours[2];
+        shade::normals_and_colours(a, b, c, m_fillColour, normals, colours);
+        for (int j = 0; j < 2; ++j) {
+            polys[pair[j]].normal = normals[j];
+            items[pair[j]].colour = colours[j];
+        }
+    }
 
-        ComputeNormal(t);
+    // Back to front: the order of all triangles by depth (SortPolygons), of which only the drawn ones
+    // matter. Without NaNs that order is sorted, so when the drawn triangles' depths are distinct it is
+    // simply their own descending order. Otherwise sort everything as SortPolygons does and keep the
+    // drawn ones.
+    if (any_nan || !sort_distinct_depths(m_sortKeys.data(), static_cast<int>(m_sortKeys.size()), m_sortScratch)) {
+        std::vector<bool> visible(static_cast<size_t>(count), false);
+        for (const DepthKey& key : m_sortKeys) visible[static_cast<size_t>(key.index)] = true;
+        m_sortKeys.resize(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) m_sortKeys[static_cast<size_t>(i)] = DepthKey{polys[i].depth, i};
+        sort_by_depth(m_sortKeys.data(), count, m_sortScratch);
+        std::erase_if(m_sortKeys, [&](const DepthKey& key) { return !visible[static_cast<size_t>(key.index)]; });
+    }
 
-        fill_triangle(x0, y0, x1, y1, x2, y2, ShadeColour(m_fillColour, t.normal), pixels);
-        if (t.line_ab) draw_line_add(pixels, x0, y0, x1, y1, line);
-        if (t.line_ca) draw_line_add(pixels, x0, y0, x2, y2, line);
-        if (t.line_bc) draw_line_add(pixels, x2, y2, x1, y1, line);
+    for (const DepthKey& key : m_sortKeys) {
+        const DrawItem& d = items[key.index];
+        fill_triangle(d.x0, d.y0, d.x1, d.y1, d.x2, d.y2, d.colour, pixels);
+        if (d.lines & DrawItem::LINE_AB) draw_line_add(pixels, d.x0, d.y0, d.x1, d.y1, line);
+        if (d.lines & DrawItem::LINE_CA) draw_line_add(pixels, d.x0, d.y0, d.x2, d.y2, line);
+        if (d.lines & DrawItem::LINE_BC) draw_line_add(pixels, d.x2, d.y2, d.x1, d.y1, line);
     }
 }
 

@@ -49,7 +49,7 @@ public:
     const CArray<Vector3D>& Rotated() const { return m_rotated; }
     const CArray<Vector3D>& Projected() const { return m_projected; }
     const CArray<poly_t>& Polygons() const { return m_polys; }
-    const CArray<int>& Order() const { return m_order; }
+    const CArray<int>& Order() const { return m_order; }  // as SortPolygons last left it
     const CMatrix& Rotation() const { return m_rotation; }
     uint32_t LineColour() const { return m_lineColour; }
     uint32_t FillColour() const { return m_fillColour; }
@@ -78,13 +78,21 @@ private:
     CArray<Vector3D> m_projected;
     uint32_t m_lineColour = 0;
     uint32_t m_fillColour = 0;
-    std::vector<DepthKey> m_sortKeys;  // scratch of SortPolygons
+    std::vector<DepthKey> m_sortKeys;  // scratch of SortPolygons and Draw
     std::vector<DepthKey> m_sortScratch;
     struct ScreenPoint {
         int x, y;
         bool ready;
     };
     std::vector<ScreenPoint> m_screen;  // scratch of Draw
+    // A triangle as Draw rasterizes it: screen corners, colour, and which edges get lines.
+    struct DrawItem {
+        static constexpr uint32_t LINE_AB = 1, LINE_BC = 2, LINE_CA = 4;
+        int x0, y0, x1, y1, x2, y2;
+        uint32_t colour;
+        uint32_t lines;
+    };
+    std::vector<DrawItem> m_drawItems;  // scratch of Draw
 };
 
 // Camera for a horizontal field of view fov over a screen width: focal = (width / 2) / tan(fov / 2) and

@@ -13,70 +13,67 @@ namespace {
 constexpr int MAX_X = SCREEN_W - 1;
 constexpr int MAX_Y = SCREEN_H - 1;
 
-// The usual case of fill_triangle: vertices sorted by y, all inside the screen. Every difference fits
-// 15 bits, so the 16.16 edges stay in 32 bits and no row needs skipping; the same positions and spans
-// as the general path.
-void fill_triangle_on_screen(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels) {
-    const auto slope = [](int from_x, int to_x, int from_y, int to_y) -> int32_t {
-        return to_y != from_y ? (to_x - from_x) * 65536 / (to_y - from_y) : 0;
-    };
-    const int32_t dL = slope(x0, x2, y0, y2);
-    const int32_t dS2 = slope(x1, x2, y1, y2);  // the short edge after row y1
-    int32_t L = x0 * 65536;
-    int32_t S = y1 != y0 ? x0 * 65536 : x1 * 65536;
-    int32_t dS = y1 != y0 ? slope(x0, x1, y0, y1) : dS2;
-    uint32_t* row = pixels + y0 * SCREEN_W;
-    // The truncated slopes keep the long edge between its ends. The short edge's second part starts from
-    // where its first part stopped, up to a pixel short of x1 towards x0, so it can fall one pixel below
-    // the smallest x but never beyond the largest: with every x in 1..MAX_X no span needs clamping and
-    // none is empty.
-    if (std::min({x0, x1, x2}) >= 1) {
-        const auto span = [&] {
-            const int left = std::min(L, S) >> 16;
-            const int right = std::max(L, S) >> 16;
-            raster::fill_span(row + left, right - left + 1, colour);
-            L += dL;
-            S += dS;
-            row += SCREEN_W;
-        };
-        int y = y0;
-        for (; y < y1; ++y) span();
-        dS = dS2;
-        for (; y <= y2; ++y) span();
-        return;
-    }
-    const auto span = [&] {
-        const int left = std::max(std::min(L, S) >> 16, 0);
-        const int right = std::min(std::max(L, S) >> 16, MAX_X);
-        if (left <= right) raster::fill_span(row + left, right - left + 1, colour);
-        L += dL;
-        S += dS;
-        row += SCREEN_W;
-    };
-    int y = y0;
-    for (; y < y1; ++y) span();
-    dS = dS2;
-    for (; y <= y2; ++y) span();
+// The on-screen triangle rows, once with SSE2 spans and, where the compiler can target it, once with
+// AVX-512 spans; fill_triangle picks one by what the processor has.
+namespace rows_sse2 {
+inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span(dst, count, colour); }
+#include "engine3d/triangle_rows.inc"
+}  // namespace rows_sse2
+
+#if defined(ZORBRIX_RASTER_AVX512)
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512vl"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512vl")
+#endif
+namespace rows_avx512 {
+inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_avx512(dst, count, colour); }
+#include "engine3d/triangle_rows.inc"
+}  // namespace rows_avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+using OnScreenFill = void (*)(int, int, int, int, int, int, uint32_t, uint32_t*);
+
+OnScreenFill widest_on_screen_fill() {
+#if defined(ZORBRIX_RASTER_AVX512)
+    if (raster::avx512_spans_supported()) return rows_avx512::fill_triangle_on_screen;
+#endif
+    return rows_sse2::fill_triangle_on_screen;
+}
+
+OnScreenFill& on_screen_fill() {
+    static OnScreenFill fill = widest_on_screen_fill();
+    return fill;
 }
 
 }  // namespace
 
+void fill_triangle_use_widest_spans(bool widest) {
+    on_screen_fill() = widest ? widest_on_screen_fill() : rows_sse2::fill_triangle_on_screen;
+}
+
 void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels) {
-    if (y0 > y1) {
-        std::swap(x0, x1);
-        std::swap(y0, y1);
-    }
-    if (y0 > y2) {
-        std::swap(x0, x2);
-        std::swap(y0, y2);
-    }
-    if (y1 > y2) {
-        std::swap(x1, x2);
-        std::swap(y1, y2);
-    }
+    // Vertices by y, with selects rather than branches: which vertex is on top is a coin toss.
+    const auto order = [](int& xa, int& ya, int& xb, int& yb) {
+        const bool exchange = ya > yb;
+        const int top_x = exchange ? xb : xa, top_y = exchange ? yb : ya;
+        xb = exchange ? xa : xb;
+        yb = exchange ? ya : yb;
+        xa = top_x;
+        ya = top_y;
+    };
+    order(x0, y0, x1, y1);
+    order(x0, y0, x2, y2);
+    order(x1, y1, x2, y2);
     const auto on_screen = [](int x) { return static_cast<unsigned>(x) <= static_cast<unsigned>(MAX_X); };
     if (y0 >= 0 && y2 <= MAX_Y && on_screen(x0) && on_screen(x1) && on_screen(x2)) {
-        fill_triangle_on_screen(x0, y0, x1, y1, x2, y2, colour, pixels);
+        on_screen_fill()(x0, y0, x1, y1, x2, y2, colour, pixels);
         return;
     }
     const int ymax = std::min(y2, MAX_Y);
@@ -201,23 +198,17 @@ void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t co
     const int dy = y1 - y0;
     if (dx == 0 && dy == 0) return;
 
-    raster::LineWalk walk;
-    if (std::abs(dx) < std::abs(dy)) {
-        int32_t m = dx * 65536 / dy;
-        int step = 1;
-        if (dy < 0) {
-            m = -m;
-            step = -1;
-        }
-        walk = {y0, step, x0 * 65536 + 0x8000, m, std::abs(dy), true};
-    } else {
-        int32_t m = dy * 65536 / dx;
-        int step = 1;
-        if (dx < 0) {
-            m = -m;
-            step = -1;
-        }
-        walk = {x0, step, y0 * 65536 + 0x8000, m, std::abs(dx), false};
-    }
+    // The axis with the larger extent is the major one (x on a tie); the other advances by a 16.16 slope
+    // per step, starting from the middle of its pixel. Written with masks rather than conditions, which
+    // the compiler would turn back into branches: direction and steepness vary from line to line
+    // without pattern, and mispredicted branches cost more than the arithmetic.
+    const int steep = -int(std::abs(dx) < std::abs(dy));  // all ones when y is the major axis
+    const int major_d = (dy & steep) | (dx & ~steep);     // nonzero
+    const int minor_d = (dx & steep) | (dy & ~steep);
+    const int backwards = major_d >> 31;  // all ones when stepping towards smaller coordinates
+    const int32_t m = minor_d * 65536 / major_d;
+    const raster::LineWalk walk{(y0 & steep) | (x0 & ~steep),      backwards | 1,
+                                ((x0 & steep) | (y0 & ~steep)) * 65536 + 0x8000, (m ^ backwards) - backwards,
+                                (major_d ^ backwards) - backwards, steep != 0};
     raster::line_add(pixels, SCREEN_W, walk, colour);
 }

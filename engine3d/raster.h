@@ -14,6 +14,10 @@ constexpr int SCREEN_H = 384;
 // in 64-bit arithmetic instead of wrapping.
 void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels);
 
+// Which span fill the rows of on-screen triangles use: the widest the processor has (the default) or
+// SSE2. The pixels are the same; tests compare the two.
+void fill_triangle_use_widest_spans(bool widest);
+
 // Clips the segment P0-P1 to the screen in place. Returns 1 when something is visible, with both ends
 // inside 0..511 x 0..383 (they may come back exchanged), and 0 otherwise (the ends are then unspecified).
 int clip_line(int& x0, int& y0, int& x1, int& y1);

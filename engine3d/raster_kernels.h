@@ -1,13 +1,21 @@
 #pragma once
 // The rasterizer's two inner loops, each as a plain scalar reference and an SSE2 version that gives
-// identical bytes. SSE2 is part of every x86-64 processor, so the choice is made when compiling: the
-// rasterizer calls the inline `fill_span` and `line_add` below, and `active_kernels()` names the same
-// pair for tests and benchmarks.
+// identical bytes. SSE2 is part of every x86-64 processor, so that choice is made when compiling: the
+// rasterizer calls the inline `fill_span` and `line_add` below. Where the processor has AVX-512, the
+// triangle rows use `fill_span_avx512` instead, whose masked stores fill a short span without a branch
+// on its length (the effects' spans are mostly under 16 pixels, and mispredicted length tests cost more
+// than the stores). `active_kernels()` names what runs, for tests and benchmarks.
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZORBRIX_RASTER_AVX512 1
+#define ZORBRIX_RASTER_AVX512_TARGET __attribute__((target("avx512f,avx512vl")))
 #endif
 
 namespace raster {
@@ -91,29 +99,40 @@ inline void fill_span_sse2(uint32_t* dst, int count, uint32_t colour) {
 
 inline void line_add_sse2(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour) {
     const __m128i c = _mm_cvtsi32_si128(static_cast<int>(colour));
-    const auto add = [c](uint32_t* q) {
-        *q = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_adds_epu8(_mm_cvtsi32_si128(static_cast<int>(*q)), c)));
-    };
+    // One loop for both axes (no branch on the line's direction): the major step moves a row (steep) or
+    // a pixel, the minor coordinate counts columns (steep) or rows.
+    const ptrdiff_t steep = -ptrdiff_t(walk.steep);
+    const ptrdiff_t major_stride = (ptrdiff_t(walk.major_step) * pitch & steep) | (walk.major_step & ~steep);
+    const ptrdiff_t minor_stride = (1 & steep) | (pitch & ~steep);
+    uint32_t* q = pixels + ((ptrdiff_t(walk.major0) * pitch & steep) | (walk.major0 & ~steep));
     int32_t minor = walk.minor_fixed;
-    // Separate loops for the two axes: the minor coordinate is a column (steep) or a row (shallow), the
-    // major step a row or a pixel.
-    if (walk.steep) {
-        uint32_t* row = pixels + walk.major0 * pitch;
-        const int row_step = walk.major_step * pitch;
-        for (int k = 0; k < walk.count; ++k) {
-            add(row + (minor >> 16));
-            row += row_step;
-            minor += walk.minor_slope;
-        }
-    } else {
-        int x = walk.major0;
-        for (int k = 0; k < walk.count; ++k) {
-            add(pixels + (minor >> 16) * pitch + x);
-            x += walk.major_step;
-            minor += walk.minor_slope;
-        }
+    for (int k = 0; k < walk.count; ++k) {
+        uint32_t* p = q + (minor >> 16) * minor_stride;
+        *p = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_adds_epu8(_mm_cvtsi32_si128(static_cast<int>(*p)), c)));
+        q += major_stride;
+        minor += walk.minor_slope;
     }
 }
+
+#if defined(ZORBRIX_RASTER_AVX512)
+// Sixteen pixels per store; the last, partial store is masked, so a span of up to 16 pixels is a single
+// store. count >= 0. Only for processors that avx512_spans_supported() accepts.
+ZORBRIX_RASTER_AVX512_TARGET inline void fill_span_avx512(uint32_t* dst, int count, uint32_t colour) {
+    const __m512i c = _mm512_set1_epi32(static_cast<int>(colour));
+    int i = 0;
+    for (; i + 16 <= count; i += 16) _mm512_storeu_si512(dst + i, c);
+    _mm512_mask_storeu_epi32(dst + i, static_cast<__mmask16>((1u << (count - i)) - 1), c);
+}
+
+inline bool avx512_spans_supported() {
+    // May be asked during static initialisation, before the runtime's own detection has run.
+    static const bool supported =
+        (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"));
+    return supported;
+}
+#else
+inline bool avx512_spans_supported() { return false; }
+#endif
 
 inline void fill_span(uint32_t* dst, int count, uint32_t colour) { fill_span_sse2(dst, count, colour); }
 inline void line_add(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour) {
@@ -140,7 +159,12 @@ struct Kernels {
     const char* name;
 };
 
-// The pair the rasterizer runs.
-inline Kernels active_kernels() { return Kernels{fill_span, line_add, KERNELS_NAME}; }
+// What the rasterizer runs: the triangle rows' span fill and the line kernel.
+inline Kernels active_kernels() {
+#if defined(ZORBRIX_RASTER_AVX512)
+    if (avx512_spans_supported()) return Kernels{fill_span_avx512, line_add, "avx512 spans, sse2 lines"};
+#endif
+    return Kernels{fill_span, line_add, KERNELS_NAME};
+}
 
 }  // namespace raster

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "engine3d/raster.h"
+#include "engine3d/shade_kernels.h"
 
 namespace {
 
@@ -134,3 +136,96 @@ TEST(DepthSort, GivesExactlyTheQuicksortOrder) {
         for (int i = 0; i < count; ++i) ASSERT_EQ(fast[i].index, reference[i].index) << "case " << n << " at " << i;
     }
 }
+
+// Draw sorts only the triangles it draws when their order is unique, and everything otherwise; either
+// way the picture must be that of drawing in the full sort order, ties and NaN depths included.
+TEST(C3DObject2, DrawPaintsInTheFullSortOrder) {
+    std::mt19937 rng(3);
+    for (int n = 0; n < 80; ++n) {
+        // Distinct depths; many ties; a NaN depth on triangles that are drawn; NaN depths only on
+        // triangles facing away, which the quicksort still meets.
+        const int kind = n % 4;
+        std::vector<Vector3D> points;
+        for (int i = 0; i < 40; ++i) {
+            const auto coordinate = [&] { return double(int(rng() % 301) - 150); };
+            const double z = kind != 1 ? std::uniform_real_distribution<double>(-50, 50)(rng) : double(int(rng() % 5) - 2);
+            points.push_back(Vector3D(coordinate(), coordinate(), i == 7 && kind >= 2 ? std::nan("") : z, 1));
+        }
+        CList<Vector3D> v;
+        for (const Vector3D& p : points) v.AddHead(p);
+        CList<poly_t> t;
+        for (int i = 0; i < 120; ++i) {
+            poly_t p = tri(int(rng() % 40), int(rng() % 40), int(rng() % 40), rng() % 2);
+            // Screen positions: a NaN anywhere in a point sends it to the far corner (-16384, -16384).
+            const auto sx = [&](int i) { return i == 7 && kind >= 2 ? -16384.0 : points[i].x + 256; };
+            const auto sy = [&](int i) { return i == 7 && kind >= 2 ? -16384.0 : points[i].y + 192; };
+            const bool clockwise =
+                (sx(p.b) - sx(p.a)) * (sy(p.c) - sy(p.a)) - (sx(p.c) - sx(p.a)) * (sy(p.b) - sy(p.a)) > 0;
+            if (kind == 3 && clockwise && (p.a == 7 || p.b == 7 || p.c == 7)) std::swap(p.b, p.c);
+            t.AddHead(p);
+        }
+
+        C3DObject2 drawn, reference;
+        for (C3DObject2* o : {&drawn, &reference}) {
+            o->SetVertices(v);
+            o->SetPolygons(t);
+            o->SetFillColour(0xFAE0AF);
+            o->SetLineColour(0x404040);
+            o->TransformVertices(CMatrix());
+        }
+        std::vector<uint32_t> ours(SCREEN_W * SCREEN_H, 0), expected(SCREEN_W * SCREEN_H, 0);
+        drawn.Draw(ours.data());
+
+        reference.ComputeNormals();
+        reference.SortPolygons();
+        const auto screen = [&](int i, int& x, int& y) {
+            Vector3D p = reference.Projected()[i];
+            p.Homogenize();
+            x = C3DObject2::ScreenCoordinate(p.x, SCREEN_W / 2);
+            y = C3DObject2::ScreenCoordinate(p.y, SCREEN_H / 2);
+        };
+        for (int k = 0; k < reference.Order().GetSize(); ++k) {
+            const poly_t& p = reference.Polygons()[reference.Order()[k]];
+            int x0, y0, x1, y1, x2, y2;
+            screen(p.a, x0, y0);
+            screen(p.b, x1, y1);
+            screen(p.c, x2, y2);
+            if (int64_t(x1 - x0) * (y2 - y0) - int64_t(x2 - x0) * (y1 - y0) <= 0) continue;
+            fill_triangle(x0, y0, x1, y1, x2, y2, C3DObject2::ShadeColour(0xFAE0AF, p.normal), expected.data());
+            if (p.line_ab) draw_line_add(expected.data(), x0, y0, x1, y1, 0x404040);
+            if (p.line_ca) draw_line_add(expected.data(), x0, y0, x2, y2, 0x404040);
+            if (p.line_bc) draw_line_add(expected.data(), x2, y2, x1, y1, 0x404040);
+        }
+        ASSERT_EQ(ours, expected) << "case " << n;
+    }
+}
+
+#if defined(__SSE2__)
+TEST(ShadeKernels, PairsMatchTheScalarReferenceBitForBit) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> coordinate(-400, 400);
+    int compared = 0;
+    for (int n = 0; n < 20000; ++n) {
+        Vector3D corners[2][3];
+        for (auto& triangle : corners)
+            for (auto& p : triangle) p = Vector3D(coordinate(rng), coordinate(rng), coordinate(rng), 1);
+        if (n % 10 == 0) corners[0][2] = corners[0][1];                       // degenerate: NaN normal
+        if (n % 10 == 1) corners[1][1] = Vector3D(corners[1][0].x, corners[1][0].y, corners[1][0].z + 5, 1);  // edge-on
+        if (n % 10 == 2) corners[1][0].x *= 1e-300;                           // tiny and huge magnitudes
+        const Vector3D* a[2] = {&corners[0][0], &corners[1][0]};
+        const Vector3D* b[2] = {&corners[0][1], &corners[1][1]};
+        const Vector3D* c[2] = {&corners[0][2], &corners[1][2]};
+        Vector3D scalar_normal[2], vector_normal[2];
+        uint32_t scalar_colour[2], vector_colour[2];
+        const uint32_t fill = uint32_t(rng()) & 0xFFFFFF;
+        shade::normals_and_colours_scalar(a, b, c, fill, scalar_normal, scalar_colour);
+        shade::normals_and_colours_sse2(a, b, c, fill, vector_normal, vector_colour);
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_EQ(scalar_colour[k], vector_colour[k]) << n;
+            ASSERT_EQ(0, std::memcmp(&scalar_normal[k], &vector_normal[k], sizeof(Vector3D))) << n;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 40000);
+}
+#endif

@@ -83,6 +83,28 @@ TEST(FillTriangle, MatchesTheRowByRowLoopIncludingRowsAboveTheScreen) {
     }
 }
 
+// Triangles inside the screen take the fast rows, with the processor's widest spans or with SSE2 ones;
+// small ones like the effects' and large ones, some touching column 0.
+TEST(FillTriangle, OnScreenRowsMatchTheRowByRowLoopWithEverySpanFill) {
+    std::mt19937 rng(11);
+    Screen ours, ref;
+    for (const bool widest : {true, false}) {
+        fill_triangle_use_widest_spans(widest);
+        for (int n = 0; n < 600; ++n) {
+            const int reach = n % 3 == 0 ? 512 : 40;
+            const int cx = int(rng() % 512), cy = int(rng() % 384);
+            const auto x = [&] { return std::clamp(cx + int(rng() % (2 * reach)) - reach, n % 5 ? 1 : 0, 511); };
+            const auto y = [&] { return std::clamp(cy + int(rng() % (2 * reach)) - reach, 0, 383); };
+            const int x0 = x(), y0 = y(), x1 = x(), y1 = n % 7 == 0 ? y0 : y(), x2 = x(), y2 = y();
+            const uint32_t colour = uint32_t(rng());
+            fill_triangle(x0, y0, x1, y1, x2, y2, colour, ours.px.data());
+            reference_fill(x0, y0, x1, y1, x2, y2, colour, ref.px.data());
+        }
+        EXPECT_EQ(ours.px, ref.px) << (widest ? "widest spans" : "SSE2 spans");
+    }
+    fill_triangle_use_widest_spans(true);
+}
+
 TEST(FillTriangle, ExtremeCoordinatesStayInsideTheBuffer) {
     GuardedScreen s;
     uint32_t* px = s.px();
@@ -187,7 +209,7 @@ TEST(DrawLineAdd, NeverWritesOutsideTheScreenForAny16BitCoordinates) {
     EXPECT_TRUE(s.guards_intact());
 }
 
-TEST(RasterKernels, Sse2MatchesScalarByteForByte) {
+TEST(RasterKernels, VectorVersionsMatchScalarByteForByte) {
 #if defined(__SSE2__)
     std::mt19937 rng(5);
     std::uniform_int_distribution<uint32_t> word;
@@ -200,6 +222,14 @@ TEST(RasterKernels, Sse2MatchesScalarByteForByte) {
         const uint32_t colour = word(rng);
         raster::fill_span_scalar(a.data() + start, count, colour);
         raster::fill_span_sse2(b.data() + start, count, colour);
+#if defined(ZORBRIX_RASTER_AVX512)
+        if (raster::avx512_spans_supported()) {
+            // The same span again over other pixels: both vector versions against the reference.
+            const int again = int(word(rng) % (a.size() - 520));
+            raster::fill_span_scalar(a.data() + again, count, colour ^ 0x5A5A5A5Au);
+            raster::fill_span_avx512(b.data() + again, count, colour ^ 0x5A5A5A5Au);
+        }
+#endif
 
         // Random line walks that stay on the screen.
         raster::LineWalk w{};
@@ -217,7 +247,7 @@ TEST(RasterKernels, Sse2MatchesScalarByteForByte) {
         raster::line_add_sse2(b.data(), SCREEN_W, w, colour);
     }
     EXPECT_EQ(a, b);
-    EXPECT_STREQ(raster::active_kernels().name, "sse2");
+    EXPECT_STREQ(raster::active_kernels().name, raster::avx512_spans_supported() ? "avx512 spans, sse2 lines" : "sse2");
 #else
     GTEST_SKIP() << "no SSE2 on this machine";
 #endif
