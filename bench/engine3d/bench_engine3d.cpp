@@ -54,6 +54,16 @@ void BM_EffectBFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_EffectBFrame);
 
+// Both frames again with the SSE2 span fill, as on a processor without AVX-512.
+template <void (*Frame)(benchmark::State&)>
+void BM_WithSse2Spans(benchmark::State& state) {
+    fill_triangle_use_widest_spans(false);
+    Frame(state);
+    fill_triangle_use_widest_spans(true);
+}
+BENCHMARK_TEMPLATE(BM_WithSse2Spans, BM_EffectAFrame);
+BENCHMARK_TEMPLATE(BM_WithSse2Spans, BM_EffectBFrame);
+
 // Parts of a frame: the mesh rebuild alone.
 void BM_EffectAGeometry(benchmark::State& state) {
     effect_a_init();
@@ -104,11 +114,37 @@ void BM_LineAdd(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()) * 512 * 100);
 }
 
+// The effects' spans: 1 to 18 pixels, at every alignment, with lengths in a sequence too long for the
+// branch predictor to learn.
+template <raster::FillSpanFn Fill>
+void BM_ShortSpans(benchmark::State& state) {
+    auto& px = screen();
+    std::vector<std::pair<int, int>> spans;
+    std::mt19937 rng(2);
+    for (int i = 0; i < (1 << 18); ++i) spans.emplace_back(int(rng() % SCREEN_H) * SCREEN_W + int(rng() % 480), 1 + int(rng() % 18));
+    for (auto _ : state) {
+        for (const auto& [start, count] : spans) Fill(px.data() + start, count, 0xFAE0AF);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(spans.size()));
+}
+
 BENCHMARK_TEMPLATE(BM_FillSpans, raster::fill_span_scalar);
+BENCHMARK_TEMPLATE(BM_ShortSpans, raster::fill_span_scalar);
 BENCHMARK_TEMPLATE(BM_LineAdd, raster::line_add_scalar);
 #if defined(__SSE2__)
 BENCHMARK_TEMPLATE(BM_FillSpans, raster::fill_span_sse2);
+BENCHMARK_TEMPLATE(BM_ShortSpans, raster::fill_span_sse2);
 BENCHMARK_TEMPLATE(BM_LineAdd, raster::line_add_sse2);
+#endif
+#if defined(ZORBRIX_RASTER_AVX512)
+// Registered only where the processor can run them.
+const bool avx512_registered = [] {
+    if (!raster::avx512_spans_supported()) return false;
+    benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx512>", BM_FillSpans<raster::fill_span_avx512>);
+    benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx512>", BM_ShortSpans<raster::fill_span_avx512>);
+    return true;
+}();
 #endif
 
 }  // namespace
