@@ -1,7 +1,9 @@
 #include "engine3d/depth_sort.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 // Recursion on the left part, a loop on the right one.
 void quicksort_by_depth(DepthKey* keys, int lo, int hi) {
@@ -40,21 +42,25 @@ uint32_t descending_key(float f) {
 
 }  // namespace
 
-bool sort_distinct_depths(DepthKey* keys, int count, std::vector<DepthKey>& scratch) {
-    if (count < 2) return count == 1 ? keys[0].depth == keys[0].depth : true;
+bool sort_distinct_depths(DepthKey* keys, int count, DepthSortScratch& scratch) {
+    if (count < 2) return count == 0 || keys[0].depth == keys[0].depth;
     const size_t n = static_cast<size_t>(count);
-    scratch.resize(2 * n);
-    DepthKey* from = keys;
-    DepthKey* to = scratch.data();
-    DepthKey* spare = scratch.data() + n;
+    scratch.packed.resize(2 * n);
+    uint64_t* from = scratch.packed.data();
+    uint64_t* to = from + n;
 
-    // Least significant byte first; a byte that is the same in every key needs no pass.
+    // Each key once as (unsigned key << 32 | position), so that the passes only shift. Least significant
+    // byte first; a byte that is the same in every key needs no pass.
     uint32_t histogram[4][256] = {};
+    bool nan = false;
     for (size_t i = 0; i < n; ++i) {
+        nan |= keys[i].depth != keys[i].depth;
         const uint32_t k = descending_key(keys[i].depth);
+        from[i] = uint64_t(k) << 32 | i;
         for (int b = 0; b < 4; ++b) ++histogram[b][(k >> (8 * b)) & 0xFF];
     }
-    const uint32_t first = descending_key(keys[0].depth);
+    if (nan) return false;
+    const uint32_t first = static_cast<uint32_t>(from[0] >> 32);
     for (int b = 0; b < 4; ++b) {
         uint32_t* h = histogram[b];
         if (h[(first >> (8 * b)) & 0xFF] == n) continue;
@@ -64,19 +70,25 @@ bool sort_distinct_depths(DepthKey* keys, int count, std::vector<DepthKey>& scra
             h[v] = offset;
             offset += c;
         }
-        for (size_t i = 0; i < n; ++i) to[h[(descending_key(from[i].depth) >> (8 * b)) & 0xFF]++] = from[i];
-        from = to;
-        to = (to == spare) ? scratch.data() : spare;
+        const int shift = 32 + 8 * b;
+        for (size_t i = 0; i < n; ++i) to[h[(from[i] >> shift) & 0xFF]++] = from[i];
+        std::swap(from, to);
     }
 
-    // Strictly descending means the depths were distinct numbers. Otherwise leave the input untouched.
-    for (size_t i = 1; i < n; ++i)
-        if (!(from[i - 1].depth > from[i].depth)) return false;
-    if (from != keys) std::memcpy(keys, from, n * sizeof(DepthKey));
+    // Distinct numbers have strictly ascending keys, except +0 and -0, which are equal depths with
+    // neighbouring keys.
+    constexpr uint32_t PLUS_ZERO = 0x7FFFFFFF, MINUS_ZERO = 0x80000000;
+    for (size_t i = 1; i < n; ++i) {
+        const uint32_t before = static_cast<uint32_t>(from[i - 1] >> 32), after = static_cast<uint32_t>(from[i] >> 32);
+        if (before >= after || (before == PLUS_ZERO && after == MINUS_ZERO)) return false;
+    }
+    scratch.sorted.resize(n);
+    for (size_t i = 0; i < n; ++i) scratch.sorted[i] = keys[static_cast<uint32_t>(from[i])];
+    std::copy(scratch.sorted.begin(), scratch.sorted.end(), keys);
     return true;
 }
 
-void sort_by_depth(DepthKey* keys, int count, std::vector<DepthKey>& scratch) {
+void sort_by_depth(DepthKey* keys, int count, DepthSortScratch& scratch) {
     // Distinct numbers have one descending order, hence the quicksort's; otherwise the quicksort decides.
     if (!sort_distinct_depths(keys, count, scratch)) quicksort_by_depth(keys, 0, count - 1);
 }

@@ -79,7 +79,7 @@ private:
     uint32_t m_lineColour = 0;
     uint32_t m_fillColour = 0;
     std::vector<DepthKey> m_sortKeys;  // scratch of SortPolygons and Draw
-    std::vector<DepthKey> m_sortScratch;
+    DepthSortScratch m_sortScratch;
     struct ScreenPoint {
         int x, y;
         bool ready;

@@ -117,7 +117,7 @@ TEST(DepthSort, GivesExactlyTheQuicksortOrder) {
     // With distinct depths any sort agrees; with ties, NaNs or signed zeros only the quicksort's own
     // exchanges define the order, and the fast path must hand over to it.
     std::mt19937 rng(21);
-    std::vector<DepthKey> scratch;
+    DepthSortScratch scratch;
     for (int n = 0; n < 400; ++n) {
         const int count = int(rng() % 900);
         const int kind = n % 4;
