@@ -14,7 +14,10 @@ Vector3D* C3DObject2::VertexStorage(int count) {
     return m_vertices.Data();
 }
 
-void C3DObject2::SetPolygons(const CList<poly_t>& polygons) { m_polys.CopyFrom(polygons); }
+void C3DObject2::SetPolygons(const CList<poly_t>& polygons) {
+    m_polys.CopyFrom(polygons);
+    m_usedFor[0] = m_usedFor[1] = -1;
+}
 
 void C3DObject2::SetRotation(const CMatrix& rotation) { m_rotation = rotation; }
 
@@ -121,26 +124,30 @@ int C3DObject2::ScreenCoordinate(double v, double centre) {
 }
 
 void C3DObject2::Draw(uint32_t* pixels) {
-    CheckIndices();
     const uint32_t line = ScaleColour(m_lineColour, m_brightness);
     const int count = m_polys.GetSize();
-    // Screen points of every vertex that a triangle uses: homogenised in place (once) and truncated to
-    // pixels. Every index has been checked against both vertex arrays.
-    const int vertex_count = m_projected.GetSize();
-    m_screen.assign(static_cast<size_t>(vertex_count), ScreenPoint{0, 0, false});
-    ScreenPoint* screen = m_screen.data();
     poly_t* polys = m_polys.Data();
-    for (int i = 0; i < count; ++i) {
-        screen[polys[i].a].ready = true;
-        screen[polys[i].b].ready = true;
-        screen[polys[i].c].ready = true;
+    // The indices are checked, and the vertices the triangles use listed, once per change of the
+    // triangles or of the vertex count: the effects draw the same mesh every frame.
+    const int vertex_count = m_projected.GetSize();
+    if (m_usedFor[0] != vertex_count || m_usedFor[1] != m_rotated.GetSize()) {
+        CheckIndices();
+        std::vector<bool> used(static_cast<size_t>(vertex_count), false);
+        for (int i = 0; i < count; ++i) used[polys[i].a] = used[polys[i].b] = used[polys[i].c] = true;
+        m_used.clear();
+        for (int v = 0; v < vertex_count; ++v)
+            if (used[static_cast<size_t>(v)]) m_used.push_back(v);
+        m_usedFor[0] = vertex_count;
+        m_usedFor[1] = m_rotated.GetSize();
     }
+    // Screen points of the used vertices: homogenised in place (once) and truncated to pixels.
+    m_screen.resize(static_cast<size_t>(vertex_count));
+    ScreenPoint* screen = m_screen.data();
     Vector3D* projected = m_projected.Data();
-    for (int v = 0; v < vertex_count; ++v) {
-        if (!screen[v].ready) continue;
+    for (const int v : m_used) {
         Vector3D& p = projected[v];
         p.Homogenize();
-        screen[v] = ScreenPoint{ScreenCoordinate(p.x, SCREEN_W / 2), ScreenCoordinate(p.y, SCREEN_H / 2), true};
+        screen[v] = ScreenPoint{ScreenCoordinate(p.x, SCREEN_W / 2), ScreenCoordinate(p.y, SCREEN_H / 2)};
     }
 
     // Everything a triangle needs before the sort, in list order: its depth, whether it faces the viewer,

@@ -82,9 +82,10 @@ private:
     DepthSortScratch m_sortScratch;
     struct ScreenPoint {
         int x, y;
-        bool ready;
     };
     std::vector<ScreenPoint> m_screen;  // scratch of Draw
+    std::vector<int> m_used;            // the vertices the triangles use, ascending
+    int m_usedFor[2] = {-1, -1};        // the sizes of the projected and rotated arrays they were made for
     // A triangle as Draw rasterizes it: screen corners, colour, and which edges get lines.
     struct DrawItem {
         static constexpr uint32_t LINE_AB = 1, LINE_BC = 2, LINE_CA = 4;

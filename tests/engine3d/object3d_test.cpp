@@ -103,6 +103,15 @@ TEST(C3DObject2, SharedVerticesAreHomogenisedOnceAndBadIndicesThrow) {
     bad.AddHead(tri(0, 1, 4));
     o.SetPolygons(bad);
     EXPECT_THROW(o.Draw(px.data()), CArray<Vector3D>::Constraint);
+
+    // The check is remembered per mesh and vertex count: fewer vertices make good indices bad again.
+    o.SetPolygons(t);
+    EXPECT_NO_THROW(o.Draw(px.data()));
+    CList<Vector3D> three;
+    for (const auto& p : {Vector3D(0, 0, 0, 1), Vector3D(90, 0, 0, 1), Vector3D(0, 90, 0, 1)}) three.AddHead(p);
+    o.SetVertices(three);
+    o.TransformVertices(camera_matrix(Vector3D(0, 0, 0, 1)));
+    EXPECT_THROW(o.Draw(px.data()), CArray<Vector3D>::Constraint);
 }
 
 TEST(C3DObject2, AnEmptyObjectDrawsNothing) {
