@@ -6,6 +6,7 @@
 #include "engine3d/depth_sort.h"
 #include "engine3d/raster.h"
 #include "engine3d/shade_kernels.h"
+#include "engine3d/transform_kernels.h"
 
 void C3DObject2::SetVertices(const CList<Vector3D>& vertices) { m_vertices.CopyFrom(vertices); }
 
@@ -21,16 +22,6 @@ void C3DObject2::SetPolygons(const CList<poly_t>& polygons) {
 
 void C3DObject2::SetRotation(const CMatrix& rotation) { m_rotation = rotation; }
 
-// M·v as Transform() computes it, on the raw elements of a checked 4 x 4 matrix.
-static inline Vector3D transform_4x4(const double* e, const Vector3D& v) {
-    Vector3D r;
-    r.x = ((e[3] * v.w + e[2] * v.z) + e[1] * v.y) + e[0] * v.x;
-    r.y = ((e[7] * v.w + e[6] * v.z) + e[5] * v.y) + e[4] * v.x;
-    r.z = ((e[11] * v.w + e[10] * v.z) + e[9] * v.y) + e[8] * v.x;
-    r.w = ((e[15] * v.w + e[14] * v.z) + e[13] * v.y) + e[12] * v.x;
-    return r;
-}
-
 void C3DObject2::TransformVertices(const CMatrix& camera) {
     const CMatrix k = camera * m_rotation;
     if (m_rotation.Rows() != 4 || m_rotation.Cols() != 4) throw CMatrix::Error{};
@@ -40,14 +31,8 @@ void C3DObject2::TransformVertices(const CMatrix& camera) {
     const Vector3D* in = m_vertices.Data();
     Vector3D* projected = m_projected.Data();
     Vector3D* rotated = m_rotated.Data();
-    const double* ek = k.Data();
-    const double* er = m_rotation.Data();
-    // One pass: each vertex is loaded once for both products.
-    for (int i = 0; i < count; ++i) {
-        const Vector3D v = in[i];
-        projected[i] = transform_4x4(ek, v);
-        rotated[i] = transform_4x4(er, v);
-    }
+    transform::points(k.Data(), in, projected, static_cast<size_t>(count));
+    transform::points(m_rotation.Data(), in, rotated, static_cast<size_t>(count));
 }
 
 void C3DObject2::CheckIndices() const {

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
 #include "engine3d/object3d.h"
+#include "engine3d/transform_kernels.h"
 
 namespace {
 
@@ -73,3 +79,20 @@ TEST(Camera, FocalLengthDistanceAndThirdSizeAtTheOrigin) {
     q.Homogenize();
     EXPECT_NEAR(q.x, 10, 1e-9);  // pos moves the object before the camera
 }
+
+#if defined(__SSE2__)
+TEST(TransformKernels, Sse2MatchesScalarBitForBit) {
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<double> value(-1000, 1000);
+    std::vector<Vector3D> in(333), scalar(333), vector(333);
+    for (int n = 0; n < 50; ++n) {
+        double e[16];
+        for (double& x : e) x = value(rng) / (n % 3 ? 1.0 : 1e6);
+        if (n == 0) std::copy_n(camera_matrix(Vector3D(3, -2, 40, 1)).Data(), 16, e);
+        for (auto& v : in) v = Vector3D(value(rng), value(rng), value(rng), n % 2 ? 1.0 : value(rng));
+        transform::points_scalar(e, in.data(), scalar.data(), in.size());
+        transform::points_sse2(e, in.data(), vector.data(), in.size());
+        ASSERT_EQ(0, std::memcmp(scalar.data(), vector.data(), in.size() * sizeof(Vector3D))) << n;
+    }
+}
+#endif
