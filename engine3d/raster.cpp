@@ -14,23 +14,23 @@ constexpr int MAX_X = SCREEN_W - 1;
 constexpr int MAX_Y = SCREEN_H - 1;
 
 // The on-screen triangle rows, once with SSE2 spans and, where the compiler can target it, once with
-// AVX-512 spans; fill_triangle picks one by what the processor has.
+// AVX2 spans; fill_triangle picks one by what the processor has.
 namespace rows_sse2 {
 inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span(dst, count, colour); }
 #include "engine3d/triangle_rows.inc"
 }  // namespace rows_sse2
 
-#if defined(ZORBRIX_RASTER_AVX512)
+#if defined(ZORBRIX_RASTER_AVX2)
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512vl"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx512f,avx512vl")
+#pragma GCC target("avx2")
 #endif
-namespace rows_avx512 {
-inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_avx512(dst, count, colour); }
+namespace rows_avx2 {
+inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_avx2(dst, count, colour); }
 #include "engine3d/triangle_rows.inc"
-}  // namespace rows_avx512
+}  // namespace rows_avx2
 #if defined(__clang__)
 #pragma clang attribute pop
 #else
@@ -41,8 +41,8 @@ inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_
 using OnScreenFill = void (*)(int, int, int, int, int, int, uint32_t, uint32_t*);
 
 OnScreenFill widest_on_screen_fill() {
-#if defined(ZORBRIX_RASTER_AVX512)
-    if (raster::avx512_spans_supported()) return rows_avx512::fill_triangle_on_screen;
+#if defined(ZORBRIX_RASTER_AVX2)
+    if (raster::avx2_spans_supported()) return rows_avx2::fill_triangle_on_screen;
 #endif
     return rows_sse2::fill_triangle_on_screen;
 }

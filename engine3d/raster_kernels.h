@@ -1,8 +1,8 @@
 #pragma once
 // The rasterizer's two inner loops, each as a plain scalar reference and an SSE2 version that gives
 // identical bytes. SSE2 is part of every x86-64 processor, so that choice is made when compiling: the
-// rasterizer calls the inline `fill_span` and `line_add` below. Where the processor has AVX-512, the
-// triangle rows use `fill_span_avx512` instead, whose masked stores fill a short span without a branch
+// rasterizer calls the inline `fill_span` and `line_add` below. Where the processor has AVX2, the
+// triangle rows use `fill_span_avx2` instead, whose masked stores fill a short span without a branch
 // on its length (the effects' spans are mostly under 16 pixels, and mispredicted length tests cost more
 // than the stores). `active_kernels()` names what runs, for tests and benchmarks.
 
@@ -14,8 +14,8 @@
 #endif
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define ZORBRIX_RASTER_AVX512 1
-#define ZORBRIX_RASTER_AVX512_TARGET __attribute__((target("avx512f,avx512vl")))
+#define ZORBRIX_RASTER_AVX2 1
+#define ZORBRIX_RASTER_AVX2_TARGET __attribute__((target("avx2")))
 #endif
 
 namespace raster {
@@ -114,24 +114,30 @@ inline void line_add_sse2(uint32_t* pixels, int pitch, const LineWalk& walk, uin
     }
 }
 
-#if defined(ZORBRIX_RASTER_AVX512)
-// Sixteen pixels per store; the last, partial store is masked, so a span of up to 16 pixels is a single
-// store. count >= 0. Only for processors that avx512_spans_supported() accepts.
-ZORBRIX_RASTER_AVX512_TARGET inline void fill_span_avx512(uint32_t* dst, int count, uint32_t colour) {
-    const __m512i c = _mm512_set1_epi32(static_cast<int>(colour));
-    int i = 0;
-    for (; i + 16 <= count; i += 16) _mm512_storeu_si512(dst + i, c);
-    _mm512_mask_storeu_epi32(dst + i, static_cast<__mmask16>((1u << (count - i)) - 1), c);
+#if defined(ZORBRIX_RASTER_AVX2)
+// Sixteen pixels per step; the last 1 to 16 pixels take two masked 8-pixel stores, so a span of up to 16
+// pixels (nearly all of the effects') runs no loop and no test of its length. Masked-off pixels are
+// neither read nor written. count >= 0. Only for processors that avx2_spans_supported() accepts.
+ZORBRIX_RASTER_AVX2_TARGET inline void fill_span_avx2(uint32_t* dst, int count, uint32_t colour) {
+    const __m256i c = _mm256_set1_epi32(static_cast<int>(colour));
+    for (; count > 16; count -= 16, dst += 16) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), c);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), c);
+    }
+    const __m256i low = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i high = _mm256_setr_epi32(8, 9, 10, 11, 12, 13, 14, 15);
+    const __m256i n = _mm256_set1_epi32(count);
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(dst), _mm256_cmpgt_epi32(n, low), c);
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(dst) + 8, _mm256_cmpgt_epi32(n, high), c);
 }
 
-inline bool avx512_spans_supported() {
+inline bool avx2_spans_supported() {
     // May be asked during static initialisation, before the runtime's own detection has run.
-    static const bool supported =
-        (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"));
+    static const bool supported = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
     return supported;
 }
 #else
-inline bool avx512_spans_supported() { return false; }
+inline bool avx2_spans_supported() { return false; }
 #endif
 
 inline void fill_span(uint32_t* dst, int count, uint32_t colour) { fill_span_sse2(dst, count, colour); }
@@ -161,8 +167,8 @@ struct Kernels {
 
 // What the rasterizer runs: the triangle rows' span fill and the line kernel.
 inline Kernels active_kernels() {
-#if defined(ZORBRIX_RASTER_AVX512)
-    if (avx512_spans_supported()) return Kernels{fill_span_avx512, line_add, "avx512 spans, sse2 lines"};
+#if defined(ZORBRIX_RASTER_AVX2)
+    if (avx2_spans_supported()) return Kernels{fill_span_avx2, line_add, "avx2 spans, sse2 lines"};
 #endif
     return Kernels{fill_span, line_add, KERNELS_NAME};
 }

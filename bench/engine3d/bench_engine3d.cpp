@@ -54,7 +54,7 @@ void BM_EffectBFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_EffectBFrame);
 
-// Both frames again with the SSE2 span fill, as on a processor without AVX-512.
+// Both frames again with the SSE2 span fill, as on a processor without AVX2.
 template <void (*Frame)(benchmark::State&)>
 void BM_WithSse2Spans(benchmark::State& state) {
     fill_triangle_use_widest_spans(false);
@@ -137,12 +137,12 @@ BENCHMARK_TEMPLATE(BM_FillSpans, raster::fill_span_sse2);
 BENCHMARK_TEMPLATE(BM_ShortSpans, raster::fill_span_sse2);
 BENCHMARK_TEMPLATE(BM_LineAdd, raster::line_add_sse2);
 #endif
-#if defined(ZORBRIX_RASTER_AVX512)
+#if defined(ZORBRIX_RASTER_AVX2)
 // Registered only where the processor can run them.
-const bool avx512_registered = [] {
-    if (!raster::avx512_spans_supported()) return false;
-    benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx512>", BM_FillSpans<raster::fill_span_avx512>);
-    benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx512>", BM_ShortSpans<raster::fill_span_avx512>);
+const bool avx2_registered = [] {
+    if (!raster::avx2_spans_supported()) return false;
+    benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx2>", BM_FillSpans<raster::fill_span_avx2>);
+    benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx2>", BM_ShortSpans<raster::fill_span_avx2>);
     return true;
 }();
 #endif
