@@ -13,14 +13,14 @@ namespace {
 constexpr int MAX_X = SCREEN_W - 1;
 constexpr int MAX_Y = SCREEN_H - 1;
 
-// The on-screen triangle rows, once with SSE2 spans and, where the compiler can target it, once with
-// AVX2 spans; fill_triangle picks one by what the processor has.
+// The on-screen triangle rows, once per span fill: SSE2 and, where the compiler can target them, AVX2 and
+// AVX-512; fill_triangle uses the widest the processor has.
 namespace rows_sse2 {
 inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span(dst, count, colour); }
 #include "engine3d/triangle_rows.inc"
 }  // namespace rows_sse2
 
-#if defined(ZORBRIX_RASTER_AVX2)
+#if defined(ZORBRIX_RASTER_WIDE)
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 #else
@@ -33,6 +33,18 @@ inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_
 }  // namespace rows_avx2
 #if defined(__clang__)
 #pragma clang attribute pop
+#pragma clang attribute push(__attribute__((target("avx512f,avx512vl"))), apply_to = function)
+#else
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512vl")
+#endif
+namespace rows_avx512 {
+inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_avx512(dst, count, colour); }
+#include "engine3d/triangle_rows.inc"
+}  // namespace rows_avx512
+#if defined(__clang__)
+#pragma clang attribute pop
 #else
 #pragma GCC pop_options
 #endif
@@ -40,22 +52,38 @@ inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_
 
 using OnScreenFill = void (*)(int, int, int, int, int, int, uint32_t, uint32_t*);
 
-OnScreenFill widest_on_screen_fill() {
-#if defined(ZORBRIX_RASTER_AVX2)
-    if (raster::avx2_spans_supported()) return rows_avx2::fill_triangle_on_screen;
+// The rows with the given span fill, or null when the processor lacks it.
+OnScreenFill rows_with(SpanFill spans) {
+    switch (spans) {
+#if defined(ZORBRIX_RASTER_WIDE)
+        case SpanFill::Avx512: return raster::avx512_spans_supported() ? rows_avx512::fill_triangle_on_screen : nullptr;
+        case SpanFill::Avx2: return raster::avx2_spans_supported() ? rows_avx2::fill_triangle_on_screen : nullptr;
+#else
+        case SpanFill::Avx512:
+        case SpanFill::Avx2: return nullptr;
 #endif
-    return rows_sse2::fill_triangle_on_screen;
+        case SpanFill::Sse2: return rows_sse2::fill_triangle_on_screen;
+    }
+    return nullptr;
 }
 
 OnScreenFill& on_screen_fill() {
-    static OnScreenFill fill = widest_on_screen_fill();
+    static OnScreenFill fill = rows_with(widest_span_fill());
     return fill;
 }
 
 }  // namespace
 
-void fill_triangle_use_widest_spans(bool widest) {
-    on_screen_fill() = widest ? widest_on_screen_fill() : rows_sse2::fill_triangle_on_screen;
+SpanFill widest_span_fill() {
+    if (rows_with(SpanFill::Avx512)) return SpanFill::Avx512;
+    if (rows_with(SpanFill::Avx2)) return SpanFill::Avx2;
+    return SpanFill::Sse2;
+}
+
+bool fill_triangle_use_spans(SpanFill spans) {
+    const OnScreenFill rows = rows_with(spans);
+    if (rows) on_screen_fill() = rows;
+    return rows != nullptr;
 }
 
 void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels) {

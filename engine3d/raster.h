@@ -14,9 +14,12 @@ constexpr int SCREEN_H = 384;
 // in 64-bit arithmetic instead of wrapping.
 void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels);
 
-// Which span fill the rows of on-screen triangles use: the widest the processor has (the default) or
-// SSE2. The pixels are the same; tests compare the two.
-void fill_triangle_use_widest_spans(bool widest);
+// The span fill of the rows of on-screen triangles: by default the widest the processor has. The pixels
+// are the same with each; tests and benchmarks switch between them. fill_triangle_use_spans returns false,
+// changing nothing, for a fill the processor lacks.
+enum class SpanFill { Sse2, Avx2, Avx512 };
+SpanFill widest_span_fill();
+bool fill_triangle_use_spans(SpanFill spans);
 
 // Clips the segment P0-P1 to the screen in place. Returns 1 when something is visible, with both ends
 // inside 0..511 x 0..383 (they may come back exchanged), and 0 otherwise (the ends are then unspecified).

@@ -1,10 +1,10 @@
 #pragma once
 // The rasterizer's two inner loops, each as a plain scalar reference and an SSE2 version that gives
 // identical bytes. SSE2 is part of every x86-64 processor, so that choice is made when compiling: the
-// rasterizer calls the inline `fill_span` and `line_add` below. Where the processor has AVX2, the
-// triangle rows use `fill_span_avx2` instead, whose masked stores fill a short span without a branch
-// on its length (the effects' spans are mostly under 16 pixels, and mispredicted length tests cost more
-// than the stores). `active_kernels()` names what runs, for tests and benchmarks.
+// rasterizer calls the inline `fill_span` and `line_add` below. Where the processor has AVX-512 or AVX2,
+// the triangle rows use `fill_span_avx512` or `fill_span_avx2` instead, whose masked stores fill a short
+// span without a branch on its length (the effects' spans are mostly under 16 pixels, and mispredicted
+// length tests cost more than the stores). `active_kernels()` names what runs, for tests and benchmarks.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +14,9 @@
 #endif
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define ZORBRIX_RASTER_AVX2 1
+#define ZORBRIX_RASTER_WIDE 1
 #define ZORBRIX_RASTER_AVX2_TARGET __attribute__((target("avx2")))
+#define ZORBRIX_RASTER_AVX512_TARGET __attribute__((target("avx512f,avx512vl")))
 #endif
 
 namespace raster {
@@ -114,10 +115,19 @@ inline void line_add_sse2(uint32_t* pixels, int pitch, const LineWalk& walk, uin
     }
 }
 
-#if defined(ZORBRIX_RASTER_AVX2)
+#if defined(ZORBRIX_RASTER_WIDE)
+// Sixteen pixels per store; the last, partial store is masked, so a span of up to 16 pixels is a single
+// store. count >= 0. Only for processors that avx512_spans_supported() accepts.
+ZORBRIX_RASTER_AVX512_TARGET inline void fill_span_avx512(uint32_t* dst, int count, uint32_t colour) {
+    const __m512i c = _mm512_set1_epi32(static_cast<int>(colour));
+    int i = 0;
+    for (; i + 16 <= count; i += 16) _mm512_storeu_si512(dst + i, c);
+    _mm512_mask_storeu_epi32(dst + i, static_cast<__mmask16>((1u << (count - i)) - 1), c);
+}
+
 // Sixteen pixels per step; the last 1 to 16 pixels take two masked 8-pixel stores, so a span of up to 16
-// pixels (nearly all of the effects') runs no loop and no test of its length. Masked-off pixels are
-// neither read nor written. count >= 0. Only for processors that avx2_spans_supported() accepts.
+// pixels runs no loop and no test of its length. Masked-off pixels are neither read nor written.
+// count >= 0. Only for processors that avx2_spans_supported() accepts.
 ZORBRIX_RASTER_AVX2_TARGET inline void fill_span_avx2(uint32_t* dst, int count, uint32_t colour) {
     const __m256i c = _mm256_set1_epi32(static_cast<int>(colour));
     for (; count > 16; count -= 16, dst += 16) {
@@ -131,12 +141,19 @@ ZORBRIX_RASTER_AVX2_TARGET inline void fill_span_avx2(uint32_t* dst, int count, 
     _mm256_maskstore_epi32(reinterpret_cast<int*>(dst) + 8, _mm256_cmpgt_epi32(n, high), c);
 }
 
+// The processor is asked once; possibly during static initialisation, before the runtime's own
+// detection has run.
+inline bool avx512_spans_supported() {
+    static const bool supported =
+        (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"));
+    return supported;
+}
 inline bool avx2_spans_supported() {
-    // May be asked during static initialisation, before the runtime's own detection has run.
     static const bool supported = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
     return supported;
 }
 #else
+inline bool avx512_spans_supported() { return false; }
 inline bool avx2_spans_supported() { return false; }
 #endif
 
@@ -167,7 +184,8 @@ struct Kernels {
 
 // What the rasterizer runs: the triangle rows' span fill and the line kernel.
 inline Kernels active_kernels() {
-#if defined(ZORBRIX_RASTER_AVX2)
+#if defined(ZORBRIX_RASTER_WIDE)
+    if (avx512_spans_supported()) return Kernels{fill_span_avx512, line_add, "avx512 spans, sse2 lines"};
     if (avx2_spans_supported()) return Kernels{fill_span_avx2, line_add, "avx2 spans, sse2 lines"};
 #endif
     return Kernels{fill_span, line_add, KERNELS_NAME};

@@ -54,15 +54,20 @@ void BM_EffectBFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_EffectBFrame);
 
-// Both frames again with the SSE2 span fill, as on a processor without AVX2.
-template <void (*Frame)(benchmark::State&)>
-void BM_WithSse2Spans(benchmark::State& state) {
-    fill_triangle_use_widest_spans(false);
+// Both frames again with narrower span fills, as on processors without AVX-512 or without AVX2.
+template <SpanFill Spans, void (*Frame)(benchmark::State&)>
+void BM_WithSpans(benchmark::State& state) {
+    if (!fill_triangle_use_spans(Spans)) {
+        state.SkipWithError("this processor lacks that span fill");
+        return;
+    }
     Frame(state);
-    fill_triangle_use_widest_spans(true);
+    fill_triangle_use_spans(widest_span_fill());
 }
-BENCHMARK_TEMPLATE(BM_WithSse2Spans, BM_EffectAFrame);
-BENCHMARK_TEMPLATE(BM_WithSse2Spans, BM_EffectBFrame);
+BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Avx2, BM_EffectAFrame)->Name("BM_EffectAFrame/avx2_spans");
+BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Avx2, BM_EffectBFrame)->Name("BM_EffectBFrame/avx2_spans");
+BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Sse2, BM_EffectAFrame)->Name("BM_EffectAFrame/sse2_spans");
+BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Sse2, BM_EffectBFrame)->Name("BM_EffectBFrame/sse2_spans");
 
 // Parts of a frame: the mesh rebuild alone.
 void BM_EffectAGeometry(benchmark::State& state) {
@@ -137,12 +142,17 @@ BENCHMARK_TEMPLATE(BM_FillSpans, raster::fill_span_sse2);
 BENCHMARK_TEMPLATE(BM_ShortSpans, raster::fill_span_sse2);
 BENCHMARK_TEMPLATE(BM_LineAdd, raster::line_add_sse2);
 #endif
-#if defined(ZORBRIX_RASTER_AVX2)
+#if defined(ZORBRIX_RASTER_WIDE)
 // Registered only where the processor can run them.
-const bool avx2_registered = [] {
-    if (!raster::avx2_spans_supported()) return false;
-    benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx2>", BM_FillSpans<raster::fill_span_avx2>);
-    benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx2>", BM_ShortSpans<raster::fill_span_avx2>);
+const bool wide_registered = [] {
+    if (raster::avx2_spans_supported()) {
+        benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx2>", BM_FillSpans<raster::fill_span_avx2>);
+        benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx2>", BM_ShortSpans<raster::fill_span_avx2>);
+    }
+    if (raster::avx512_spans_supported()) {
+        benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx512>", BM_FillSpans<raster::fill_span_avx512>);
+        benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx512>", BM_ShortSpans<raster::fill_span_avx512>);
+    }
     return true;
 }();
 #endif

@@ -83,13 +83,15 @@ TEST(FillTriangle, MatchesTheRowByRowLoopIncludingRowsAboveTheScreen) {
     }
 }
 
-// Triangles inside the screen take the fast rows, with the processor's widest spans or with SSE2 ones;
-// small ones like the effects' and large ones, some touching column 0.
+// Triangles inside the screen take the fast rows, with every span fill the processor has; small ones
+// like the effects' and large ones, some touching column 0.
 TEST(FillTriangle, OnScreenRowsMatchTheRowByRowLoopWithEverySpanFill) {
     std::mt19937 rng(11);
     Screen ours, ref;
-    for (const bool widest : {true, false}) {
-        fill_triangle_use_widest_spans(widest);
+    int fills = 0;
+    for (const SpanFill spans : {SpanFill::Avx512, SpanFill::Avx2, SpanFill::Sse2}) {
+        if (!fill_triangle_use_spans(spans)) continue;
+        ++fills;
         for (int n = 0; n < 600; ++n) {
             const int reach = n % 3 == 0 ? 512 : 40;
             const int cx = int(rng() % 512), cy = int(rng() % 384);
@@ -100,9 +102,10 @@ TEST(FillTriangle, OnScreenRowsMatchTheRowByRowLoopWithEverySpanFill) {
             fill_triangle(x0, y0, x1, y1, x2, y2, colour, ours.px.data());
             reference_fill(x0, y0, x1, y1, x2, y2, colour, ref.px.data());
         }
-        EXPECT_EQ(ours.px, ref.px) << (widest ? "widest spans" : "SSE2 spans");
+        EXPECT_EQ(ours.px, ref.px) << "span fill " << int(spans);
     }
-    fill_triangle_use_widest_spans(true);
+    EXPECT_GE(fills, 1);
+    EXPECT_TRUE(fill_triangle_use_spans(widest_span_fill()));
 }
 
 TEST(FillTriangle, ExtremeCoordinatesStayInsideTheBuffer) {
@@ -222,9 +225,14 @@ TEST(RasterKernels, VectorVersionsMatchScalarByteForByte) {
         const uint32_t colour = word(rng);
         raster::fill_span_scalar(a.data() + start, count, colour);
         raster::fill_span_sse2(b.data() + start, count, colour);
-#if defined(ZORBRIX_RASTER_AVX2)
+#if defined(ZORBRIX_RASTER_WIDE)
+        // The same span again over other pixels with each wider fill the processor has.
+        if (raster::avx512_spans_supported()) {
+            const int again = int(word(rng) % (a.size() - 520));
+            raster::fill_span_scalar(a.data() + again, count, colour ^ 0xA5A5A5A5u);
+            raster::fill_span_avx512(b.data() + again, count, colour ^ 0xA5A5A5A5u);
+        }
         if (raster::avx2_spans_supported()) {
-            // The same span again over other pixels: both vector versions against the reference.
             const int again = int(word(rng) % (a.size() - 520));
             raster::fill_span_scalar(a.data() + again, count, colour ^ 0x5A5A5A5Au);
             raster::fill_span_avx2(b.data() + again, count, colour ^ 0x5A5A5A5Au);
@@ -247,7 +255,8 @@ TEST(RasterKernels, VectorVersionsMatchScalarByteForByte) {
         raster::line_add_sse2(b.data(), SCREEN_W, w, colour);
     }
     EXPECT_EQ(a, b);
-    EXPECT_STREQ(raster::active_kernels().name, raster::avx2_spans_supported() ? "avx2 spans, sse2 lines" : "sse2");
+    EXPECT_STREQ(raster::active_kernels().name, raster::avx512_spans_supported() ? "avx512 spans, sse2 lines"
+                                                     : raster::avx2_spans_supported() ? "avx2 spans, sse2 lines" : "sse2");
 #else
     GTEST_SKIP() << "no SSE2 on this machine";
 #endif
