@@ -57,10 +57,7 @@ void C3DObject2::ComputeDepths() {
     const int count = m_polys.GetSize();
     poly_t* polys = m_polys.Data();
     const Vector3D* rotated = m_rotated.Data();
-    for (int i = 0; i < count; ++i) {
-        poly_t& p = polys[i];
-        p.depth = static_cast<float>((rotated[p.c].z + rotated[p.b].z) + rotated[p.a].z);
-    }
+    for (int i = 0; i < count; ++i) polys[i].depth = Depth(polys[i], rotated);
 }
 
 void C3DObject2::ComputeNormals() {
@@ -144,7 +141,7 @@ void C3DObject2::Draw(uint32_t* pixels) {
     bool any_nan = false;
     for (int i = 0; i < count; ++i) {
         poly_t& t = polys[i];
-        t.depth = static_cast<float>((rotated[t.c].z + rotated[t.b].z) + rotated[t.a].z);
+        t.depth = Depth(t, rotated);
         any_nan |= t.depth != t.depth;
         const ScreenPoint& a = screen[t.a];
         const ScreenPoint& b = screen[t.b];

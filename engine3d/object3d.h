@@ -68,6 +68,10 @@ private:
     void CheckIndices() const;
     void ComputeNormal(poly_t& p) const;
     void ComputeDepths();
+    // The sum of the rotated z of the three corners, rounded to a float.
+    static float Depth(const poly_t& p, const Vector3D* rotated) {
+        return static_cast<float>((rotated[p.c].z + rotated[p.b].z) + rotated[p.a].z);
+    }
 
     float m_brightness = 1.0f;
     CArray<int> m_order;
