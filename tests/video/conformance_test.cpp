@@ -53,6 +53,7 @@ struct Case {
     int frames;
     const char* options;
     const char* feature;  // a --stats counter that must be non-zero ("" for none)
+    const char* filter = "";  // appended to the source graph
 };
 
 const Case kCases[] = {
@@ -63,7 +64,11 @@ const Case kCases[] = {
     {"dquant", 256, 192, "testsrc2", 10, "-b:v 200k -lumi_mask 0.5 -dark_mask 0.5 -p_mask 0.5 -mbd rd", "inter_q"},
     {"finest", 256, 192, "testsrc2", 4, "-qscale:v 1", "escape3"},
     {"coarsest", 256, 192, "testsrc2", 8, "-qscale:v 31 -flags +mv4+bitexact", "inter"},
-    {"large_motion_720x576", 720, 576, "testsrc2", 8, "-qscale:v 6 -flags +mv4+bitexact", "max_fcode"},
+    {"large_motion_720x576", 720, 576, "testsrc2", 8, "-qscale:v 6 -flags +mv4+bitexact", "max_fcode",
+     ",scroll=h=0.03:v=0.02"},
+    // Saturated colour at the coarsest quantiser: chroma DCs above the 12-bit range, whose saturated values are
+    // the next blocks' predictors (an I-VOP after the first went wrong in one chroma plane along its row).
+    {"saturated_q31", 256, 192, "testsrc2", 30, "-qscale:v 31 -g 10", "intra", ",eq=saturation=1.8"},
 };
 
 std::map<std::string, long> parse_stats(const std::string& path) {
@@ -88,8 +93,7 @@ TEST_P(Conformance, MatchesAnIndependentDecoder) {
     const std::string base = dir + "/" + c.name;
     const std::string nvdtool = build_dir() + "/bin/nvdtool";
     std::ostringstream graph;
-    graph << c.source << "=size=" << c.width << "x" << c.height << ":rate=25";
-    if (std::string(c.name).find("large_motion") != std::string::npos) graph << ",scroll=h=0.03:v=0.02";
+    graph << c.source << "=size=" << c.width << "x" << c.height << ":rate=25" << c.filter;
     const std::string input = "-f lavfi -i \"" + graph.str() + "\"";
     const std::string frames = " -frames:v " + std::to_string(c.frames);
     // One run writes the stream and the source frames.

@@ -202,6 +202,66 @@ TEST(Macroblocks, DcPredictionStuffingAndDquantClamp) {
     EXPECT_EQ(1, d.stats.vops);
 }
 
+// A DC differential in the given size class (negative values are coded as the one's complement).
+void write_dc(BitWriter& bw, bool luma, int diff) {
+    int size = 0;
+    for (int m = diff < 0 ? -diff : diff; m; m >>= 1) ++size;
+    bw.code(luma ? kDcSizeLuma[size] : kDcSizeChroma[size]);
+    if (size) bw.put(static_cast<uint32_t>(diff > 0 ? diff : (-diff) ^ ((1 << size) - 1)), size);
+    if (size > 8) bw.put(1, 1);
+}
+
+TEST(Macroblocks, SaturatedDcIsThePredictorOfTheNextBlocks) {
+    // QP 31 (chroma dc_scaler 25). V DC levels: (0,0) 70, (1,0) 58, (0,1) 82, (1,1) predicted with differential 0.
+    // 82 x 25 = 2050 saturates to 2047; from FA 2047, FB 1750, FC 1450 the prediction comes from above (|297| <
+    // |300|): 58, that is 1450 and samples of 181. From the unsaturated 2050 it would come from the left: 2050.
+    Release r;
+    init_decoder(32, 32);
+    BitWriter bw;
+    test::write_vol(bw, {.width = 32, .height = 32});
+    test::write_vop_header(bw, 0, 31);
+    for (int v_diff : {29, -12, 12, 0}) {
+        bw.code(kMcbpcI[0]);
+        bw.put(0, 1);
+        bw.code(kCbpy[0]);
+        for (int i = 0; i < 4; ++i) write_dc(bw, true, 0);
+        write_dc(bw, false, 0);
+        write_dc(bw, false, v_diff);
+    }
+    bw.stuff();
+    std::vector<uint8_t> out(32 * 32 * 3 / 2);
+    decode_chunk(bw.bytes(), out.data());
+    const DecoderState& d = decoder_state();
+    EXPECT_EQ(1750, d.dc_chroma[1][1][1]);
+    EXPECT_EQ(1450, d.dc_chroma[1][1][2]);
+    EXPECT_EQ(2047, d.dc_chroma[1][2][1]);
+    EXPECT_EQ(1450, d.dc_chroma[1][2][2]);
+    const uint8_t* v_plane = out.data() + 32 * 32;  // YV12: Y, then V
+    EXPECT_EQ(255, v_plane[8 * 16 + 0]);
+    EXPECT_NEAR(181, v_plane[8 * 16 + 8], 1);
+
+    // An escaped inter level far beyond the range saturates instead of wrapping: +2047 at QP 31 reconstructs
+    // as 2047 (the block adds a large positive DC), where a wrapped 16-bit value would be negative.
+    BitWriter p;
+    test::write_vop_header(p, 1, 31, 30, 0, 1);
+    p.put(0, 1);
+    p.code(kMcbpcP[0]);
+    p.code(kCbpy[15 - 8]);  // block 0 coded
+    test::write_mvd(p, 0);
+    test::write_mvd(p, 0);
+    p.put(kTcoefEscapeCode, kTcoefEscapeLength);
+    p.put(3, 2);     // third escape
+    p.put(1, 1);     // last
+    p.put(0, 6);     // run
+    p.put(1, 1);
+    p.put(2047, 12);
+    p.put(1, 1);
+    for (int i = 1; i < 4; ++i) p.put(1, 1);
+    p.stuff();
+    decode_chunk(p.bytes(), out.data());
+    EXPECT_EQ(255, out[0]);
+}
+
 TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
     Release r;
     init_decoder(32, 32);

@@ -162,10 +162,14 @@ inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& 
     return true;
 }
 
+// Reconstructed coefficients are saturated to the 12-bit range of 8-bit video (-2048..2047), as the standard's
+// inverse quantisation demands; a wider value would otherwise wrap or reach the transform out of range.
+inline int16_t saturate_coefficient(int f) { return static_cast<int16_t>(std::clamp(f, -2048, 2047)); }
+
 inline int16_t dequant(int qf, int qp) {
     const int h = (qp & 1) ? qp : qp - 1;
     const int f = qf > 0 ? 2 * qp * qf + h : 2 * qp * qf - h;
-    return static_cast<int16_t>(f);
+    return saturate_coefficient(f);
 }
 
 // ---- Motion vectors.
@@ -526,7 +530,10 @@ void decode_intra_block(int i, bool coded) {
     const int f = from_above ? fc : fa;
     const int half = scaler >> 1;
     const int qf_dc = diff + (f > 0 ? f + half : f - half) / scaler;
-    blk[0] = static_cast<int16_t>(qf_dc * scaler);
+    // The saturated DC is both the coefficient and the next blocks' predictor: a saturated colour at a coarse
+    // quantiser gives QF_dc x dc_scaler above 2047 (82 x 25 = 2050 for chroma 255 at QP 31), and predicting from
+    // the unsaturated value can flip the next block's prediction direction.
+    blk[0] = saturate_coefficient(qf_dc * scaler);
     dc[here] = blk[0];
 
     if (coded) {
