@@ -203,7 +203,7 @@ TEST(Macroblocks, DcPredictionStuffingAndDquantClamp) {
 }
 
 // A DC differential in the given size class (negative values are coded as the one's complement).
-void write_dc(BitWriter& bw, bool luma, int diff) {
+static void write_dc(BitWriter& bw, bool luma, int diff) {
     int size = 0;
     for (int m = diff < 0 ? -diff : diff; m; m >>= 1) ++size;
     bw.code(luma ? kDcSizeLuma[size] : kDcSizeChroma[size]);
@@ -260,6 +260,118 @@ TEST(Macroblocks, SaturatedDcIsThePredictorOfTheNextBlocks) {
     p.stuff();
     decode_chunk(p.bytes(), out.data());
     EXPECT_EQ(255, out[0]);
+}
+
+// next_resync_marker() stuffing, a resync marker of the given length, macroblock_number and quant_scale, and
+// optionally the header extension of an I-VOP (time increment for resolution 30).
+static void write_packet_header(BitWriter& bw, int marker_length, int number, int number_bits, int quant, bool hec) {
+    bw.stuff();
+    bw.put(1, marker_length);
+    bw.put(static_cast<uint32_t>(number), number_bits);
+    bw.put(static_cast<uint32_t>(quant), 5);
+    bw.put(hec, 1);
+    if (hec) {
+        bw.put(0, 1);  // modulo_time_base
+        bw.put(1, 1);
+        bw.put(3, 5);
+        bw.put(1, 1);
+        bw.put(0, 2);  // I
+        bw.put(0, 3);  // intra_dc_vlc_thr
+    }
+}
+
+TEST(VideoPackets, PositionQuantiserAndNoPredictionAcrossPackets) {
+    Release r;
+    init_decoder(48, 16);
+    test::VolOptions o{.width = 48, .height = 16};
+    o.resync_marker_disable = 0;
+    BitWriter bw;
+    test::write_vol(bw, o);
+    test::write_vop_header(bw, 0, 4);
+    // Macroblock 0: luma block 0 DC differential +20 (QP 4, dc_scaler 8: DC 1184, samples 148); blocks 1..3
+    // predict it.
+    bw.code(kMcbpcI[0]);
+    bw.put(0, 1);
+    bw.code(kCbpy[0]);
+    write_dc(bw, true, 20);
+    for (int i = 0; i < 3; ++i) write_dc(bw, true, 0);
+    for (int i = 0; i < 2; ++i) write_dc(bw, false, 0);
+    // A packet from macroblock 1 (3 macroblocks: 2-bit number) at QP 3, with the header extension.
+    write_packet_header(bw, 17, 1, 2, 3, true);
+    test::write_flat_intra_mb(bw, false);
+    test::write_flat_intra_mb(bw, false);
+    bw.stuff();
+    std::vector<uint8_t> out(48 * 16 * 3 / 2);
+    decode_chunk(bw.bytes(), out.data());
+    const DecoderState& d = decoder_state();
+    EXPECT_EQ(1, d.stats.video_packets);
+    EXPECT_EQ(4, d.quant_map[0]);
+    EXPECT_EQ(3, d.quant_map[1]);
+    EXPECT_EQ(3, d.quant_map[2]);
+    EXPECT_EQ(148, out[0]);
+    EXPECT_EQ(148, out[15]);
+    // Macroblock 1 starts a packet: its left neighbour is not a predictor, so its DC comes from the default.
+    EXPECT_EQ(128, out[16]);
+    EXPECT_EQ(128, out[47]);
+
+    // P-VOP, fcode 2 (an 18-bit marker): macroblock 0 moves by (+4, 0); macroblock 1, in a new packet, predicts
+    // its vector from nothing (0) rather than from macroblock 0; macroblock 2 predicts from macroblock 1.
+    BitWriter p;
+    test::write_vop_header(p, 1, 8, 30, 0, 2);
+    p.put(0, 1);
+    p.code(kMcbpcP[0]);
+    p.code(kCbpy[15]);
+    p.code(kMotionVector[2]);  // fcode 2: code 2 with residual 1 is (2 - 1) * 2 + 1 + 1 = 4
+    p.put(0, 1);
+    p.put(1, 1);
+    test::write_mvd(p, 0);
+    write_packet_header(p, 18, 1, 2, 8, false);
+    for (int mb = 1; mb < 3; ++mb) {
+        p.put(0, 1);
+        p.code(kMcbpcP[0]);
+        p.code(kCbpy[15]);
+        p.put(1, 1);  // mvd 0
+        p.put(1, 1);
+    }
+    p.stuff();
+    decode_chunk(p.bytes(), out.data());
+    EXPECT_EQ(2, d.stats.video_packets);
+    EXPECT_EQ(4, d.mv[0][0][0].x);
+    EXPECT_EQ(0, d.mv[0][1][0].x);
+    EXPECT_EQ(0, d.mv[0][2][0].x);
+
+    // A packet naming a macroblock outside the VOP ends it; the next chunk decodes normally.
+    BitWriter bad;
+    test::write_vop_header(bad, 0, 4);
+    test::write_flat_intra_mb(bad, false);
+    write_packet_header(bad, 17, 3, 2, 6, false);
+    test::write_flat_intra_mb(bad, false);
+    bad.stuff();
+    decode_chunk(bad.bytes(), out.data());
+    EXPECT_EQ(3, d.stats.vops);
+    EXPECT_EQ(2, d.stats.video_packets);
+}
+
+TEST(VideoPackets, OneMacroblockWideVectorPrediction) {
+    // With the left and above-right candidates outside the picture, the predictor is the one valid candidate
+    // (the macroblock above), not the median of it and two zeros.
+    Release r;
+    init_decoder(16, 32);
+    std::vector<uint8_t> out(16 * 32 * 3 / 2);
+    decode_chunk(flat_intra_chunk(16, 32, 8), out.data());
+    BitWriter p;
+    test::write_vop_header(p, 1, 8, 30, 0, 1);
+    for (int mb = 0; mb < 2; ++mb) {
+        p.put(0, 1);
+        p.code(kMcbpcP[0]);
+        p.code(kCbpy[15]);
+        test::write_mvd(p, mb == 0 ? 6 : 0);
+        test::write_mvd(p, 0);
+    }
+    p.stuff();
+    decode_chunk(p.bytes(), out.data());
+    EXPECT_EQ(6, decoder_state().mv[0][0][0].x);
+    EXPECT_EQ(6, decoder_state().mv[1][0][0].x);
 }
 
 TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {

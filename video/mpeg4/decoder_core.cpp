@@ -192,23 +192,32 @@ int decode_mv_component(BitReader& br, int fcode) {
 
 inline int median3(int a, int b, int c) { return a + b + c - std::min({a, b, c}) - std::max({a, b, c}); }
 
-// The predictor of block b of the current macroblock, per component.
+// The predictor of block b of the current macroblock, per component: the median of three candidates. A candidate
+// outside the picture, or in a macroblock of another video packet (or not decoded in this VOP), is not valid: with
+// one invalid candidate it counts as 0, with two both take the valid one's value, with three the predictor is 0.
 MotionVector predict_mv(const DecoderState& d, int b) {
     const int x = d.mb_x, y = d.mb_y;
-    const MotionVector zero{0, 0};
-    auto at = [&](int mx, int my, int blk) -> MotionVector {
-        if (mx < 0 || mx >= d.mb_width || my < 0) return zero;
-        return d.mv[my][mx][blk];
+    struct Candidate {
+        MotionVector v;
+        bool valid;
     };
-    if (y == 0 && b < 2) return b == 0 ? at(x - 1, y, 1) : d.mv[y][x][0];
-    MotionVector a, bb, c;
+    auto at = [&](int mx, int my, int blk) -> Candidate {
+        if (mx < 0 || mx >= d.mb_width || my < 0 || d.packet_map[my + 1][mx + 1] != d.packet_id)
+            return {{0, 0}, false};
+        return {d.mv[my][mx][blk], true};
+    };
+    auto own = [&](int blk) -> Candidate { return {d.mv[y][x][blk], true}; };
+    Candidate c[3];
     switch (b) {
-    case 0: a = at(x - 1, y, 1); bb = at(x, y - 1, 2); c = at(x + 1, y - 1, 2); break;
-    case 1: a = d.mv[y][x][0]; bb = at(x, y - 1, 3); c = at(x + 1, y - 1, 2); break;
-    case 2: a = at(x - 1, y, 3); bb = d.mv[y][x][0]; c = d.mv[y][x][1]; break;
-    default: a = d.mv[y][x][2]; bb = d.mv[y][x][0]; c = d.mv[y][x][1]; break;
+    case 0: c[0] = at(x - 1, y, 1); c[1] = at(x, y - 1, 2); c[2] = at(x + 1, y - 1, 2); break;
+    case 1: c[0] = own(0); c[1] = at(x, y - 1, 3); c[2] = at(x + 1, y - 1, 2); break;
+    case 2: c[0] = at(x - 1, y, 3); c[1] = own(0); c[2] = own(1); break;
+    default: c[0] = own(2); c[1] = own(0); c[2] = own(1); break;
     }
-    return {median3(a.x, bb.x, c.x), median3(a.y, bb.y, c.y)};
+    const int valid = c[0].valid + c[1].valid + c[2].valid;
+    if (valid == 0) return {0, 0};
+    if (valid == 1) return c[0].valid ? c[0].v : c[1].valid ? c[1].v : c[2].v;
+    return {median3(c[0].v.x, c[1].v.x, c[2].v.x), median3(c[0].v.y, c[1].v.y, c[2].v.y)};
 }
 
 inline int wrap_mv(int v, int f) {
@@ -300,8 +309,11 @@ inline uint8_t* block_destination(const DecoderState& d, int i, int& stride) {
     return plane + static_cast<ptrdiff_t>(8 * d.mb_y) * stride + 8 * d.mb_x;
 }
 
-// Does a neighbouring block's macroblock (type map coordinates, border included) count for prediction?
+// Does a neighbouring block's macroblock (type map coordinates, border included) count for prediction? Only an
+// intra macroblock of the current video packet does; for the others the defaults (DC 1024, AC 0) stand in, which
+// are also what the borders hold.
 inline bool predicts_from(const DecoderState& d, int tm_row, int tm_col) {
+    if (d.packet_map[tm_row][tm_col] != d.packet_id) return false;
     if (d.stream.vop_coding_type == 0) return true;
     return is_intra_type(d.type_map[tm_row][tm_col]);
 }
@@ -329,6 +341,61 @@ bool look_ahead_start_code(const BitReader& br) {
     BitReader ahead = br;
     ahead.advance_bits(fill);
     return ahead.peek_bits(23) == 0;
+}
+
+// The resync marker's length: 17 bits in I-VOPs, 16 + vop_fcode_forward otherwise.
+int resync_marker_length(const StreamState& s) {
+    return s.vop_coding_type == 0 ? 17 : 16 + std::clamp(s.vop_fcode_forward, 1, 7);
+}
+
+// True when the next bits are next_resync_marker() stuffing (a 0 and 1s up to the byte boundary, always at least
+// one bit) followed by a resync marker (length - 1 zeros and a 1).
+bool look_ahead_resync(const BitReader& br, int length) {
+    const size_t pos = br.bit_position();
+    if (pos >= br.bit_length()) return false;
+    const int fill = static_cast<int>(8 - (pos & 7));
+    if (br.peek_bits(fill) != (1u << (fill - 1)) - 1) return false;
+    BitReader ahead = br;
+    ahead.advance_bits(fill);
+    return ahead.peek_bits(length) == 1;
+}
+
+// Bits of macroblock_number: enough for the highest macroblock index of the VOP (at least 1).
+int macroblock_number_bits(int mb_count) {
+    int bits = 1;
+    while ((1 << bits) < mb_count) ++bits;
+    return bits;
+}
+
+// Parses a video packet header (the reader at its stuffing) and moves the macroblock position and quantiser to
+// it. A new packet starts: prediction does not reach back into earlier ones. False when the macroblock number
+// lies outside the VOP, which ends the VOP.
+bool decode_video_packet_header(DecoderState& d) {
+    BitReader& br = d.reader;
+    StreamState& s = d.stream;
+    br.advance_bits(static_cast<int>(8 - (br.bit_position() & 7)));
+    br.advance_bits(resync_marker_length(s));
+    const int number = static_cast<int>(br.read_bits(macroblock_number_bits(d.mb_count)));
+    const int quant = static_cast<int>(br.read_bits(std::clamp(s.quant_precision, 0, 31)));
+    if (br.read_bits(1)) {  // header_extension_code: the VOP's timing and coding fields repeated
+        while (br.read_bits(1) == 1) {
+            if (br.bit_position() > br.bit_length()) break;
+        }
+        br.read_marker();
+        br.advance_bits(time_increment_bits(s.vop_time_increment_resolution));
+        br.read_marker();
+        const int coding_type = static_cast<int>(br.read_bits(2));
+        br.advance_bits(3);  // intra_dc_vlc_thr
+        if (coding_type != 0) br.advance_bits(3);  // vop_fcode_forward
+        if (coding_type == 2) br.advance_bits(3);  // vop_fcode_backward
+    }
+    if (number >= d.mb_count || br.bit_position() > br.bit_length()) return false;
+    d.mb_x = number % d.mb_width;
+    d.mb_y = number / d.mb_width;
+    d.qp = std::clamp(quant, 1, 31);
+    ++d.packet_id;
+    ++d.stats.video_packets;
+    return true;
 }
 
 }  // namespace
@@ -400,7 +467,7 @@ int decode_vol_header() {
     s.quant_type = l.quant_type;
     s.quarter_sample = l.quarter_sample;
     s.complexity_estimation_disable = l.complexity_estimation_disable;
-    s.resync_marker_disable = 1;
+    s.resync_marker_disable = l.resync_marker_disable;
     s.data_partitioned = l.data_partitioned;
     s.reversible_vlc = 0;
     s.scalability = l.scalability;
@@ -599,6 +666,7 @@ int decode_macroblock() {
     d.stuffing = false;
     MotionVector* mv = d.mv[y][x];
     int8_t& type_entry = d.type_map[y + 1][x + 1];
+    d.packet_map[y + 1][x + 1] = d.packet_id;
 
     bool skipped = false;
     if (p_vop) {
@@ -679,10 +747,18 @@ void decode_vop(uint8_t* output, int render) {
     // Macroblock stuffing consumes its code and does not count towards the limit, so a VOP that contains some
     // still decodes all its macroblocks; every other call counts (an invalid code consumes nothing), which
     // bounds the loop on damaged data.
+    // With resync markers on, a video packet header may stand between two macroblocks: it names the next
+    // macroblock's position and quantiser, and prediction does not cross it.
+    ++d.packet_id;
+    const bool packets = d.stream.resync_marker_disable == 0;
+    const int marker_length = resync_marker_length(d.stream);
     int count = 0;
     do {
         decode_macroblock();
         if (!d.stuffing) ++count;
+        if (packets && count < d.mb_count && look_ahead_resync(d.reader, marker_length) &&
+            !decode_video_packet_header(d))
+            break;
     } while (!look_ahead_start_code(d.reader) && count < d.mb_count && d.mb_y < d.mb_height);
 
     Frame& cur = d.frames.current;

@@ -86,6 +86,7 @@ struct DecodeStats {
     long ac_predicted = 0;
     long escapes[3] = {};   // texture escape modes 1, 2, 3
     int max_fcode = 0;
+    long video_packets = 0;  // video packet headers met (after resync markers)
 };
 
 struct DecoderState {
@@ -131,6 +132,11 @@ struct DecoderState {
     // mb_type per macroblock of the current VOP (-1 skipped), with a border row on top and a border column on
     // each side holding 3 (intra).
     int8_t type_map[kMaxMbHeight + 1][kMaxMbWidth + 2];
+    // The video packet each macroblock of the current VOP was decoded in (same layout as type_map; borders and
+    // macroblocks not decoded in this VOP never hold the current number). Prediction takes only neighbours of
+    // the current packet. Numbers are unique across VOPs, so nothing needs clearing.
+    uint32_t packet_map[kMaxMbHeight + 1][kMaxMbWidth + 2];
+    uint32_t packet_id = 0;
     uint8_t quant_map[kMaxMbHeight * kQuantStride];
 
     // DC and AC predictor memory, one border row on top and one border column on the left.
