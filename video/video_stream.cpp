@@ -8,6 +8,7 @@
 #include "loading/file_load.h"
 #include "video/colour_convert.h"
 #include "video/decoder.h"
+#include "video/mpeg4/stream_features.h"
 
 namespace zorbrix {
 namespace {
@@ -15,6 +16,32 @@ namespace {
 int32_t read_le32(const unsigned char* p) {
     return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+struct LayerSize {
+    bool present = false;    // the first record starts with a video object and layer header
+    bool supported = false;  // rectangular, of a size the decoder takes
+    int width = 0;
+    int height = 0;
+};
+
+// The picture size of the layer header at the start of the first record (records: a 32-bit length, then the
+// data; the caller has checked that the first one lies inside the file), read as the decoder reads it.
+LayerSize first_layer_size(const unsigned char* records, long size) {
+    LayerSize out;
+    if (size < 4) return out;
+    const int32_t length = read_le32(records);
+    mpeg4::BitReader br;
+    br.reset(records + 4, static_cast<size_t>(length));
+    if (br.peek_bits(27) != 8) return out;  // no video object start code: a chunk that starts with a VOP
+    br.advance_bits(32);
+    const mpeg4::LayerReport report = mpeg4::parse_layer_header(br);
+    if (report.features & mpeg4::feature_bit(mpeg4::StreamFeature::NoLayer)) return out;
+    out.present = true;
+    out.width = report.layer.width;
+    out.height = report.layer.height;
+    out.supported = report.layer.shape == 0 && mpeg4::picture_size_supported(out.width, out.height);
+    return out;
 }
 
 }  // namespace
@@ -48,11 +75,23 @@ bool VideoStream::open(const char* name, int postproc_level) {
     int size = 0;
     unsigned char* data = file_load(name, &size);
     if (!data) return false;
-    const NvdInfo info = inspect_nvd(data, size);
+    NvdInfo info = inspect_nvd(data, size);
+    // The stream's own layer header decides the picture size: a header that disagrees with it would otherwise give
+    // frames the decoder does not fill. A layer of a size the decoder does not take is refused.
+    if (info.valid) {
+        const LayerSize layer = first_layer_size(data + 16, size - 16);
+        if (layer.present && !layer.supported) info.valid = false;
+        if (layer.present && layer.supported) {
+            size_corrected_ = layer.width != info.width || layer.height != info.height;
+            info.width = layer.width;
+            info.height = layer.height;
+        }
+    }
     // The header must describe a picture and every record must lie inside the file; anything else plays as a
     // stream without frames rather than reading outside the buffer.
     if (!info.valid || info.width <= 0 || info.height <= 0 || info.width > 4096 || info.height > 4096 ||
         !(info.fps > 0.0f) || !std::isfinite(info.fps)) {
+        size_corrected_ = false;
         std::free(data);
         return false;
     }
@@ -132,6 +171,7 @@ void VideoStream::close() {
     width_ = height_ = 0;
     fps_ = 0.0f;
     file_size_ = 0;
+    size_corrected_ = false;
 }
 
 }  // namespace zorbrix

@@ -16,7 +16,9 @@ public:
     VideoStream& operator=(const VideoStream&) = delete;
 
     // Loads the file and initialises the decoder for 32-bit output. A missing or malformed file gives a stream of
-    // 0 x 0 without frames (returns false); frame_at then delivers nothing.
+    // 0 x 0 without frames (returns false); frame_at then delivers nothing. The picture size is the stream's own
+    // (its layer header in the first record) when the file header disagrees with it; a layer of a size the decoder
+    // does not take (not a multiple of 16, over 720 x 576) is refused like a malformed file.
     bool open(const char* name, int postproc_level);
     // Writes the frame for the time into dst (width x height pixels 0x00RRGGBB, bottom picture row first).
     // Always returns 1.
@@ -32,6 +34,8 @@ public:
     float fps() const { return fps_; }
     // Records decoded since open (for tests and tools).
     long decoded_records() const { return decoded_records_; }
+    // True when the file header's size disagreed with the stream's and the stream's was taken.
+    bool size_corrected() const { return size_corrected_; }
 
 private:
     int width_ = 0;
@@ -48,6 +52,7 @@ private:
     void* handle_ = nullptr;
     bool decoder_ready_ = false;
     long decoded_records_ = 0;
+    bool size_corrected_ = false;
 };
 
 // Parses an .nvd image in memory: header values and whether every record lies inside it. Shared by VideoStream

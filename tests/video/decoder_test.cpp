@@ -612,3 +612,45 @@ TEST(VideoStreamTest, MissingOrDamagedFileHasNoFrames) {
     EXPECT_FALSE(vs.open(path.c_str(), 0));
     EXPECT_EQ(0, vs.frame_count());
 }
+
+TEST(VideoStreamTest, TheStreamsOwnSizeWinsOverTheHeaders) {
+    file_init(nullptr, "");
+    // Records of flat 32 x 32 I-VOPs (grey 128) behind a file header that says otherwise.
+    auto write_nvd = [](const std::string& name, int header_w, int header_h, int layer_w, int layer_h) {
+        std::vector<uint8_t> file(16);
+        const int32_t header[3] = {2, header_w, header_h};
+        std::memcpy(file.data(), header, 12);
+        const float fps = 10.0f;
+        std::memcpy(file.data() + 12, &fps, 4);
+        for (int i = 0; i < 2; ++i) {
+            const std::vector<uint8_t> chunk = flat_intra_chunk(layer_w, layer_h, 8);
+            const uint32_t len = static_cast<uint32_t>(chunk.size());
+            file.resize(file.size() + 4);
+            std::memcpy(file.data() + file.size() - 4, &len, 4);
+            file.insert(file.end(), chunk.begin(), chunk.end());
+        }
+        const std::string path = test_output_path(name);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+        return path;
+    };
+    VideoStream vs;
+    ASSERT_TRUE(vs.open(write_nvd("video_stream_size_small.nvd", 16, 16, 32, 32).c_str(), 0));
+    EXPECT_EQ(32, vs.width());
+    EXPECT_EQ(32, vs.height());
+    EXPECT_TRUE(vs.size_corrected());
+    std::vector<uint32_t> px(32 * 32, 0xDEADBEEF);
+    vs.frame_at(px.data(), 0.0f);
+    for (uint32_t p : px) {
+        for (int shift : {0, 8, 16}) ASSERT_NEAR(0x80, (p >> shift) & 0xFF, 4) << "not the decoded grey";
+    }
+    // A header of an impossible size is mended too; the same size is no correction.
+    ASSERT_TRUE(vs.open(write_nvd("video_stream_size_zero.nvd", 0, 99999, 32, 32).c_str(), 0));
+    EXPECT_EQ(32, vs.width());
+    ASSERT_TRUE(vs.open(write_nvd("video_stream_size_same.nvd", 32, 32, 32, 32).c_str(), 0));
+    EXPECT_FALSE(vs.size_corrected());
+    // A stream of a size the decoder does not take is refused rather than played as frames it never fills.
+    EXPECT_FALSE(vs.open(write_nvd("video_stream_size_odd.nvd", 24, 16, 24, 16).c_str(), 0));
+    EXPECT_EQ(0, vs.width());
+    EXPECT_FALSE(vs.open(write_nvd("video_stream_size_huge.nvd", 16, 16, 736, 576).c_str(), 0));
+    vs.close();
+}
