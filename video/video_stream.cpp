@@ -87,10 +87,11 @@ bool VideoStream::open(const char* name, int postproc_level) {
             info.height = layer.height;
         }
     }
-    // The header must describe a picture and every record must lie inside the file; anything else plays as a
-    // stream without frames rather than reading outside the buffer.
-    if (!info.valid || info.width <= 0 || info.height <= 0 || info.width > 4096 || info.height > 4096 ||
-        !(info.fps > 0.0f) || !std::isfinite(info.fps)) {
+    // The header must describe a picture the decoder takes and every record must lie inside the file; anything
+    // else plays as a stream without frames rather than reading outside the buffer or delivering frames that are
+    // never decoded.
+    if (!info.valid || !mpeg4::picture_size_supported(info.width, info.height) || !(info.fps > 0.0f) ||
+        !std::isfinite(info.fps)) {
         size_corrected_ = false;
         std::free(data);
         return false;

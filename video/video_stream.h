@@ -17,8 +17,8 @@ public:
 
     // Loads the file and initialises the decoder for 32-bit output. A missing or malformed file gives a stream of
     // 0 x 0 without frames (returns false); frame_at then delivers nothing. The picture size is the stream's own
-    // (its layer header in the first record) when the file header disagrees with it; a layer of a size the decoder
-    // does not take (not a multiple of 16, over 720 x 576) is refused like a malformed file.
+    // (its layer header in the first record) when the file header disagrees with it; a size the decoder does not
+    // take (not a multiple of 16, over 720 x 576) is refused like a malformed file.
     bool open(const char* name, int postproc_level);
     // Writes the frame for the time into dst (width x height pixels 0x00RRGGBB, bottom picture row first).
     // Always returns 1.

@@ -1,6 +1,8 @@
 // Arbitrary bytes as coded chunks through the decoder interface: after a valid layer header, and without one.
-// The first input byte picks the picture size, the postprocessing level and how the rest is cut into chunks.
-// Unsupported-feature exits are trapped; anything the sanitizers see is a finding.
+// The first four input bytes pick the picture size (16 x 16 up to 720 x 576, now and then one the decoder does
+// not take), the output format (all seven, and none), the postprocessing level, whether the layer header turns
+// resync markers on (video packets) and how the rest is cut into chunks. Unsupported-feature exits are trapped;
+// anything the sanitizers see is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +15,7 @@
 namespace {
 
 // Video object and layer headers for a rectangular simple-profile layer of the given size (a VOP follows).
-std::vector<uint8_t> layer_header(int width, int height) {
+std::vector<uint8_t> layer_header(int width, int height, bool resync) {
     std::vector<uint8_t> out;
     uint64_t acc = 0;
     int bits = 0;
@@ -50,7 +52,7 @@ std::vector<uint8_t> layer_header(int width, int height) {
     put(0, 1);   // not_8_bit
     put(0, 1);   // quant_type
     put(1, 1);   // complexity_estimation_disable
-    put(1, 1);   // resync_marker_disable
+    put(resync ? 0 : 1, 1);  // resync_marker_disable
     put(0, 1);   // data_partitioned
     put(0, 1);   // scalability
     put(0, 1);   // stuffing
@@ -61,24 +63,33 @@ std::vector<uint8_t> layer_header(int width, int height) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
+    if (size < 4) return 0;
     zorbrix::ScopedFatalTrap trap;
     const uint8_t mode = data[0];
-    ++data;
-    --size;
-    static const int kSizes[4][2] = {{16, 16}, {48, 32}, {64, 48}, {32, 64}};
-    const int w = kSizes[mode & 3][0], h = kSizes[mode & 3][1];
-    const int format = (mode & 4) ? zorbrix::FMT_RGB32 : zorbrix::FMT_YV12;
+    const uint8_t choice = data[3];
+    // Half the inputs take a small picture (up to 4 x 4 macroblocks), which keeps the runs fast; the others any
+    // size up to 45 x 36 macroblocks.
+    int w = 16 * (1 + ((data[1] & 0x80) ? data[1] % 45 : data[1] % 4));
+    int h = 16 * (1 + ((data[2] & 0x80) ? data[2] % 36 : data[2] % 4));
+    if ((choice & 0xF0) == 0xF0) {
+        // Now and then a size the decoder does not take: not a multiple of 16, or beyond 720 x 576.
+        w += (choice & 1) ? 8 : 0;
+        h += (choice & 2) ? 592 : 0;
+    }
+    data += 4;
+    size -= 4;
+    const int format = mode & 7;  // 0 selects no converter
     int handle = 0;
     zorbrix::InitParams init{w, h, 0, format};
     zorbrix::decoder_call(&handle, zorbrix::OPT_INIT, &init, nullptr);
     zorbrix::PostProcParams pp{(mode & 8) ? 100 : (mode & 16) ? 25 : 0};
     zorbrix::decoder_call(&handle, zorbrix::OPT_POSTPROC, &pp, nullptr);
+    // Four bytes a pixel holds every format (RGB32 is the widest).
     std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4);
     try {
         // Chunks: the input split at every 0xB6 byte that follows 00 00 01, like one VOP per chunk.
         std::vector<std::vector<uint8_t>> chunks(1);
-        if (mode & 32) chunks[0] = layer_header(w, h);
+        if (mode & 32) chunks[0] = layer_header(w, h, (choice & 4) != 0);
         for (size_t i = 0; i < size; ++i) {
             if (i >= 3 && data[i] == 0xB6 && data[i - 1] == 1 && data[i - 2] == 0 && data[i - 3] == 0 &&
                 chunks.back().size() > 3) {
