@@ -414,6 +414,44 @@ TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
     EXPECT_EQ(first, out);  // a flat picture predicts flat from anywhere
 }
 
+TEST(Macroblocks, NotCodedVopRepeatsThePreviousPicture) {
+    Release r;
+    init_decoder(16, 16);
+    std::vector<uint8_t> out(16 * 16 * 3 / 2);
+    // Two I-VOPs of different greys (luma DC differential 0, then +10 on every block), then a VOP not coded.
+    decode_chunk(flat_intra_chunk(16, 16, 4), out.data());
+    BitWriter bw;
+    test::write_vop_header(bw, 0, 4);
+    bw.code(kMcbpcI[0]);
+    bw.put(0, 1);
+    bw.code(kCbpy[0]);
+    for (int i = 0; i < 4; ++i) write_dc(bw, true, i == 0 ? 10 : 0);
+    for (int i = 0; i < 2; ++i) write_dc(bw, false, 0);
+    bw.stuff();
+    decode_chunk(bw.bytes(), out.data());
+    const std::vector<uint8_t> second = out;
+    EXPECT_EQ(138, second[0]);
+    BitWriter n;
+    n.put(0x000001B6, 32);
+    n.put(1, 2);  // P
+    n.put(0, 1);
+    n.put(1, 1);
+    n.put(2, 5);
+    n.put(1, 1);
+    n.put(0, 1);  // vop_coded 0
+    n.stuff();
+    std::fill(out.begin(), out.end(), 0);
+    decode_chunk(n.bytes(), out.data());
+    EXPECT_EQ(second, out);
+    // The reference is still the second picture: a P-VOP of skipped macroblocks copies it.
+    BitWriter p;
+    test::write_vop_header(p, 1, 4, 30, 1, 1);
+    p.put(1, 1);
+    p.stuff();
+    decode_chunk(p.bytes(), out.data());
+    EXPECT_EQ(second, out);
+}
+
 TEST(Macroblocks, FarVectorsStayInsideThePaddedPlanes) {
     Release r;
     init_decoder(32, 32);

@@ -739,9 +739,35 @@ int decode_macroblock() {
     return 1;
 }
 
+namespace {
+
+// Hands a frame's picture to the output converter (through post-processing when it is on).
+void deliver(const Frame& f, uint8_t* output, int render) {
+    DecoderState& d = g_state;
+    if (!render || !d.converter || !output) return;
+    const int signed_height = d.height * d.orientation;
+    if (d.postproc_enabled) {
+        postprocess_frame(f.y, f.u, f.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v, d.width,
+                          d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
+        d.converter(d.frames.out_y, d.width, d.frames.out_u, d.frames.out_v, d.width / 2, output, d.width,
+                    signed_height);
+    } else {
+        d.converter(f.y, d.luma_stride, f.u, f.v, d.chroma_stride, output, d.width, signed_height);
+    }
+}
+
+}  // namespace
+
 void decode_vop(uint8_t* output, int render) {
     DecoderState& d = g_state;
     if (!d.size_ok || !d.layer_ok || !d.frames.current.y) return;
+    if (!d.stream.vop_coded) {
+        // A VOP that is not coded repeats the previous picture: deliver the reference, which stays the reference
+        // (decoding macroblocks here would read past the header and show the picture from two VOPs back).
+        deliver(d.frames.reference, output, render);
+        ++d.stats.vops;
+        return;
+    }
     d.mb_x = d.mb_y = 0;
     d.qp = std::clamp(d.stream.vop_quant, 1, 31);
     // Macroblock stuffing consumes its code and does not count towards the limit, so a VOP that contains some
@@ -766,17 +792,7 @@ void decode_vop(uint8_t* output, int render) {
     pad_plane_edges(cur.u, d.chroma_stride, d.chroma_rows, kChromaMargin);
     pad_plane_edges(cur.v, d.chroma_stride, d.chroma_rows, kChromaMargin);
 
-    if (render && d.converter && output) {
-        const int signed_height = d.height * d.orientation;
-        if (d.postproc_enabled) {
-            postprocess_frame(cur.y, cur.u, cur.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v,
-                              d.width, d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
-            d.converter(d.frames.out_y, d.width, d.frames.out_u, d.frames.out_v, d.width / 2, output, d.width,
-                        signed_height);
-        } else {
-            d.converter(cur.y, d.luma_stride, cur.u, cur.v, d.chroma_stride, output, d.width, signed_height);
-        }
-    }
+    deliver(cur, output, render);
     std::swap(d.frames.current, d.frames.reference);
     ++d.stats.vops;
 }
