@@ -67,10 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zorbrix::ScopedFatalTrap trap;
     const uint8_t mode = data[0];
     const uint8_t choice = data[3];
-    // Half the inputs take a small picture (up to 4 x 4 macroblocks), which keeps the runs fast; the others any
-    // size up to 45 x 36 macroblocks.
-    int w = 16 * (1 + ((data[1] & 0x80) ? data[1] % 45 : data[1] % 4));
-    int h = 16 * (1 + ((data[2] & 0x80) ? data[2] % 36 : data[2] % 4));
+    // Most inputs take a small picture (up to 4 x 4 macroblocks), which keeps the runs fast; one dimension in four
+    // takes any size up to 45 (36) macroblocks.
+    int w = 16 * (1 + ((data[1] & 0xC0) == 0xC0 ? data[1] % 45 : data[1] % 4));
+    int h = 16 * (1 + ((data[2] & 0xC0) == 0xC0 ? data[2] % 36 : data[2] % 4));
     if ((choice & 0xF0) == 0xF0) {
         // Now and then a size the decoder does not take: not a multiple of 16, or beyond 720 x 576.
         w += (choice & 1) ? 8 : 0;
