@@ -47,6 +47,11 @@ struct VolOptions {
     int data_partitioned = 0;
     int scalability = 0;
     bool user_data_after = false;
+    // Extensions: written only when asked, so the older layouts stay as they were.
+    bool write_matrices = false;  // with quant_type 1: load an intra matrix (values 8..71), no non-intra matrix
+    int quarter_sample = 0;       // verid 2 only
+    int sprite_enable = 0;        // 2 = GMC (verid 2): warping points 2, accuracy 1, no brightness change
+    int resync_marker_disable = 1;
 };
 
 // Video object + video object layer headers, byte-aligned at the end.
@@ -83,12 +88,22 @@ inline void write_vol(BitWriter& w, const VolOptions& o) {
     w.put(1, 1);
     w.put(o.interlaced, 1);
     w.put(1, 1);  // obmc_disable
-    w.put(0, o.verid == 1 ? 1 : 2);  // sprite_enable
+    w.put(o.sprite_enable, o.verid == 1 ? 1 : 2);
+    if (o.sprite_enable == 2) {
+        w.put(2, 6);
+        w.put(1, 2);
+        w.put(0, 1);
+    }
     w.put(0, 1);  // not_8_bit
     w.put(o.quant_type, 1);
-    if (o.verid != 1) w.put(0, 1);  // quarter_sample
+    if (o.quant_type && o.write_matrices) {
+        w.put(1, 1);
+        for (int i = 0; i < 64; ++i) w.put(8 + i, 8);
+        w.put(0, 1);
+    }
+    if (o.verid != 1) w.put(o.quarter_sample, 1);
     w.put(o.complexity_estimation_disable, 1);
-    w.put(1, 1);  // resync_marker_disable
+    w.put(o.resync_marker_disable, 1);
     w.put(o.data_partitioned, 1);
     if (o.verid != 1) {
         w.put(0, 1);  // newpred_enable

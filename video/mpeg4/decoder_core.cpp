@@ -12,6 +12,7 @@
 #include "video/mpeg4/idct.h"
 #include "video/mpeg4/motion.h"
 #include "video/mpeg4/postprocess.h"
+#include "video/mpeg4/stream_features.h"
 #include "video/mpeg4/vlc_tables.h"
 
 namespace zorbrix::mpeg4 {
@@ -373,70 +374,45 @@ int decode_vol_header() {
     StreamState& s = d.stream;
     if (br.peek_bits(27) != 8) return 0;
     br.advance_bits(32);  // video_object_start_code and video_object_id
-    if (br.read_bits(28) != 0x12) fatal_exit(101);
-    s.video_object_layer_id = static_cast<int>(br.read_bits(4));
-    s.random_accessible_vol = static_cast<int>(br.read_bits(1));
-    s.video_object_type_indication = static_cast<int>(br.read_bits(8));
-    if (br.read_bits(1)) {
-        s.video_object_layer_verid = static_cast<int>(br.read_bits(4));
-        s.video_object_layer_priority = static_cast<int>(br.read_bits(3));
-    } else {
-        s.video_object_layer_verid = 1;
-        s.video_object_layer_priority = 1;
-    }
-    s.aspect_ratio_info = static_cast<int>(br.read_bits(4));
-    if (s.aspect_ratio_info == 15) br.advance_bits(16);  // par_width, par_height
-    s.vol_control_parameters = static_cast<int>(br.read_bits(1));
-    if (s.vol_control_parameters) {
-        br.advance_bits(2 + 1);  // chroma_format, low_delay
-        if (br.read_bits(1)) br.advance_bits(79);  // vbv_parameters
-    }
-    s.video_object_layer_shape = static_cast<int>(br.read_bits(2));
-    br.read_marker();
-    s.vop_time_increment_resolution = static_cast<int>(br.read_bits(16));
-    br.read_marker();
-    s.fixed_vop_rate = static_cast<int>(br.read_bits(1));
-    if (s.fixed_vop_rate)
-        s.fixed_vop_time_increment = static_cast<int>(br.read_bits(time_increment_bits(s.vop_time_increment_resolution)));
-    if (s.video_object_layer_shape == 2) return 1;
-    if (s.video_object_layer_shape == 0) {
-        br.read_marker();
-        s.video_object_layer_width = static_cast<int>(br.read_bits(13));
-        br.read_marker();
-        s.video_object_layer_height = static_cast<int>(br.read_bits(13));
-        br.read_marker();
-        check_layer_size(d, s.video_object_layer_width, s.video_object_layer_height);
-    }
-    s.interlaced = static_cast<int>(br.read_bits(1));
-    s.obmc_disable = static_cast<int>(br.read_bits(1));
-    s.sprite_enable = static_cast<int>(br.read_bits(s.video_object_layer_verid == 1 ? 1 : 2));
-    if (br.read_bits(1)) {
-        s.quant_precision = static_cast<int>(br.read_bits(4));
-        s.bits_per_pixel = static_cast<int>(br.read_bits(4));
-    } else {
-        s.quant_precision = 5;
-        s.bits_per_pixel = 8;
-    }
-    s.quant_type = static_cast<int>(br.read_bits(1));
-    s.quarter_sample = s.video_object_layer_verid != 1 ? static_cast<int>(br.read_bits(1)) : 0;
-    s.complexity_estimation_disable = static_cast<int>(br.read_bits(1));
-    s.resync_marker_disable = static_cast<int>(br.read_bits(1));
-    s.data_partitioned = static_cast<int>(br.read_bits(1));
-    if (s.data_partitioned) fatal_exit(102);
+    if ((br.peek_bits(32) & ~0xFu) != 0x120) exit_unsupported(StreamFeature::MissingLayerStartCode);
+    const LayerReport report = parse_layer_header(br);
+    const LayerInfo& l = report.layer;
+    s.video_object_layer_id = l.video_object_layer_id;
+    s.random_accessible_vol = l.random_accessible_vol;
+    s.video_object_type_indication = l.video_object_type_indication;
+    s.video_object_layer_verid = l.verid;
+    s.video_object_layer_priority = l.priority;
+    s.aspect_ratio_info = l.aspect_ratio_info;
+    s.vol_control_parameters = l.vol_control_parameters;
+    s.video_object_layer_shape = l.shape;
+    s.vop_time_increment_resolution = l.vop_time_increment_resolution;
+    s.fixed_vop_rate = l.fixed_vop_rate;
+    s.fixed_vop_time_increment = l.fixed_vop_time_increment;
+    s.interlaced = l.interlaced;
+    s.obmc_disable = l.obmc_disable;
+    s.sprite_enable = l.sprite_enable;
+    s.quant_precision = l.quant_precision;
+    s.bits_per_pixel = l.bits_per_pixel;
+    s.quant_type = l.quant_type;
+    s.quarter_sample = l.quarter_sample;
+    s.complexity_estimation_disable = l.complexity_estimation_disable;
     s.resync_marker_disable = 1;
+    s.data_partitioned = l.data_partitioned;
     s.reversible_vlc = 0;
-    if (s.video_object_layer_verid != 1) {
-        if (br.read_bits(1)) br.advance_bits(2 + 1);  // newpred_enable: upstream message and segment types
-        br.advance_bits(1);                           // reduced_resolution_vop_enable
+    s.scalability = l.scalability;
+    if (l.shape == 0) {
+        s.video_object_layer_width = l.width;
+        s.video_object_layer_height = l.height;
+        check_layer_size(d, l.width, l.height);
+    } else {
+        d.layer_ok = false;  // only rectangular layers are decoded
     }
-    s.scalability = static_cast<int>(br.read_bits(1));
-    if (s.scalability) fatal_exit(103);
-    // User data after the layer header is not taken; the start code is byte-aligned, so look there.
-    const size_t pos = br.bit_position();
-    skip_stuffing(br);
-    const bool user_data = br.peek_bits(32) == 0x1B2;
-    br.set_bit_position(pos);
-    if (user_data) fatal_exit(104);
+    // The features that end the decoder, in the order the layer's syntax meets them.
+    for (StreamFeature f : {StreamFeature::Interlace, StreamFeature::MpegQuantisation,
+                            StreamFeature::ComplexityEstimation, StreamFeature::DataPartitioning,
+                            StreamFeature::Scalability, StreamFeature::UserDataAfterLayer}) {
+        if (report.features & feature_bit(f)) exit_unsupported(f);
+    }
     return 1;
 }
 
@@ -477,10 +453,10 @@ int decode_vop_header() {
         br.advance_bits(1);  // change_conv_ratio_disable
         if (br.read_bits(1)) br.advance_bits(8);  // vop_constant_alpha_value
     }
-    if (!s.complexity_estimation_disable) fatal_exit(108);
+    if (!s.complexity_estimation_disable) exit_unsupported(StreamFeature::ComplexityEstimation);
     if (s.video_object_layer_shape == 2) return 1;
     s.intra_dc_vlc_thr = static_cast<int>(br.read_bits(3));
-    if (s.interlaced) fatal_exit(109);
+    if (s.interlaced) exit_unsupported(StreamFeature::Interlace);
     s.vop_quant = static_cast<int>(br.read_bits(std::clamp(s.quant_precision, 0, 31)));
     if (s.vop_coding_type != 0) {
         s.vop_fcode_forward = static_cast<int>(br.read_bits(3));
@@ -582,7 +558,7 @@ void decode_intra_block(int i, bool coded) {
         ac_col[here][k] = blk[8 * (k + 1)];
     }
 
-    if (d.stream.quant_type) fatal_exit(110);
+    if (d.stream.quant_type) exit_unsupported(StreamFeature::MpegQuantisation);
     for (int k = 1; k < 64; ++k)
         if (blk[k]) blk[k] = dequant(blk[k], qp);
     idct_8x8(blk);
@@ -604,7 +580,7 @@ void decode_inter_block(int i, bool coded) {
             if (ev.last) break;
         }
     }
-    if (d.stream.quant_type) fatal_exit(110);
+    if (d.stream.quant_type) exit_unsupported(StreamFeature::MpegQuantisation);
     idct_8x8(blk);
 }
 
