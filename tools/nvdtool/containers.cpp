@@ -340,6 +340,10 @@ void walk_movi(const uint8_t* d, size_t pos, size_t end, const AviState& st, Dem
 }
 
 bool demux_avi(const uint8_t* d, size_t size, Demuxed& out, std::string& error) {
+    if (size < 12) {
+        error = "AVI: the file ends inside its RIFF header";
+        return false;
+    }
     // The first RIFF AVI list: headers and the first movi; further RIFF AVIX lists: more movi.
     size_t riff_end = 12 + static_cast<size_t>(std::min<uint64_t>(le32(d + 4) >= 4 ? le32(d + 4) - 4 : 0, size - 12));
     AviState st;
@@ -661,13 +665,10 @@ const char* container_name(Container c) {
 }
 
 Container detect_container(const uint8_t* data, size_t size) {
-    if (size >= 12 && tag_is(data, "RIFF") && (tag_is(data + 8, "AVI ") || tag_is(data + 8, "AVIX")))
+    if (size >= 4 && tag_is(data, "RIFF") && (size < 12 || tag_is(data + 8, "AVI ") || tag_is(data + 8, "AVIX")))
         return Container::avi;
     if (size >= 4 && be32(data) == kEbmlHeader) return Container::matroska;
-    if (size >= 8 && is_mp4_box_type(data + 4)) {
-        const uint32_t box = be32(data);
-        if (box == 1 || box == 0 || (box >= 8 && box <= size) || tag_is(data + 4, "mdat")) return Container::mp4;
-    }
+    if (size >= 8 && is_mp4_box_type(data + 4)) return Container::mp4;
     return Container::elementary;
 }
 
