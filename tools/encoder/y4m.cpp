@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace zorbrix::enc {
 
@@ -139,6 +140,16 @@ bool Y4mReader::read_frame(YuvFrame* frame, std::string* error) {
     }
     if (line.rfind("FRAME", 0) != 0) {
         *error = "bad frame marker (expected \"FRAME\")";
+        return false;
+    }
+    // A file with a size must still hold the whole frame before memory is taken for it.
+    const size_t frame_bytes = static_cast<size_t>(header_.width) * header_.height +
+                               2 * static_cast<size_t>(header_.width / 2) * (header_.height / 2);
+    struct stat st;
+    const long at = std::ftell(file_);
+    if (at >= 0 && fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_size < at || static_cast<uint64_t>(st.st_size - at) < frame_bytes)) {
+        *error = "truncated frame data";
         return false;
     }
     frame->allocate(header_.width, header_.height);
