@@ -100,7 +100,11 @@ int run_import(int argc, char** argv) {
     std::printf("%s: %zu frames, %dx%d, %g fps (%s)%s\n", nvdtool::container_name(demuxed.container),
                 nvd.records.size(), nvd.width, nvd.height, fps, rate_from,
                 split.resync_markers ? ", with video packets" : "");
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "nvdtool import: %s was written, but the summary could not be written to standard output\n", out);
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace

@@ -227,3 +227,52 @@ TEST(Nvdtool, FailedWritesAreFailures) {
     Result r = run("decode " + nvd + " " + test_output_path("no/such/folder/out.yv12"));
     EXPECT_EQ(1, r.status) << r.out;
 }
+
+TEST(Nvdtool, ImportRefusesSpritesAndTakesWhatItCanMend) {
+    auto stream_with = [](const zorbrix::test::VolOptions& o, int second_type, bool strip_object_header) {
+        BitWriter vol;
+        zorbrix::test::write_vol(vol, o);
+        std::vector<uint8_t> s = vol.bytes();
+        if (strip_object_header) s.erase(s.begin(), s.begin() + 4);
+        for (int i = 0; i < 2; ++i) {
+            BitWriter v;
+            zorbrix::test::write_vop_header(v, i == 0 ? 0 : second_type, 8, 25);
+            for (int mb = 0; mb < 2; ++mb) {
+                if (i == 0) zorbrix::test::write_flat_intra_mb(v, false);
+                else v.put(1, 1);
+            }
+            v.stuff();
+            append(s, v.bytes());
+        }
+        return s;
+    };
+    const std::string in = test_output_path("nvdtool_sprite.m4v"), nvd = test_output_path("nvdtool_sprite.nvd");
+    std::remove(nvd.c_str());
+    // A layer with global motion compensation: refused at the layer, frame 0.
+    write_all(in, stream_with({.width = 32, .height = 16, .resolution = 25, .verid = 2, .sprite_enable = 2}, 1, false));
+    Result r = run("import " + in + " " + nvd);
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("sprite/GMC VOPs (frame 0): encode without -flags +gmc")) << r.out;
+    EXPECT_FALSE(std::ifstream(nvd).good());
+    // An S-VOP in a plain layer: refused where it appears.
+    write_all(in, stream_with({.width = 32, .height = 16, .resolution = 25}, 3, false));
+    r = run("import " + in + " " + nvd);
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("sprite/GMC VOPs (frame 1)")) << r.out;
+    EXPECT_FALSE(std::ifstream(nvd).good());
+
+    // User data after the layer is dropped (the decoder would stop at it) and a missing video object header is
+    // supplied: the result plays.
+    write_all(in, stream_with({.width = 32, .height = 16, .resolution = 25, .user_data_after = true}, 1, true));
+    r = run("import " + in + " " + nvd);
+    ASSERT_EQ(0, r.status) << r.out;
+    const auto file = read_all(nvd);
+    ASSERT_GT(file.size(), 24u);
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 1, 0, 0, 0, 1, 0x20}), std::vector<uint8_t>(file.begin() + 20, file.begin() + 28));
+    const std::string yv12 = test_output_path("nvdtool_mended.yv12");
+    r = run("decode " + nvd + " " + yv12);
+    ASSERT_EQ(0, r.status) << r.out;
+    const auto frames = read_all(yv12);
+    ASSERT_EQ(2u * 768, frames.size());
+    EXPECT_EQ(128, frames[768 + 100]);
+}
