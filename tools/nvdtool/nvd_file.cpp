@@ -150,11 +150,12 @@ bool NvdReader::next(std::vector<uint8_t>& record, std::string& error) {
         error = which + " runs past the end of the file";
         return false;
     }
-    // Without a known size, grow as the data arrives, so a bogus length cannot claim memory it does not bring.
+    // Without a known size, grow as the data arrives (doubling from 64 KiB), so a bogus length cannot claim
+    // memory it does not bring.
     record.clear();
     size_t have = 0;
     while (have < length) {
-        const size_t step = std::min<size_t>(length - have, size_t{1} << 20);
+        const size_t step = std::min<size_t>(length - have, std::max<size_t>(have, size_t{1} << 16));
         record.resize(have + step);
         const size_t got = std::fread(record.data() + have, 1, step, file_);
         have += got;
