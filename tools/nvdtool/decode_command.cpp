@@ -131,12 +131,13 @@ int run_decode(int argc, char** argv) {
     }
     if (stats) {
         const auto& st = zorbrix::mpeg4::decoder_state().stats;
-        std::printf("vops %ld\ninter %ld\ninter_q %ld\ninter4v %ld\nintra %ld\nintra_q %ld\nstuffing %ld\nskipped %ld\n"
+        std::FILE* report = !std::strcmp(out, "-") || !std::strcmp(out, "/dev/stdout") ? stderr : stdout;
+        std::fprintf(report, "vops %ld\ninter %ld\ninter_q %ld\ninter4v %ld\nintra %ld\nintra_q %ld\nstuffing %ld\nskipped %ld\n"
                     "ac_predicted %ld\nescape1 %ld\nescape2 %ld\nescape3 %ld\nmax_fcode %d\n",
                     st.vops, st.mb_types[0], st.mb_types[1], st.mb_types[2], st.mb_types[3], st.mb_types[4],
                     st.mb_types[7], st.skipped, st.ac_predicted, st.escapes[0], st.escapes[1], st.escapes[2],
                     st.max_fcode);
-        if (std::fflush(stdout) != 0) {
+        if (std::fflush(report) != 0) {
             failure = "cannot write the statistics to standard output";
             ok = false;
         }

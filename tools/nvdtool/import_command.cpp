@@ -97,10 +97,13 @@ int run_import(int argc, char** argv) {
         return 1;
     }
     if (!demuxed.note.empty()) std::fprintf(stderr, "nvdtool import: %s: %s\n", in, demuxed.note.c_str());
-    std::printf("%s: %zu frames, %dx%d, %g fps (%s)%s\n", nvdtool::container_name(demuxed.container),
+    // The summary goes to standard output unless the file itself does.
+    const bool file_on_stdout = !std::strcmp(out, "-") || !std::strcmp(out, "/dev/stdout");
+    std::FILE* report = file_on_stdout ? stderr : stdout;
+    std::fprintf(report, "%s: %zu frames, %dx%d, %g fps (%s)%s\n", nvdtool::container_name(demuxed.container),
                 nvd.records.size(), nvd.width, nvd.height, fps, rate_from,
                 split.resync_markers ? ", with video packets" : "");
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (std::fflush(report) != 0 || std::ferror(report)) {
         std::fprintf(stderr, "nvdtool import: %s was written, but the summary could not be written to standard output\n", out);
         return 1;
     }

@@ -276,3 +276,16 @@ TEST(Nvdtool, ImportRefusesSpritesAndTakesWhatItCanMend) {
     ASSERT_EQ(2u * 768, frames.size());
     EXPECT_EQ(128, frames[768 + 100]);
 }
+
+TEST(Nvdtool, StandardOutputCarriesOnlyTheFile) {
+    // With "-" as the output, the summary and statistics go to standard error, not into the data.
+    const Sample s = make_sample();
+    const std::string in = test_output_path("nvdtool_pipe.m4v"), nvd = test_output_path("nvdtool_pipe.nvd"),
+                      piped = test_output_path("nvdtool_piped.nvd"), frames = test_output_path("nvdtool_piped.yv12");
+    write_all(in, s.stream);
+    ASSERT_EQ(0, run("import " + in + " " + nvd).status);
+    ASSERT_EQ(0, std::system(("cat " + in + " | " + tool() + " import - - > " + piped + " 2>/dev/null").c_str()));
+    EXPECT_EQ(read_all(nvd), read_all(piped));
+    ASSERT_EQ(0, std::system((tool() + " decode " + nvd + " - --stats > " + frames + " 2>/dev/null").c_str()));
+    EXPECT_EQ(3u * 768, read_all(frames).size());
+}
