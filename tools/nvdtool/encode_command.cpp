@@ -1,6 +1,7 @@
 // `nvdtool encode IN OUT.nvd [options]`: codes a video into an .nvd file the intro can play. A YUV4MPEG2 file (or
 // "-", standard input) is read directly; anything else goes through ffmpeg, which also scales (--size) and flips
 // (--for-intro) when asked. The result is written through a careful output: nothing is left behind on failure.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,14 +45,18 @@ bool parse_size(const char* text, int* w, int* h) {
     return *w >= 16 && *h >= 16 && *w <= 720 && *h <= 576 && *w % 2 == 0 && *h % 2 == 0;
 }
 
-// True when the file starts like a YUV4MPEG2 stream (the encoder then reads it itself).
-bool looks_like_y4m(const std::string& path) {
+// Whether the file starts like a YUV4MPEG2 stream (the encoder then reads it itself); false with a message when it
+// cannot be opened at all, which is said before ffmpeg is bothered with it.
+bool sniff_y4m(const std::string& path, bool* y4m, std::string& error) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
     char head[9] = {};
-    const bool y4m = std::fread(head, 1, 9, f) == 9 && std::memcmp(head, "YUV4MPEG2", 9) == 0;
+    *y4m = std::fread(head, 1, 9, f) == 9 && std::memcmp(head, "YUV4MPEG2", 9) == 0;
     std::fclose(f);
-    return y4m;
+    return true;
 }
 
 // Replaces every occurrence of `from` in a message.
@@ -170,7 +175,12 @@ int run_encode(int argc, char** argv) {
     }
     // The encoder writes into the scratch folder; the result reaches OUT only when everything succeeded.
     const std::string coded = scratch.path + "/out.nvd";
-    const bool through_ffmpeg = width > 0 || for_intro || (in != "-" && !looks_like_y4m(in));
+    bool y4m = in == "-";
+    if (in != "-" && !sniff_y4m(in, &y4m, error)) {
+        std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
+        return 1;
+    }
+    const bool through_ffmpeg = width > 0 || for_intro || !y4m;
     zorbrix::enc::EncodeSummary s;
     bool ok;
     if (through_ffmpeg) {

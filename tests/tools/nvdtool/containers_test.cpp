@@ -14,7 +14,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 void put_be(Bytes& b, uint64_t v, int n) {
-    for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    for (int i = n - 1; i >= 0; --i) b.push_back(i >= 8 ? 0 : static_cast<uint8_t>(v >> (8 * i)));
 }
 void put_le(Bytes& b, uint64_t v, int n) {
     for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
