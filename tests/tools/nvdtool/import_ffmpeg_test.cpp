@@ -99,16 +99,20 @@ TEST(NvdtoolImport, EveryContainerDecodesLikeFfmpeg) {
         const char* name;
         const char* file;
         const char* options;
+        int width, height;
     } cases[] = {
-        {"mp4_named_m4v", "c.m4v", "-threads 1"}, {"mov", "c.mov", "-threads 1"}, {"avi", "c.avi", "-threads 1"},
-        {"mkv", "c.mkv", "-threads 1"},           {"raw", "c.raw.m4v", "-threads 1 -f m4v"},
-        {"qcif_mkv", "q.mkv", "-threads 1 -s 176x144"},
+        {"mp4_named_m4v", "c.m4v", "-threads 1", 256, 192},
+        {"mov", "c.mov", "-threads 1", 256, 192},
+        {"avi", "c.avi", "-threads 1", 256, 192},
+        {"mkv", "c.mkv", "-threads 1", 256, 192},
+        {"raw", "c.raw.m4v", "-threads 1 -f m4v", 256, 192},
+        {"qcif_mkv", "q.mkv", "-threads 1", 176, 144},
+        {"vga_rate_control_avi", "v.avi", "-threads 1 -b:v 400k", 640, 480},
     };
     for (const auto& c : cases) {
         const std::string stream = dir() + c.file;
-        ASSERT_TRUE(make_stream(stream, c.options)) << c.name;
-        const bool qcif = std::strncmp(c.name, "qcif", 4) == 0;
-        import_and_compare(c.name, stream, qcif ? 176 : 256, qcif ? 144 : 192, 20);
+        ASSERT_TRUE(make_stream(stream, c.options, c.width, c.height)) << c.name;
+        import_and_compare(c.name, stream, c.width, c.height, 20);
     }
     // The container's rate is recorded.
     const auto nvd = read_all(dir() + "mp4_named_m4v.nvd");
