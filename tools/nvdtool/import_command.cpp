@@ -77,15 +77,25 @@ int run_import(int argc, char** argv) {
         return 1;
     }
     std::vector<uint8_t>().swap(stream);
+    // The rate: --fps, else the layer's fixed rate, else the container's (it covers the whole track), else the
+    // spacing of the first two VOPs' time stamps, else 25.
     const char* rate_from = "--fps";
     if (fps <= 0.0) {
-        // The container's rate covers the whole track; the layer's timing is the stream's own word.
         const double own = nvdtool::stream_fps(split);
-        if (split.fixed_increment > 0 && own > 0.0) fps = own, rate_from = "the stream's fixed rate";
-        else if (demuxed.fps > 0.0) fps = demuxed.fps, rate_from = "the container";
-        else if (own > 0.0) fps = own, rate_from = "the stream's timing";
-        else fps = 25.0, rate_from = "no rate recorded: default";
-        if (!(fps > 0.0) || !std::isfinite(fps) || fps > 1000.0) fps = 25.0, rate_from = "no usable rate: default";
+        if (split.fixed_increment > 0 && own > 0.0) {
+            fps = own;
+            rate_from = "the stream's fixed rate";
+        } else if (demuxed.fps > 0.0) {
+            fps = demuxed.fps;
+            rate_from = "the container";
+        } else if (own > 0.0) {
+            fps = own;
+            rate_from = "the stream's timing";
+        }
+        if (!(fps > 0.0) || !std::isfinite(fps) || fps > 1000.0) {
+            fps = 25.0;
+            rate_from = "no usable rate recorded: default";
+        }
     }
     nvdtool::NvdFile nvd;
     nvd.width = split.width;
