@@ -1,8 +1,10 @@
 #include "tools/encoder/y4m.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace zorbrix::enc {
 
@@ -26,6 +28,18 @@ bool read_line(std::FILE* f, std::string* line) {
         if (line->size() > 4096) return false;
     }
     return false;  // end of file; a partial line stays in *line so the caller can tell truncation apart
+}
+
+// A decimal count of at most 12 digits (so no overflow), nothing else.
+bool parse_count(const std::string& text, long long* out) {
+    if (text.empty() || text.size() > 12) return false;
+    long long v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    *out = v;
+    return true;
 }
 
 }  // namespace
@@ -67,24 +81,37 @@ bool Y4mReader::parse_header(const std::string& line, std::string* error) {
     while (in >> tag) {
         const char kind = tag[0];
         const std::string value = tag.substr(1);
-        if (kind == 'W') {
-            header_.width = std::atoi(value.c_str());
-        } else if (kind == 'H') {
-            header_.height = std::atoi(value.c_str());
+        if (kind == 'W' || kind == 'H') {
+            long long v = 0;
+            if (!parse_count(value, &v) || v <= 0 || v > kMaxSide) {
+                *error = std::string("bad picture ") + (kind == 'W' ? "width " : "height ") + kind + value + " (1.." +
+                         std::to_string(kMaxSide) + ")";
+                return false;
+            }
+            (kind == 'W' ? header_.width : header_.height) = static_cast<int>(v);
         } else if (kind == 'F') {
-            int num = 0, den = 0;
-            if (std::sscanf(value.c_str(), "%d:%d", &num, &den) != 2 || num <= 0 || den <= 0) {
+            // A rate the coded stream can hold: 1/1001 up to 1000 pictures a second. Outside that a single
+            // picture's time stamp can grow without bound (F1:2147483647 once wrote a gigabyte for five frames).
+            const size_t colon = value.find(':');
+            long long num = 0, den = 0;
+            if (colon == std::string::npos || !parse_count(value.substr(0, colon), &num) ||
+                !parse_count(value.substr(colon + 1), &den) || num <= 0 || den <= 0 || num > INT32_MAX ||
+                den > INT32_MAX) {
                 *error = "bad frame rate tag F" + value;
                 return false;
             }
-            header_.fps_num = num;
-            header_.fps_den = den;
+            if (num * 1001 < den || num > den * 1000) {
+                *error = "frame rate F" + value + " is outside 1/1001 .. 1000 pictures a second";
+                return false;
+            }
+            header_.fps_num = static_cast<int>(num);
+            header_.fps_den = static_cast<int>(den);
         } else if (kind == 'C') {
             colour = value;
         }
         // I (interlacing), A (aspect ratio) and X (extensions) do not change how the samples are laid out.
     }
-    if (header_.width <= 0 || header_.height <= 0 || header_.width > 16384 || header_.height > 16384) {
+    if (header_.width <= 0 || header_.height <= 0) {
         *error = "missing or bad picture size in the YUV4MPEG2 header";
         return false;
     }
@@ -113,6 +140,16 @@ bool Y4mReader::read_frame(YuvFrame* frame, std::string* error) {
     }
     if (line.rfind("FRAME", 0) != 0) {
         *error = "bad frame marker (expected \"FRAME\")";
+        return false;
+    }
+    // A file with a size must still hold the whole frame before memory is taken for it.
+    const size_t frame_bytes = static_cast<size_t>(header_.width) * header_.height +
+                               2 * static_cast<size_t>(header_.width / 2) * (header_.height / 2);
+    struct stat st;
+    const long at = std::ftell(file_);
+    if (at >= 0 && fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_size < at || static_cast<uint64_t>(st.st_size - at) < frame_bytes)) {
+        *error = "truncated frame data";
         return false;
     }
     frame->allocate(header_.width, header_.height);

@@ -26,8 +26,12 @@ struct Y4mHeader {
     int fps_den = 1;
 };
 
+// Every size the header declares is checked before anything is allocated: sides up to kMaxSide, frame rates from
+// 1/1001 to 1000 pictures a second.
 class Y4mReader {
 public:
+    static constexpr int kMaxSide = 16384;
+
     Y4mReader() = default;
     ~Y4mReader();
     Y4mReader(const Y4mReader&) = delete;

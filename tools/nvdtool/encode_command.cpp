@@ -1,19 +1,28 @@
-// `nvdtool encode IN.y4m OUT.nvd [options]`: codes a YUV4MPEG2 video (4:2:0, as ffmpeg, the asset renderer and
-// most video tools write it) into an .nvd file the intro can play.
+// `nvdtool encode IN OUT.nvd [options]`: codes a video into an .nvd file the intro can play. A YUV4MPEG2 file (or
+// "-", standard input) is read directly; anything else goes through ffmpeg, which also scales (--size) and flips
+// (--for-intro) when asked. The result is written through a careful output: nothing is left behind on failure.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <unistd.h>
 
+#include "platform/output_file.h"
 #include "tools/encoder/encode_file.h"
 #include "tools/nvdtool/command.h"
+#include "tools/nvdtool/ffmpeg_child.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: nvdtool encode IN.y4m OUT.nvd [--qp N | --kbps N] [--keyint N] [--fps F] [--search N] [--mv4]\n"
-    "                      [--no-acpred]\n"
-    "  IN.y4m       YUV4MPEG2 4:2:0 video, \"-\" for standard input\n"
+    "usage: nvdtool encode IN OUT.nvd [--size WxH] [--for-intro] [--qp N | --kbps N] [--keyint N] [--fps F]\n"
+    "                      [--search N] [--mv4] [--no-acpred]\n"
+    "  IN           YUV4MPEG2 4:2:0 video (\"-\" for standard input), or any video ffmpeg reads\n"
+    "  --size WxH   scale to this size through ffmpeg (even sides, up to 720x576)\n"
+    "  --for-intro  flip the picture upside down as the intro shows it, and scale to 256x192 unless --size says\n"
     "  --qp N       constant quantiser 1..31 (default 4; lower is better quality and larger)\n"
     "  --kbps N     target bit rate in kbit/s; the quantiser then adapts per frame\n"
     "  --keyint N   an intra frame at least every N frames (default 250)\n"
@@ -30,12 +39,60 @@ bool parse_int(const char* text, int lo, int hi, int* out) {
     return true;
 }
 
+bool parse_size(const char* text, int* w, int* h) {
+    char x = 0, extra = 0;
+    if (std::sscanf(text, "%d%c%d%c", w, &x, h, &extra) != 3 || (x != 'x' && x != 'X')) return false;
+    return *w >= 16 && *h >= 16 && *w <= 720 && *h <= 576 && *w % 2 == 0 && *h % 2 == 0;
+}
+
+// Whether the file starts like a YUV4MPEG2 stream (the encoder then reads it itself); false with a message when it
+// cannot be opened at all, which is said before ffmpeg is bothered with it.
+bool sniff_y4m(const std::string& path, bool* y4m, std::string& error) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    char head[9] = {};
+    *y4m = std::fread(head, 1, 9, f) == 9 && std::memcmp(head, "YUV4MPEG2", 9) == 0;
+    std::fclose(f);
+    return true;
+}
+
+// Replaces every occurrence of `from` in a message.
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// A private folder for the encoder's own file, removed when done.
+struct ScratchDir {
+    std::string path;
+    bool make(std::string& error) {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/nvdtool-XXXXXX";
+        if (!::mkdtemp(pattern.data())) {
+            error = "cannot make a scratch folder in " + std::string(base && *base ? base : "/tmp");
+            return false;
+        }
+        path = pattern;
+        return true;
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+};
+
 int run_encode(int argc, char** argv) {
     // argv[0] is "encode".
     zorbrix::enc::EncoderOptions options;
     double fps = 0;
     std::string in, out;
     bool have_qp = false;
+    int width = 0, height = 0;
+    bool for_intro = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -75,6 +132,13 @@ int run_encode(int argc, char** argv) {
                 std::fprintf(stderr, "nvdtool encode: --fps takes a picture rate above 0 and up to 1000\n");
                 return 2;
             }
+        } else if (a == "--size") {
+            if (!(v = value("--size")) || !parse_size(v, &width, &height)) {
+                std::fprintf(stderr, "nvdtool encode: --size takes WxH with even sides from 16x16 up to 720x576\n");
+                return 2;
+            }
+        } else if (a == "--for-intro") {
+            for_intro = true;
         } else if (a == "--mv4") {
             options.mv4 = true;
         } else if (a == "--no-acpred") {
@@ -102,9 +166,50 @@ int run_encode(int argc, char** argv) {
         std::fprintf(stderr, "nvdtool encode: give either --qp or --kbps, not both\n");
         return 2;
     }
+    if (for_intro && width == 0) width = 256, height = 192;  // the intro's backdrop size
     std::string error, note;
+    ScratchDir scratch;
+    if (!scratch.make(error)) {
+        std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
+        return 1;
+    }
+    // The encoder writes into the scratch folder; the result reaches OUT only when everything succeeded.
+    const std::string coded = scratch.path + "/out.nvd";
+    bool y4m = in == "-";
+    if (in != "-" && !sniff_y4m(in, &y4m, error)) {
+        std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
+        return 1;
+    }
+    const bool through_ffmpeg = width > 0 || for_intro || !y4m;
     zorbrix::enc::EncodeSummary s;
-    if (!zorbrix::enc::encode_y4m_to_nvd(in, out, options, fps, &error, &s, &note)) {
+    bool ok;
+    if (through_ffmpeg) {
+        nvdtool::FfmpegChild ffmpeg;
+        if (!ffmpeg.start(in, width, height, for_intro, error)) {
+            std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
+            return 1;
+        }
+        const std::string pipe = "/dev/fd/" + std::to_string(ffmpeg.read_fd());
+        ok = zorbrix::enc::encode_y4m_to_nvd(pipe, coded, options, fps, &error, &s, &note);
+        error = replace_all(error, pipe, in + " (through ffmpeg)");
+        note = replace_all(note, pipe, in + " (through ffmpeg)");
+        // The child's failure is ours, even when the frames it gave before failing were coded. When the encoder
+        // gave up while the child still ran, the child's end is only a consequence and the encoder's message stands.
+        std::string child_error;
+        if (!(ok ? ffmpeg.finish(child_error) : ffmpeg.abandon(child_error))) {
+            std::fprintf(stderr, "nvdtool encode: %s: %s\n", in.c_str(), child_error.c_str());
+            return 1;
+        }
+    } else {
+        ok = zorbrix::enc::encode_y4m_to_nvd(in, coded, options, fps, &error, &s, &note);
+    }
+    if (!ok) {
+        std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<unsigned char> bytes;
+    if (!zorbrix::read_input_file(coded, uint64_t{1} << 34, &bytes, &error) ||
+        !zorbrix::write_output_file(out, bytes.data(), bytes.size(), &error)) {
         std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
         return 1;
     }
@@ -117,5 +222,9 @@ int run_encode(int argc, char** argv) {
 
 }  // namespace
 
-NVDTOOL_COMMAND(encode, "encode IN.y4m OUT.nvd [--qp N | --kbps N] [--keyint N] [--fps F] [--search N] [--mv4] [--no-acpred]",
-                "codes a YUV4MPEG2 4:2:0 video (ffmpeg -pix_fmt yuv420p -f yuv4mpegpipe) into an .nvd file", run_encode);
+NVDTOOL_COMMAND(encode,
+                "encode IN OUT.nvd [--size WxH] [--for-intro] [--qp N | --kbps N] [--keyint N] [--fps F] [--search N] "
+                "[--mv4] [--no-acpred]",
+                "codes a video into an .nvd file: YUV4MPEG2 4:2:0 (or \"-\") directly, anything else through ffmpeg, "
+                "which also scales (--size) and flips for the intro (--for-intro)",
+                run_encode);

@@ -1,6 +1,7 @@
 // nvdtool export IN.nvd OUT.m4v: the records one after the other, an MPEG-4 visual elementary stream.
 #include <cstdio>
 
+#include "platform/output_file.h"
 #include "tools/nvdtool/command.h"
 #include "tools/nvdtool/nvd_file.h"
 
@@ -11,15 +12,26 @@ int run_export(int argc, char** argv) {
         std::fprintf(stderr, "usage: nvdtool export IN.nvd OUT.m4v\n");
         return 2;
     }
-    std::vector<uint8_t> data, out;
     std::string error;
-    nvdtool::NvdFile nvd;
-    if (!nvdtool::read_file(argv[1], data, error) || !nvdtool::parse_nvd(data, nvd, error)) {
+    nvdtool::NvdReader reader;
+    if (!reader.open(argv[1], error)) {
         std::fprintf(stderr, "nvdtool export: %s\n", error.c_str());
         return 1;
     }
-    for (const auto& r : nvd.records) out.insert(out.end(), r.begin(), r.end());
-    if (!nvdtool::write_file(argv[2], out, error)) {
+    zorbrix::OutputFile output;
+    if (!output.open(argv[2], &error)) {
+        std::fprintf(stderr, "nvdtool export: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<uint8_t> record;
+    while (reader.next(record, error))
+        if (!output.write(record.data(), record.size())) break;
+    if (!error.empty() || !output.ok()) {
+        std::fprintf(stderr, "nvdtool export: %s\n", error.empty() ? output.error().c_str() : (std::string(argv[1]) + ": " + error).c_str());
+        output.abandon();
+        return 1;
+    }
+    if (!output.commit(&error)) {
         std::fprintf(stderr, "nvdtool export: %s\n", error.c_str());
         return 1;
     }

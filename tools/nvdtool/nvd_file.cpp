@@ -1,40 +1,22 @@
 #include "tools/nvdtool/nvd_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
+
+#include "platform/output_file.h"
 
 namespace nvdtool {
 
 
-bool read_file(const std::string& path, std::vector<uint8_t>& data, std::string& error) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    data.clear();
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    if (!ok) error = "cannot read " + path;
-    return ok;
+bool read_file(const std::string& path, std::vector<uint8_t>& data, std::string& error, uint64_t limit) {
+    return zorbrix::read_input_file(path, limit, &data, &error);
 }
 
 bool write_file(const std::string& path, const std::vector<uint8_t>& data, std::string& error) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    if (std::fclose(f) != 0 || !ok) {
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return zorbrix::write_output_file(path, data.data(), data.size(), &error);
 }
 
 namespace {
@@ -90,6 +72,102 @@ std::vector<uint8_t> serialise_nvd(const NvdFile& file) {
     }
     put_le32(v, 0);  // spare bytes the decoder's bit reader may look at
     return v;
+}
+
+NvdReader::~NvdReader() {
+    if (file_ && owns_) std::fclose(file_);
+}
+
+bool NvdReader::open(const std::string& path, std::string& error) {
+    if (path == "-") return open(stdin, error);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        error = "cannot read " + path + ": it is a directory";
+        return false;
+    }
+    file_ = f;
+    owns_ = true;
+    if (!read_header(error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool NvdReader::open(std::FILE* file, std::string& error) {
+    file_ = file;
+    owns_ = false;
+    return read_header(error);
+}
+
+bool NvdReader::read_header(std::string& error) {
+    struct stat st;
+    sized_ = fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode);
+    if (sized_) {
+        const long at = std::ftell(file_);
+        remaining_ = at >= 0 && static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(at)
+                         ? static_cast<uint64_t>(st.st_size) - static_cast<uint64_t>(at)
+                         : 0;
+    }
+    uint8_t h[16];
+    const size_t got = std::fread(h, 1, 16, file_);
+    if (got < 16) {
+        error = "not an .nvd file: shorter than its 16-byte header";
+        return false;
+    }
+    if (sized_) remaining_ -= 16;
+    count_ = static_cast<int32_t>(le32(h));
+    width_ = static_cast<int32_t>(le32(h + 4));
+    height_ = static_cast<int32_t>(le32(h + 8));
+    const uint32_t bits = le32(h + 12);
+    std::memcpy(&fps_, &bits, 4);
+    if (count_ < 0) {
+        error = "not an .nvd file: negative frame count";
+        return false;
+    }
+    index_ = 0;
+    return true;
+}
+
+bool NvdReader::next(std::vector<uint8_t>& record, std::string& error) {
+    error.clear();
+    if (index_ >= count_) return false;
+    const std::string which = "record " + std::to_string(index_) + " of " + std::to_string(count_);
+    uint8_t b[4];
+    if (std::fread(b, 1, 4, file_) != 4) {
+        error = which + " is missing (file truncated)";
+        return false;
+    }
+    if (sized_) remaining_ -= 4;
+    const uint32_t length = le32(b);
+    if (sized_ && length > remaining_) {
+        error = which + " runs past the end of the file";
+        return false;
+    }
+    // Without a known size, grow as the data arrives (doubling from 64 KiB), so a bogus length cannot claim
+    // memory it does not bring.
+    record.clear();
+    size_t have = 0;
+    while (have < length) {
+        const size_t step = std::min<size_t>(length - have, std::max<size_t>(have, size_t{1} << 16));
+        record.resize(have + step);
+        const size_t got = std::fread(record.data() + have, 1, step, file_);
+        have += got;
+        if (got < step) {
+            error = std::ferror(file_) ? which + ": read error" : which + " runs past the end of the file";
+            return false;
+        }
+    }
+    record.resize(length);
+    if (sized_) remaining_ -= length;
+    ++index_;
+    return true;
 }
 
 std::vector<size_t> find_start_codes(const uint8_t* data, size_t size) {

@@ -66,6 +66,16 @@ TEST(Y4m, RejectsWhatItCannotReadWithAReason) {
         {"YUV4MPEG2 H16\n", "picture size"},
         {"YUV4MPEG2 W15 H16\n", "even"},
         {"YUV4MPEG2 W16 H16 C420p10\n", "8-bit"},
+        // Declared sizes and rates are bounded before anything is allocated or coded.
+        {"YUV4MPEG2 W64 H48 F1:2147483647\n", "outside 1/1001 .. 1000"},
+        {"YUV4MPEG2 W64 H48 F1001:1\n", "outside 1/1001 .. 1000"},
+        {"YUV4MPEG2 W64 H48 F1:1002\n", "outside 1/1001 .. 1000"},
+        {"YUV4MPEG2 W64 H48 F99999999999999999999:1\n", "bad frame rate"},
+        {"YUV4MPEG2 W64 H48 F25\n", "bad frame rate"},
+        {"YUV4MPEG2 W99999999999 H48\n", "bad picture width W99999999999"},
+        {"YUV4MPEG2 W64 H16385\n", "bad picture height H16385"},
+        {"YUV4MPEG2 W-64 H48\n", "bad picture width"},
+        {"YUV4MPEG2 W64x H48\n", "bad picture width"},
     };
     for (const Bad& b : cases) {
         const std::string path = test_output_path("bad.y4m");
@@ -88,6 +98,16 @@ TEST(Y4m, RejectsWhatItCannotReadWithAReason) {
     Y4mReader missing;
     EXPECT_FALSE(missing.open(test_output_path("does-not-exist.y4m"), &error));
     EXPECT_NE(error.find("cannot open"), std::string::npos);
+}
+
+TEST(Y4m, TakesTheRatesAtTheEdgesOfTheRange) {
+    for (const char* rate : {"F1:1001", "F1000:1", "F30000:1001", "F2000:2"}) {
+        const std::string path = test_output_path("edge_rate.y4m");
+        write_text(path, std::string("YUV4MPEG2 W16 H16 ") + rate + "\n");
+        Y4mReader r;
+        std::string error;
+        EXPECT_TRUE(r.open(path, &error)) << rate << ": " << error;
+    }
 }
 
 TEST(BitWriter, PacksMostSignificantFirstAndStuffsLikeTheStream) {

@@ -170,3 +170,122 @@ TEST(Nvdtool, BadInputGivesMessages) {
     r = run("import " + novol + " " + test_output_path("bad_input_out.nvd") + " --fps -3");
     EXPECT_EQ(2, r.status);
 }
+
+TEST(Nvdtool, StreamSizeWinsOverAHeaderThatDisagrees) {
+    const Sample s = make_sample();
+    const std::string in = test_output_path("nvdtool_liar.m4v"), nvd = test_output_path("nvdtool_liar.nvd");
+    write_all(in, s.stream);
+    ASSERT_EQ(0, run("import " + in + " " + nvd).status);
+    auto file = read_all(nvd);
+    const int32_t wrong[2] = {16, 16};
+    std::memcpy(file.data() + 4, wrong, 8);
+    write_all(nvd, file);
+    // Decoding at the header's size would give black frames with status 0; the stream's 32x16 is used and said.
+    const std::string yv12 = test_output_path("nvdtool_liar.yv12");
+    Result r = run("decode " + nvd + " " + yv12);
+    ASSERT_EQ(0, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("header says 16x16 but the stream is 32x16")) << r.out;
+    const auto frames = read_all(yv12);
+    ASSERT_EQ(3u * 32 * 16 * 3 / 2, frames.size());
+    EXPECT_EQ(128, frames[2 * 768 + 100]);
+    r = run("info " + nvd);
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("layer header says 32x16, the file header 16x16")) << r.out;
+
+    // A first record without a layer header cannot be decoded at all: refused, no output.
+    std::vector<uint8_t> headless = {3, 0, 0, 0, 32, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0xC8, 0x41};
+    for (const auto& v : s.vops) {
+        const uint32_t n = static_cast<uint32_t>(v.size());
+        append(headless, {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), 0, 0});
+        append(headless, v);
+    }
+    append(headless, {0, 0, 0, 0});
+    const std::string bad = test_output_path("nvdtool_headless.nvd"), bad_out = test_output_path("nvdtool_headless.yv12");
+    write_all(bad, headless);
+    std::remove(bad_out.c_str());
+    r = run("decode " + bad + " " + bad_out);
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("no video object layer header")) << r.out;
+    EXPECT_FALSE(std::ifstream(bad_out).good());
+}
+
+TEST(Nvdtool, FailedWritesAreFailures) {
+    const Sample s = make_sample();
+    const std::string in = test_output_path("nvdtool_full.m4v"), nvd = test_output_path("nvdtool_full.nvd");
+    write_all(in, s.stream);
+    ASSERT_EQ(0, run("import " + in + " " + nvd).status);
+    for (const std::string& cmd : {"info " + nvd + " > /dev/full", "decode " + nvd + " /dev/full",
+                                   "export " + nvd + " /dev/full", "import " + in + " /dev/full"}) {
+        const std::string log = test_output_path("nvdtool_full.log");
+        const int raw = std::system((tool() + " " + cmd + " 2> " + log).c_str());
+        std::ifstream l(log);
+        const std::string text(std::istreambuf_iterator<char>(l), {});
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << cmd << ": " << text;
+        EXPECT_FALSE(text.empty()) << cmd;
+    }
+    // A decode into a folder that does not exist leaves nothing and says why.
+    Result r = run("decode " + nvd + " " + test_output_path("no/such/folder/out.yv12"));
+    EXPECT_EQ(1, r.status) << r.out;
+}
+
+TEST(Nvdtool, ImportRefusesSpritesAndTakesWhatItCanMend) {
+    auto stream_with = [](const zorbrix::test::VolOptions& o, int second_type, bool strip_object_header) {
+        BitWriter vol;
+        zorbrix::test::write_vol(vol, o);
+        std::vector<uint8_t> s = vol.bytes();
+        if (strip_object_header) s.erase(s.begin(), s.begin() + 4);
+        for (int i = 0; i < 2; ++i) {
+            BitWriter v;
+            zorbrix::test::write_vop_header(v, i == 0 ? 0 : second_type, 8, 25);
+            for (int mb = 0; mb < 2; ++mb) {
+                if (i == 0) zorbrix::test::write_flat_intra_mb(v, false);
+                else v.put(1, 1);
+            }
+            v.stuff();
+            append(s, v.bytes());
+        }
+        return s;
+    };
+    const std::string in = test_output_path("nvdtool_sprite.m4v"), nvd = test_output_path("nvdtool_sprite.nvd");
+    std::remove(nvd.c_str());
+    // A layer with global motion compensation: refused at the layer, frame 0.
+    write_all(in, stream_with({.width = 32, .height = 16, .resolution = 25, .verid = 2, .sprite_enable = 2}, 1, false));
+    Result r = run("import " + in + " " + nvd);
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("sprite/GMC VOPs (frame 0): encode without -flags +gmc")) << r.out;
+    EXPECT_FALSE(std::ifstream(nvd).good());
+    // An S-VOP in a plain layer: refused where it appears.
+    write_all(in, stream_with({.width = 32, .height = 16, .resolution = 25}, 3, false));
+    r = run("import " + in + " " + nvd);
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("sprite/GMC VOPs (frame 1)")) << r.out;
+    EXPECT_FALSE(std::ifstream(nvd).good());
+
+    // User data after the layer is dropped (the decoder would stop at it) and a missing video object header is
+    // supplied: the result plays.
+    write_all(in, stream_with({.width = 32, .height = 16, .resolution = 25, .user_data_after = true}, 1, true));
+    r = run("import " + in + " " + nvd);
+    ASSERT_EQ(0, r.status) << r.out;
+    const auto file = read_all(nvd);
+    ASSERT_GT(file.size(), 24u);
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 1, 0, 0, 0, 1, 0x20}), std::vector<uint8_t>(file.begin() + 20, file.begin() + 28));
+    const std::string yv12 = test_output_path("nvdtool_mended.yv12");
+    r = run("decode " + nvd + " " + yv12);
+    ASSERT_EQ(0, r.status) << r.out;
+    const auto frames = read_all(yv12);
+    ASSERT_EQ(2u * 768, frames.size());
+    EXPECT_EQ(128, frames[768 + 100]);
+}
+
+TEST(Nvdtool, StandardOutputCarriesOnlyTheFile) {
+    // With "-" as the output, the summary and statistics go to standard error, not into the data.
+    const Sample s = make_sample();
+    const std::string in = test_output_path("nvdtool_pipe.m4v"), nvd = test_output_path("nvdtool_pipe.nvd"),
+                      piped = test_output_path("nvdtool_piped.nvd"), frames = test_output_path("nvdtool_piped.yv12");
+    write_all(in, s.stream);
+    ASSERT_EQ(0, run("import " + in + " " + nvd).status);
+    ASSERT_EQ(0, std::system(("cat " + in + " | " + tool() + " import - - > " + piped + " 2>/dev/null").c_str()));
+    EXPECT_EQ(read_all(nvd), read_all(piped));
+    ASSERT_EQ(0, std::system((tool() + " decode " + nvd + " - --stats > " + frames + " 2>/dev/null").c_str()));
+    EXPECT_EQ(3u * 768, read_all(frames).size());
+}
