@@ -118,10 +118,16 @@ bool ResourceArchive::open(const char* path) {
 // is not exactly two NUL-terminated strings.
 bool ResourceArchive::read_directory() {
     directory_problem_.clear();
-    const int32_t count = static_cast<int32_t>(u32_at(header_ + 20));
+    const uint32_t count = u32_at(header_ + 20);
+    // Every record takes at least its head and two name terminators.
+    const uint64_t room = file_size_ > kArchiveHeaderSize ? (file_size_ - kArchiveHeaderSize) / (kRecordHeadSize + 2) : 0;
+    if (count > room) {
+        load_diagnostic("archive %s: its header announces %u entries, more than its %llu bytes can hold", path_.c_str(),
+                        count, static_cast<unsigned long long>(file_size_));
+    }
     uint64_t offset = kArchiveHeaderSize;
     std::vector<char> area;
-    for (int32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         auto stop = [&](const char* why) {
             directory_problem_ = "record " + std::to_string(i) + " at offset " + std::to_string(offset) + ": " + why;
             return false;
@@ -160,8 +166,15 @@ bool ResourceArchive::read_directory() {
         entry.month = head[18];
         entry.day = head[19];
         entry.flags = flags;
-        directory_.push_back(std::move(entry));
         offset += record_length;
+        // A stored entry claiming more bytes than it stores would hand out the next record's bytes: it counts as
+        // missing (the loose file is used instead); the records after it are sound and stay usable.
+        if ((flags & PACK_STORED) && unpacked_size > stored_length) {
+            load_diagnostic("archive %s: entry \"%s\" ignored: stored with %llu bytes but claims %u", path_.c_str(),
+                            entry.name.c_str(), static_cast<unsigned long long>(stored_length), unpacked_size);
+            continue;
+        }
+        directory_.push_back(std::move(entry));
     }
     return true;
 }

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     const std::string path = argc == 2 ? argv[1] : "ambient3.xm";
     std::string error;
     if (!zorbrix::music::write_soundtrack(path, &error)) {
-        std::fprintf(stderr, "zorbrix-soundtrack: cannot write %s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "zorbrix-soundtrack: %s\n", error.c_str());
         return 1;
     }
     return 0;

@@ -1,7 +1,10 @@
 // kftool as its users run it: a program with arguments, files in and out, one-line reasons and exit codes.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "loading/archive_writer.h"
 #include "loading/resource_archive.h"
 #include "tests/support/test_paths.h"
 
@@ -58,6 +62,27 @@ protected:
         command += "/bin/kftool' ";
         command += arguments;
         command += " > stdout.txt 2> stderr.txt";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("stdout.txt"), read("stderr.txt")};
+    }
+
+    // A shell script run in the test folder, KF standing for the tool; the folder's stdout.txt and stderr.txt get its
+    // output. The status is the script's (128 + N when the tool was killed by signal N).
+    ToolRun script(const std::string& text) const {
+        const std::string tool = build_dir() + "/bin/kftool";
+        std::string command = "cd '";
+        command += dir_.string();
+        command += "' && { ";
+        for (size_t from = 0;;) {
+            const size_t at = text.find("KF", from);
+            command.append(text, from, at == std::string::npos ? std::string::npos : at - from);
+            if (at == std::string::npos) break;
+            command += '\'';
+            command += tool;
+            command += '\'';
+            from = at + 2;
+        }
+        command += " ; } > stdout.txt 2> stderr.txt";
         const int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("stdout.txt"), read("stderr.txt")};
     }
@@ -231,6 +256,96 @@ TEST_F(KftoolTest, PacksAndUnpacksRawLzwStreams) {
     const ToolRun r = kftool("lzw-unpack in.bin out2.bin");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("not a valid LZW stream"), std::string::npos);
+}
+
+
+// ---- Outputs that must not be clobbered, failures that must not pass as success ------------------------------------
+
+// The four commands that write a file, each with what it needs in the folder and what its output must hold.
+struct Writer {
+    const char* name;
+    std::string arguments;  // OUT stands for the output
+    std::string expected;
+};
+
+class KftoolOutputTest : public KftoolTest {
+protected:
+    void SetUp() override {
+        KftoolTest::SetUp();
+        data_ = random_text(3000, 7) + std::string(5000, 'z');
+        write("in.bin", data_);
+        ASSERT_EQ(kftool("lzw-pack in.bin in.lzw").status, 0);
+        ASSERT_EQ(kftool("create in.kf --zlib in.bin").status, 0);
+        writers_ = {
+            {"create", "create OUT in.bin", read("in.kf")},
+            {"extract", "extract in.kf in.bin OUT", data_},
+            {"lzw-pack", "lzw-pack in.bin OUT", read("in.lzw")},
+            {"lzw-unpack", "lzw-unpack in.lzw OUT", data_},
+        };
+    }
+
+    static std::string with_output(const std::string& arguments, const std::string& out) {
+        const size_t at = arguments.find("OUT");
+        return arguments.substr(0, at) + out + arguments.substr(at + 3);
+    }
+
+    // A device node of our own in the test folder (never the machine's /dev).
+    bool node(const std::string& name, unsigned minor_number) const {
+        return ::mknod(path(name).c_str(), S_IFCHR | 0666, makedev(1, minor_number)) == 0;
+    }
+
+    unsigned mode(const std::string& name) const {
+        struct stat info {};
+        ::lstat(path(name).c_str(), &info);
+        return info.st_mode;
+    }
+
+    // The folder's names, without the runner's own stdout.txt and stderr.txt.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir_)) {
+            const std::string n = e.path().filename().string();
+            if (n != "stdout.txt" && n != "stderr.txt") out.push_back(n);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string data_;
+    std::vector<Writer> writers_;
+};
+
+TEST_F(KftoolOutputTest, DevicesFifosAndSymlinksAreWrittenThroughNeverReplaced) {
+    ASSERT_TRUE(node("null", 3) && node("full", 7)) << "mknod needs root";
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    write("real", "old");
+    fs::create_symlink("real", dir_ / "link");
+    for (const Writer& w : writers_) {
+        SCOPED_TRACE(w.name);
+        ToolRun r = kftool(with_output(w.arguments, "null"));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(S_ISCHR(mode("null")));
+
+        r = kftool(with_output(w.arguments, "full"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+        EXPECT_TRUE(S_ISCHR(mode("full")));
+
+        // A FIFO with a reader gets the bytes as they are written.
+        r = script("cat fifo > from_fifo & KF " + with_output(w.arguments, "fifo") + "; s=$?; wait; exit $s");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read("from_fifo"), w.expected);
+        EXPECT_TRUE(S_ISFIFO(mode("fifo")));
+
+        r = kftool(with_output(w.arguments, "link"));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+        EXPECT_EQ(read("real"), w.expected);
+        write("real", "old");
+        fs::remove(path("from_fifo"));
+    }
+    EXPECT_EQ(names(), (std::vector<std::string>{"fifo", "full", "in.bin", "in.kf", "in.lzw", "link", "null", "real"}));
 }
 
 }  // namespace
