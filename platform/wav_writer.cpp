@@ -13,9 +13,15 @@ void put_le(std::string& out, uint32_t value, int bytes) {
 }  // namespace
 
 bool write_wav_stereo16(const std::string& path, const std::vector<int16_t>& samples, int rate, std::string* error) {
+    OutputFile out;
+    if (!out.open(path, error)) return false;
+    return write_wav_stereo16(out, samples, rate, error) && out.commit(error);
+}
+
+bool write_wav_stereo16(OutputFile& out, const std::vector<int16_t>& samples, int rate, std::string* error) {
     // The RIFF sizes are 32-bit: refuse rather than write a header that lies.
     if (samples.size() > (0xFFFFFFFFull - 36) / 2) {
-        if (error) *error = "cannot write " + path + ": the sound is too long for a WAV file";
+        if (error) *error = "cannot write " + out.path() + ": the sound is too long for a WAV file";
         return false;
     }
     const uint32_t data_bytes = static_cast<uint32_t>(samples.size() * 2);
@@ -31,14 +37,12 @@ bool write_wav_stereo16(const std::string& path, const std::vector<int16_t>& sam
     put_le(header, 16, 2);                          // bits per sample
     header += "data";
     put_le(header, data_bytes, 4);
-    OutputFile out;
-    if (!out.open(path, error)) return false;
     // Samples are stored little-endian, as the machine holds them.
-    if (!out.write(header) || !out.write(samples.data(), samples.size() * 2)) {
+    if (!out.write(header) || !out.write(samples.data(), samples.size() * 2) || !out.flush()) {
         if (error) *error = out.error();
         return false;
     }
-    return out.commit(error);
+    return true;
 }
 
 }  // namespace zorbrix

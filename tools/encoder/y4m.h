@@ -60,6 +60,8 @@ public:
 
     bool open(const std::string& path, const Y4mHeader& header, std::string* error);
     bool write_frame(const YuvFrame& frame);
+    // Hands what is buffered to the system; false when anything failed.
+    bool flush() { return out_.flush(); }
     // Flushes and puts the file in place; false when anything failed to reach it (then nothing is left behind).
     // A writer destroyed without close() leaves no file either.
     bool close();
