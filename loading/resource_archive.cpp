@@ -118,16 +118,18 @@ bool ResourceArchive::open(const char* path) {
 // is not exactly two NUL-terminated strings.
 bool ResourceArchive::read_directory() {
     directory_problem_.clear();
-    const uint32_t count = u32_at(header_ + 20);
+    // The count is signed: 0 or less means no entries. A count the file cannot hold is said, not passed over in
+    // silence: a negative one leaves every name to the loose files, a too large one is read as far as it holds.
+    const int32_t count = static_cast<int32_t>(u32_at(header_ + 20));
     // Every record takes at least its head and two name terminators.
     const uint64_t room = file_size_ > kArchiveHeaderSize ? (file_size_ - kArchiveHeaderSize) / (kRecordHeadSize + 2) : 0;
-    if (count > room) {
-        load_diagnostic("archive %s: its header announces %u entries, more than its %llu bytes can hold", path_.c_str(),
+    if (count < 0 || uint64_t(count) > room) {
+        load_diagnostic("archive %s: its header announces %d entries, which its %llu bytes cannot hold", path_.c_str(),
                         count, static_cast<unsigned long long>(file_size_));
     }
     uint64_t offset = kArchiveHeaderSize;
     std::vector<char> area;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
         auto stop = [&](const char* why) {
             directory_problem_ = "record " + std::to_string(i) + " at offset " + std::to_string(offset) + ": " + why;
             return false;

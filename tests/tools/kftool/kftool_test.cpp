@@ -467,14 +467,22 @@ TEST_F(KftoolOutputTest, EntriesWithContradictingSizesAreWarnedAboutAndMissing) 
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "222");
 
-    // A header count of 0xFFFFFFFF: a warning, the entries that are there, and where the directory ends.
+    // A header count of 0xFFFFFFFF (-1, so no entries): said, not passed over in silence.
     archive = std::string(bytes.begin(), bytes.end());
     for (int i = 0; i < 4; ++i) archive[20 + i] = '\xff';
     write("count.kf", archive);
     r = kftool("list count.kf");
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("warning: archive count.kf: its header announces -1 entries"), std::string::npos) << r.err;
+    // A count larger than the file holds: the entries that are there, and where the directory ends.
+    archive[20] = 9;
+    archive[21] = archive[22] = archive[23] = 0;
+    write("count.kf", archive);
+    r = kftool("list count.kf");
+    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "first\tstored\t2\t2\t2001-12-11\nsecond\tstored\t3\t3\t2001-12-11\n");
-    EXPECT_NE(r.err.find("announces 4294967295 entries"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("announces 9 entries"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
 }
 
