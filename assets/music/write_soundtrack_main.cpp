@@ -2,9 +2,10 @@
 #include "assets/music/soundtrack.h"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     if (argc > 2) {
         std::fprintf(stderr, "usage: zorbrix-soundtrack [output.xm]\n");
         return 2;
@@ -16,4 +17,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+} catch (const std::exception& e) {
+    // Whatever escapes (a memory shortage, for one) is a message and status 1, never an abort.
+    std::fprintf(stderr, "zorbrix-soundtrack: %s\n", e.what());
+    return 1;
 }
