@@ -33,15 +33,21 @@ std::string describe(int error_number) { return std::strerror(error_number); }
 
 // ---- Names -------------------------------------------------------------------------------------------------------
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kSeparators);
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
 }
 
 std::string base_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -107,7 +107,8 @@ std::string printable_name(const std::string& name) {
     return out;
 }
 
-void show_diagnostic(const char* text) { std::fprintf(stderr, "kftool: warning: %s\n", text); }
+// The reader's warnings quote entry names: they are escaped like the listing.
+void show_diagnostic(const char* text) { std::fprintf(stderr, "kftool: warning: %s\n", printable_name(text).c_str()); }
 
 std::string form_name(uint32_t flags) {
     switch (flags) {

@@ -467,6 +467,19 @@ TEST_F(KftoolOutputTest, EntriesWithContradictingSizesAreWarnedAboutAndMissing) 
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "222");
 
+    // The warning quotes the name escaped, as the listing shows it.
+    std::vector<unsigned char> evil_bytes;
+    ASSERT_TRUE(build_archive({{"e\x1b[2Jvil", {'1', '1'}, PackForm::stored}}, PackForm::stored,
+                              DateStamp{2001, 11, 11}, &evil_bytes, &error));
+    std::string evil(evil_bytes.begin(), evil_bytes.end());
+    evil[64 + 4] = 40;
+    write("evil.kf", evil);
+    r = kftool("list evil.kf");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("entry \"e\\x1b[2Jvil\" ignored"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+
     // A header count of 0xFFFFFFFF (-1, so no entries): said, not passed over in silence.
     archive = std::string(bytes.begin(), bytes.end());
     for (int i = 0; i < 4; ++i) archive[20 + i] = '\xff';
