@@ -40,7 +40,14 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
             console.emplace();
         }
         console->option("DirectX");
-        if (dialogs.question("Question", "Fullscreen?") != Answer::Yes) {
+        const Answer fullscreen = dialogs.question("Question", "Fullscreen?");
+        if (fullscreen == Answer::Interrupted) {
+            // A signal took the question down: the program ends as when its window is closed.
+            console.reset();
+            content.close_sound();
+            return 1;
+        }
+        if (fullscreen != Answer::Yes) {
             console->option("windowed output");
         }
         format.emplace(32, 0xff0000, 0x00ff00, 0x0000ff, 0);

@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <cstdio>
+
+#include "platform/output_file.h"
 #include <vector>
 
 namespace {
@@ -25,8 +27,9 @@ void put_chunk(std::vector<unsigned char>& out, const char type[4], const std::v
 
 }  // namespace
 
-bool write_png_rgb(const std::string& path, const uint32_t* pixels, int width, int height) {
+bool write_png_rgb(const std::string& path, const uint32_t* pixels, int width, int height, std::string* error) {
     if (width <= 0 || height <= 0) {
+        if (error) *error = "cannot write " + path + ": the picture is empty";
         return false;
     }
     // Raw scanlines: filter byte 0 then R, G, B per pixel.
@@ -44,6 +47,7 @@ bool write_png_rgb(const std::string& path, const uint32_t* pixels, int width, i
     uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
     std::vector<unsigned char> packed(packed_size);
     if (compress2(packed.data(), &packed_size, raw.data(), static_cast<uLong>(raw.size()), 6) != Z_OK) {
+        if (error) *error = "cannot write " + path + ": the picture does not compress";
         return false;
     }
     packed.resize(packed_size);
@@ -57,10 +61,9 @@ bool write_png_rgb(const std::string& path, const uint32_t* pixels, int width, i
     put_chunk(file, "IDAT", packed);
     put_chunk(file, "IEND", {});
 
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        return false;
-    }
-    const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
-    return std::fclose(f) == 0 && ok;
+    return zorbrix::write_output_file(path, file.data(), file.size(), error);
+}
+
+bool write_png_rgb(const std::string& path, const uint32_t* pixels, int width, int height) {
+    return write_png_rgb(path, pixels, width, height, nullptr);
 }

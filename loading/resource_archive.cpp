@@ -118,7 +118,15 @@ bool ResourceArchive::open(const char* path) {
 // is not exactly two NUL-terminated strings.
 bool ResourceArchive::read_directory() {
     directory_problem_.clear();
+    // The count is signed: 0 or less means no entries. A count the file cannot hold is said, not passed over in
+    // silence: a negative one leaves every name to the loose files, a too large one is read as far as it holds.
     const int32_t count = static_cast<int32_t>(u32_at(header_ + 20));
+    // Every record takes at least its head and two name terminators.
+    const uint64_t room = file_size_ > kArchiveHeaderSize ? (file_size_ - kArchiveHeaderSize) / (kRecordHeadSize + 2) : 0;
+    if (count < 0 || uint64_t(count) > room) {
+        load_diagnostic("archive %s: its header announces %d entries, which its %llu bytes cannot hold", path_.c_str(),
+                        count, static_cast<unsigned long long>(file_size_));
+    }
     uint64_t offset = kArchiveHeaderSize;
     std::vector<char> area;
     for (int32_t i = 0; i < count; ++i) {
@@ -160,8 +168,15 @@ bool ResourceArchive::read_directory() {
         entry.month = head[18];
         entry.day = head[19];
         entry.flags = flags;
-        directory_.push_back(std::move(entry));
         offset += record_length;
+        // A stored entry claiming more bytes than it stores would hand out the next record's bytes: it counts as
+        // missing (the loose file is used instead); the records after it are sound and stay usable.
+        if ((flags & PACK_STORED) && unpacked_size > stored_length) {
+            load_diagnostic("archive %s: entry \"%s\" ignored: stored with %llu bytes but claims %u", path_.c_str(),
+                            entry.name.c_str(), static_cast<unsigned long long>(stored_length), unpacked_size);
+            continue;
+        }
+        directory_.push_back(std::move(entry));
     }
     return true;
 }

@@ -33,15 +33,21 @@ std::string describe(int error_number) { return std::strerror(error_number); }
 
 // ---- Names -------------------------------------------------------------------------------------------------------
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kSeparators);
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
 }
 
 std::string base_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -530,15 +536,16 @@ bool write_output_file(const std::string& path, const void* data, std::size_t si
 
 bool read_input_file(const std::string& path, std::uint64_t limit, std::vector<unsigned char>* out,
                      std::string* error) {
+    const bool standard_input = path == "-";
+    const std::string name = standard_input ? std::string("standard input") : path;
     auto refuse = [&](const std::string& message) {
         if (error) *error = message;
         out->clear();
         return false;
     };
-    auto too_large = [&] { return refuse(path + " is too large (more than " + std::to_string(limit) + " bytes)"); };
+    auto too_large = [&] { return refuse(name + " is too large (more than " + std::to_string(limit) + " bytes)"); };
     out->clear();
     int fd = 0;
-    const bool standard_input = path == "-";
     if (!standard_input) {
 #ifdef _WIN32
         fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
@@ -562,8 +569,8 @@ bool read_input_file(const std::string& path, std::uint64_t limit, std::vector<u
     } closer{fd, !standard_input};
 
     struct stat info {};
-    if (::fstat(fd, &info) != 0) return refuse("cannot read " + path + ": " + describe(errno));
-    if (S_ISDIR(info.st_mode)) return refuse("cannot read " + path + ": " + describe(EISDIR));
+    if (::fstat(fd, &info) != 0) return refuse("cannot read " + name + ": " + describe(errno));
+    if (S_ISDIR(info.st_mode)) return refuse("cannot read " + name + ": " + describe(EISDIR));
     try {
         if (S_ISREG(info.st_mode)) {
             if (static_cast<std::uint64_t>(info.st_size) > limit) return too_large();
@@ -578,7 +585,7 @@ bool read_input_file(const std::string& path, std::uint64_t limit, std::vector<u
 #endif
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return refuse("cannot read " + path + ": " + describe(errno));
+                return refuse("cannot read " + name + ": " + describe(errno));
             }
             if (n == 0) break;
             if (static_cast<std::uint64_t>(n) > limit - out->size()) return too_large();
@@ -586,7 +593,7 @@ bool read_input_file(const std::string& path, std::uint64_t limit, std::vector<u
         }
     } catch (const std::bad_alloc&) {
         std::vector<unsigned char>().swap(*out);
-        return refuse("cannot read " + path + ": not enough memory");
+        return refuse("cannot read " + name + ": not enough memory");
     }
     return true;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/output_file.h"
+
 namespace zorbrix::assets {
 
 std::vector<uint8_t> encode_tga(const uint32_t* pixels, int width, int height) {
@@ -43,19 +45,7 @@ bool write_tga(const std::string& path, const uint32_t* pixels, int width, int h
         if (error) *error = path + ": " + e.what();
         return false;
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        if (error) *error = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    return write_output_file(path, bytes.data(), bytes.size(), error);
 }
 
 }  // namespace zorbrix::assets

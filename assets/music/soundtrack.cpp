@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/output_file.h"
+
 namespace zorbrix::music {
 
 namespace {
@@ -558,20 +560,7 @@ bool write_soundtrack(const std::string& path, std::string* error) {
         if (error) *error = "the module could not be composed";
         return false;
     }
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!file) {
-        if (error) *error = "cannot open the file for writing";
-        return false;
-    }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        if (error) *error = "write failed";
-        return false;
-    }
-    if (std::fclose(file.release()) != 0) {
-        if (error) *error = "write failed";
-        return false;
-    }
-    return true;
+    return write_output_file(path, bytes.data(), bytes.size(), error);
 }
 
 }  // namespace zorbrix::music

@@ -2,9 +2,10 @@
 #include "assets/music/soundtrack.h"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     if (argc > 2) {
         std::fprintf(stderr, "usage: zorbrix-soundtrack [output.xm]\n");
         return 2;
@@ -12,8 +13,12 @@ int main(int argc, char** argv) {
     const std::string path = argc == 2 ? argv[1] : "ambient3.xm";
     std::string error;
     if (!zorbrix::music::write_soundtrack(path, &error)) {
-        std::fprintf(stderr, "zorbrix-soundtrack: cannot write %s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "zorbrix-soundtrack: %s\n", error.c_str());
         return 1;
     }
     return 0;
+} catch (const std::exception& e) {
+    // Whatever escapes (a memory shortage, for one) is a message and status 1, never an abort.
+    std::fprintf(stderr, "zorbrix-soundtrack: %s\n", e.what());
+    return 1;
 }

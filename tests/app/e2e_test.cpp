@@ -147,6 +147,9 @@ public:
         }
         return status_;
     }
+    void send(int signal_number) {
+        if (running()) kill(pid_, signal_number);
+    }
     void terminate() {
         if (running()) {
             kill(pid_, SIGTERM);
@@ -528,6 +531,60 @@ TEST_F(EndToEnd, WithoutItsSoundtrackTheProgramEndsWithZeroAndNoWindow) {
     }
     EXPECT_EQ(intro->wait(1s), 0) << read_file(err_);
     EXPECT_FALSE(window_seen);
+    EXPECT_EQ(program_errors(err_), "");
+    EXPECT_EQ(read_file(out_), "");
+}
+
+
+// Waits (up to 10 s) until no window carries the title; true when none does.
+bool wait_until_gone(XServer& x, const std::string& title) {
+    const auto until = Clock::now() + 10s;
+    for (;;) {
+        XSync(x.display(), False);
+        if (x.windows_titled(title).empty()) return true;
+        if (Clock::now() > until) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+TEST_F(EndToEnd, SignalsWhileABoxIsUpEndTheProgramAsAWindowCloseDoesAndTakeTheBoxAlong) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start; see " << test_output_path("e2e_xvfb.log");
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal_number));
+        auto intro = start_intro(x.name(), "signal_question_" + std::to_string(signal_number));
+        ASSERT_TRUE(x.wait_for_window("Question", *intro)) << "no \"Question\" box; stderr: " << read_file(err_);
+        intro->send(signal_number);
+        EXPECT_EQ(intro->wait(10s), 1) << read_file(err_);
+        EXPECT_TRUE(wait_until_gone(x, "Question"));
+        EXPECT_TRUE(x.windows_titled(kTitle).empty());
+        EXPECT_TRUE(x.windows_titled("Credits").empty());
+        EXPECT_EQ(program_errors(err_), "");
+        EXPECT_EQ(read_file(out_), "");
+    }
+
+    // Killed outright: the box goes with the program.
+    {
+        auto intro = start_intro(x.name(), "signal_question_kill");
+        ASSERT_TRUE(x.wait_for_window("Question", *intro)) << read_file(err_);
+        intro->send(SIGKILL);
+        EXPECT_EQ(intro->wait(10s), -SIGKILL);
+        EXPECT_TRUE(wait_until_gone(x, "Question")) << "the box outlived the program";
+    }
+
+    // The credits box: taken down by SIGTERM, status 1.
+    auto intro = start_intro(x.name(), "signal_credits");
+    const auto question = x.wait_for_window("Question", *intro);
+    ASSERT_TRUE(question) << read_file(err_);
+    ASSERT_TRUE(x.press(*question, "Escape"));
+    const auto window = x.wait_for_window(kTitle, *intro);
+    ASSERT_TRUE(window) << read_file(err_);
+    ASSERT_TRUE(wait_for_picture(x, *window)) << read_file(err_);
+    ASSERT_TRUE(x.press(*window, "space"));
+    ASSERT_TRUE(x.wait_for_window("Credits", *intro)) << read_file(err_);
+    intro->send(SIGTERM);
+    EXPECT_EQ(intro->wait(10s), 1) << read_file(err_);
+    EXPECT_TRUE(wait_until_gone(x, "Credits"));
     EXPECT_EQ(program_errors(err_), "");
     EXPECT_EQ(read_file(out_), "");
 }

@@ -303,6 +303,46 @@ TEST_F(ArchiveTest, DamagedArchivesKeepTheirSoundRecords) {
     }
 }
 
+TEST_F(ArchiveTest, EntriesWhoseSizesContradictEachOtherCountAsMissingWithAWarning) {
+    static std::vector<std::string> seen;
+    seen.clear();
+    const LoadDiagnosticSink previous = set_load_diagnostic_sink([](const char* text) { seen.push_back(text); });
+    // A stored entry claiming 10 more bytes than it stores: the bytes would come from the next record.
+    write(path("a.kf"), archive_bytes({
+                            {"good.txt", bytes_of("good")},
+                            {"liar.txt", bytes_of("short"), PACK_STORED, 15},
+                            {"tail.txt", bytes_of("tail and more bytes")},
+                        }));
+    write(loose_ + "liar.txt", bytes_of("loose liar"));
+    ASSERT_TRUE(file_init(path("a.kf").c_str(), loose_.c_str()));
+    EXPECT_EQ(g_resource_archive.find("liar.txt"), -1);
+    EXPECT_TRUE(g_resource_archive.directory_problem().empty());
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].find("\"liar.txt\" ignored"), std::string::npos) << seen[0];
+    EXPECT_EQ(load("liar.txt").data, bytes_of("loose liar"));
+    EXPECT_EQ(load("tail.txt").data, bytes_of("tail and more bytes"));
+    EXPECT_EQ(load("good.txt").data, bytes_of("good"));
+    file_shutdown();
+
+    // Counts the file cannot hold: a warning. A negative count (0xFFFFFFFF is -1) still means no entries; a too
+    // large one gives the sound records and the problem where the directory ends.
+    for (const uint32_t count : {0xFFFFFFFFu, 0x80000000u, 3u, 2u}) {
+        SCOPED_TRACE(count);
+        seen.clear();
+        write(path("b.kf"), archive_bytes({{"one.txt", bytes_of("1")}, {"two.txt", bytes_of("2")}}, count));
+        ResourceArchive archive;
+        ASSERT_TRUE(archive.open(path("b.kf").c_str()));
+        EXPECT_EQ(archive.entries().size(), count >= 0x80000000u ? 0u : 2u);
+        EXPECT_EQ(archive.directory_problem().find("beyond the end") != std::string::npos, count == 3u);
+        ASSERT_EQ(seen.size(), count == 2u ? 0u : 1u);
+        if (!seen.empty()) {
+            EXPECT_NE(seen[0].find("announces " + std::to_string(int32_t(count)) + " entries, which its"),
+                      std::string::npos) << seen[0];
+        }
+    }
+    set_load_diagnostic_sink(previous);
+}
+
 TEST_F(ArchiveTest, DiagnosticsGoOnlyToAnInstalledSink) {
     static std::vector<std::string> seen;
     seen.clear();

@@ -11,19 +11,23 @@
 #include "app/soundtrack.h"
 #include "gfx/png_writer.h"
 #include "platform/music_position.h"
+#include "platform/output_file.h"
 #include "platform/ptc_offscreen.h"
 #include "platform/wav_writer.h"
 #include "platform/xm_player.h"
 #include "tools/capture/rgb_to_yuv.h"
 #include "tools/encoder/y4m.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -142,13 +146,19 @@ private:
     bool playing_ = false;
 };
 
-// Nobody answers: the question counts as No (a window-sized picture), the credits go to the log.
+// Nobody answers: the question counts as No (a window-sized picture), the credits go to standard error. Credits that
+// cannot be written there make the run fail.
 class CaptureDialogs : public zorbrix::Dialogs {
 public:
     zorbrix::Answer question(const char*, const char*) override { return zorbrix::Answer::No; }
     void message(const char* caption, const char* text) override {
-        std::fprintf(stderr, "\n%s: %s\n", caption, text);
+        if (failure && !failure->empty()) return;  // a failed run ends without them
+        if (std::fprintf(stderr, "\n%s: %s\n", caption, text) < 0 || std::fflush(stderr) != 0) {
+            error = std::string("cannot write the credits to standard error: ") + std::strerror(errno);
+        }
     }
+    std::string error;
+    const std::string* failure = nullptr;
 };
 
 const char* phase_name(zorbrix::ScenePhase phase) {
@@ -178,44 +188,68 @@ public:
         header.height = zorbrix::kScreenHeight;
         header.fps_num = o_.fps;
         header.fps_den = 1;
+        // Every output is opened before the long rendering starts, so a name that cannot be written is refused at
+        // once; files appear only when the run succeeds.
         if (!y4m_.open(o_.y4m, header, error)) return false;
-        if (!o_.png_dir.empty()) std::filesystem::create_directories(o_.png_dir);
-        if (!o_.log.empty()) {
-            log_ = std::fopen(o_.log.c_str(), "w");
-            if (!log_) {
-                *error = "cannot write " + o_.log;
+        if (!o_.wav.empty() && !wav_.open(o_.wav, error)) return false;
+        if (!o_.png_dir.empty()) {
+            std::error_code ec;
+            std::filesystem::create_directories(o_.png_dir, ec);
+            if (ec) {
+                *error = "cannot create the folder " + o_.png_dir + ": " + ec.message();
                 return false;
             }
-            std::fprintf(log_,
-                         "# frame seconds order row scene scroll_offset clock caption fade effect\n"
-                         "# scene: 1-5 the scenes, 6 the end scroller; clock, caption, fade: -1 where the scene has "
-                         "none; effect: A blob, B cube, - none\n");
+            // A folder that exists but takes no files (read-only, full of names that are folders) fails here.
+            zorbrix::OutputFile probe;
+            if (!probe.open(still_path(0), error)) return false;
+        }
+        if (!o_.log.empty()) {
+            if (!log_.open(o_.log, error)) return false;
+            log_.write(
+                "# frame seconds order row scene scroll_offset clock caption fade effect\n"
+                "# scene: 1-5 the scenes, 6 the end scroller; clock, caption, fade: -1 where the scene has "
+                "none; effect: A blob, B cube, - none\n");
         }
         return true;
     }
+
+    std::string still_path(long still) const {
+        char name[64];
+        std::snprintf(name, sizeof name, "still_%04ld.png", still);
+        return (std::filesystem::path(o_.png_dir) / name).string();
+    }
+
+    // The first failure while rendering (empty when none).
+    const std::string& failure() const { return failure_; }
 
     int64_t frames() const { return frames_; }
 
     void on_frame(const uint32_t* pixels, int width, int height, ptc::OffscreenBackend& display) {
         const double t = double(frames_) / o_.fps;
-        if (log_) {
+        if (log_.is_open()) {
             const zorbrix::FrameNote& note = content_.frame_note();
-            std::fprintf(log_, "%lld %.4f %d %d %d %d %.2f %d %.5f %c\n", static_cast<long long>(frames_), t,
-                         g_music.order.load(), g_music.row.load(), phase_number(note.scene), zorbrix::scroll_offset,
-                         note.clock, note.caption, note.fade, note.effect);
+            char line[160];
+            std::snprintf(line, sizeof line, "%lld %.4f %d %d %d %d %.2f %d %.5f %c\n", static_cast<long long>(frames_),
+                          t, g_music.order.load(), g_music.row.load(), phase_number(note.scene), zorbrix::scroll_offset,
+                          note.clock, note.caption, note.fade, note.effect);
+            if (!log_.write(std::string_view(line))) fail(log_.error());
         }
         rgb_to_yuv420(pixels, width, height, &yuv_);
-        if (!y4m_.write_frame(yuv_)) failed_ = true;
+        if (!y4m_.write_frame(yuv_)) fail(y4m_.error());
         if (!o_.png_dir.empty()) {
             const long still = std::lround(std::floor(t / o_.every + 1e-9));
             if (still != last_still_) {
                 last_still_ = still;
-                char name[64];
-                std::snprintf(name, sizeof name, "still_%04ld.png", still);
-                write_png_rgb((std::filesystem::path(o_.png_dir) / name).string(), pixels, width, height);
+                std::string error;
+                if (!write_png_rgb(still_path(still), pixels, width, height, &error)) fail(error);
             }
         }
         ++frames_;
+        // A failed output ends the run at once (Escape), rather than rendering minutes for nothing.
+        if (!failure_.empty() && !gave_up_) {
+            gave_up_ = true;
+            display.press(ptc::Key(ptc::Key::ESCAPE));
+        }
         // The next frame sees every row and order that starts at or before its time.
         soundtrack_.advance_to(frames_ * kAudioRate / o_.fps + 1);
         script_keys(display);
@@ -233,24 +267,36 @@ public:
     }
 
     bool finish(std::string* error) {
-        if (log_) std::fclose(log_);
-        if (!y4m_.close() || failed_) {
-            *error = "cannot write " + o_.y4m;
+        if (!failure_.empty()) {
+            *error = failure_;
             return false;
         }
-        if (!o_.wav.empty()) {
+        // Everything is written and flushed before anything is put in place, so a failure in one output (a full
+        // device, a full disk) leaves none of them behind.
+        if (wav_.is_open()) {
             // Exactly as long as the video (the music runs one sample ahead of the last frame).
             std::vector<int16_t> audio = soundtrack_.audio();
             audio.resize(size_t(frames_ * kAudioRate / o_.fps) * 2, 0);
-            if (!zorbrix::write_wav_stereo16(o_.wav, audio, kAudioRate)) {
-                *error = "cannot write " + o_.wav;
-                return false;
-            }
+            if (!zorbrix::write_wav_stereo16(wav_, audio, kAudioRate, error)) return false;
         }
+        if (log_.is_open() && !log_.flush()) {
+            *error = log_.error();
+            return false;
+        }
+        if (!y4m_.flush() || !y4m_.close()) {
+            *error = y4m_.error();
+            return false;
+        }
+        if (wav_.is_open() && !wav_.commit(error)) return false;
+        if (log_.is_open() && !log_.commit(error)) return false;
         return true;
     }
 
 private:
+    void fail(const std::string& message) {
+        if (failure_.empty()) failure_ = message;
+    }
+
     void script_keys(ptc::OffscreenBackend& display) {
         const double t = double(frames_) / o_.fps;
         if (t >= o_.max_seconds && !gave_up_) {
@@ -279,24 +325,23 @@ private:
     OfflineSoundtrack& soundtrack_;
     zorbrix::ZorbrixContent& content_;
     zorbrix::enc::Y4mWriter y4m_;
+    zorbrix::OutputFile wav_;
+    zorbrix::OutputFile log_;
+    std::string failure_;
     zorbrix::enc::YuvFrame yuv_;
-    std::FILE* log_ = nullptr;
     int64_t frames_ = 0;
     long last_still_ = -1;
     double scroller_start_ = -1;
     double next_press_ = 0;
     bool escaped_ = false;
     bool gave_up_ = false;
-    bool failed_ = false;
     std::chrono::steady_clock::time_point started_;
     double last_progress_ = -1;
 };
 
 int64_t presented_frames(void* capture) { return static_cast<Capture*>(capture)->frames(); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, &options)) {
         std::fputs(kUsage, stderr);
@@ -312,6 +357,7 @@ int main(int argc, char** argv) {
     }
 
     CaptureDialogs dialogs;
+    dialogs.failure = &capture.failure();
     zorbrix::IntroEnvironment environment;
     environment.dialogs = &dialogs;
     // The intro's clock counts presented frames: exactly 1/fps per frame.
@@ -333,9 +379,31 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zorbrix-capture: the soundtrack \"ambient3.xm\" is missing or does not load\n");
         return 1;
     }
+    // Credits that could not be shown fail the run like any other output: nothing is put in place.
+    if (!dialogs.error.empty()) {
+        std::fprintf(stderr, "zorbrix-capture: %s\n", dialogs.error.c_str());
+        return 1;
+    }
     if (!capture.finish(&error)) {
         std::fprintf(stderr, "zorbrix-capture: %s\n", error.c_str());
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Whatever escapes (a filesystem error, a memory shortage) is one line and status 1, never an abort; the outputs
+    // being written are dropped as the capture unwinds.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "zorbrix-capture: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zorbrix-capture: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "zorbrix-capture: unexpected failure\n");
+    }
+    return 1;
 }

@@ -163,43 +163,29 @@ bool Y4mReader::read_frame(YuvFrame* frame, std::string* error) {
     return true;
 }
 
-Y4mWriter::~Y4mWriter() { close(); }
-
 bool Y4mWriter::open(const std::string& path, const Y4mHeader& header, std::string* error) {
-    if (path == "-") {
-        file_ = stdout;
-        owns_file_ = false;
-    } else {
-        file_ = std::fopen(path.c_str(), "wb");
-        owns_file_ = true;
-        if (!file_) {
-            *error = "cannot create " + path + ": " + std::strerror(errno);
-            return false;
-        }
+    closed_ = false;
+    if (!out_.open(path, error)) return false;
+    char line[96];
+    std::snprintf(line, sizeof line, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C420jpeg\n", header.width, header.height,
+                  header.fps_num, header.fps_den);
+    if (!out_.write(std::string_view(line))) {
+        if (error) *error = out_.error();
+        return false;
     }
-    if (std::fprintf(file_, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C420jpeg\n", header.width, header.height,
-                     header.fps_num, header.fps_den) < 0) {
-        failed_ = true;
-    }
-    return !failed_;
+    return true;
 }
 
 bool Y4mWriter::write_frame(const YuvFrame& frame) {
-    if (!file_) return false;
-    if (std::fputs("FRAME\n", file_) < 0 || std::fwrite(frame.y.data(), 1, frame.y.size(), file_) != frame.y.size() ||
-        std::fwrite(frame.u.data(), 1, frame.u.size(), file_) != frame.u.size() ||
-        std::fwrite(frame.v.data(), 1, frame.v.size(), file_) != frame.v.size()) {
-        failed_ = true;
-    }
-    return !failed_;
+    if (!out_.is_open()) return false;
+    return out_.write("FRAME\n") && out_.write(frame.y.data(), frame.y.size()) &&
+           out_.write(frame.u.data(), frame.u.size()) && out_.write(frame.v.data(), frame.v.size());
 }
 
 bool Y4mWriter::close() {
-    if (!file_) return !failed_;
-    if (std::fflush(file_) != 0) failed_ = true;
-    if (owns_file_ && std::fclose(file_) != 0) failed_ = true;
-    file_ = nullptr;
-    return !failed_;
+    if (closed_) return out_.ok();
+    closed_ = true;
+    return out_.commit();
 }
 
 }  // namespace zorbrix::enc

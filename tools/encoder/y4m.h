@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
+
 namespace zorbrix::enc {
 
 // One picture in planar 4:2:0: Y of width x height, U and V of (width / 2) x (height / 2), rows packed.
@@ -52,23 +54,27 @@ private:
     Y4mHeader header_;
 };
 
-// Writes a 4:2:0 stream header and frames.
+// Writes a 4:2:0 stream header and frames, frame by frame, through an OutputFile: a file appears whole at close(),
+// "-" (standard output), a device or a FIFO is written as the frames come.
 class Y4mWriter {
 public:
     Y4mWriter() = default;
-    ~Y4mWriter();
     Y4mWriter(const Y4mWriter&) = delete;
     Y4mWriter& operator=(const Y4mWriter&) = delete;
 
     bool open(const std::string& path, const Y4mHeader& header, std::string* error);
     bool write_frame(const YuvFrame& frame);
-    // Flushes and closes; false when anything failed to reach the file.
+    // Hands what is buffered to the system; false when anything failed.
+    bool flush() { return out_.flush(); }
+    // Flushes and puts the file in place; false when anything failed to reach it (then nothing is left behind).
+    // A writer destroyed without close() leaves no file either.
     bool close();
+    // The first failure, one line naming the file.
+    const std::string& error() const { return out_.error(); }
 
 private:
-    std::FILE* file_ = nullptr;
-    bool owns_file_ = false;
-    bool failed_ = false;
+    OutputFile out_;
+    bool closed_ = false;
 };
 
 }  // namespace zorbrix::enc

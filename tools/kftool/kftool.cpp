@@ -12,13 +12,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "loading/archive_writer.h"
 #include "loading/lzw.h"
 #include "loading/resource_archive.h"
+#include "platform/output_file.h"
 
 namespace {
 
@@ -39,52 +42,73 @@ int failure(const std::string& message) {
     return 1;
 }
 
-bool read_file(const std::string& path, std::vector<unsigned char>* data, std::string* error) {
-    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
-        if (file != stdin) std::fclose(file);
-        *error = "cannot read " + path + ": it is a directory";
-        return false;
-    }
-    data->clear();
-    unsigned char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) data->insert(data->end(), buffer, buffer + n);
-    const bool ok = !std::ferror(file);
-    if (file != stdin) std::fclose(file);
-    if (!ok) *error = "cannot read " + path;
-    return ok;
+// Inputs are refused before they are read when larger than the format holds; streams without a size (a pipe,
+// /dev/zero) are cut off at the same limit as they grow.
+constexpr uint64_t kMemberLimit = uint64_t(INT32_MAX);  // an archive entry: 2 GiB less a byte
+constexpr uint64_t kStreamLimit = UINT32_MAX;           // an LZW stream and what it packs: 4 GiB less a byte
+
+bool read_file(const std::string& path, uint64_t limit, std::vector<unsigned char>* data, std::string* error) {
+    return zorbrix::read_input_file(path, limit, data, error);
 }
 
-// Writes through a temporary file renamed into place, so a failed run leaves no half-written output behind.
 bool write_file(const std::string& path, const unsigned char* data, size_t size, std::string* error) {
-    if (path == "-") {
-        if (std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0) {
-            *error = "cannot write to standard output";
-            return false;
-        }
-        return true;
-    }
-    const std::string temporary = path + ".kftool-tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-        *error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        *error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return zorbrix::write_output_file(path, data, size, error);
 }
+
+// Standard output is checked once everything is printed: a full disk or a closed pipe is a failure, not success.
+int finish_stdout() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        return failure(std::string("cannot write to standard output: ") + std::strerror(errno));
+    }
+    return 0;
+}
+
+// An entry name as one printable field: valid UTF-8 text stays, control characters (tab and newline included),
+// C1 controls, bytes that are not UTF-8 and the backslash itself are written as \xNN, so no name can move the
+// cursor, recolour the terminal or forge a line of the listing.
+std::string printable_name(const std::string& name) {
+    std::string out;
+    auto escape = [&out](unsigned char byte) {
+        char text[5];
+        std::snprintf(text, sizeof text, "\\x%02x", byte);
+        out += text;
+    };
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const size_t n = name.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7f || c == '\\') escape(c);
+            else out.push_back(char(c));
+            ++i;
+            continue;
+        }
+        // The length and smallest code point of a UTF-8 sequence starting with c.
+        size_t length = 0;
+        uint32_t code = 0, minimum = 0;
+        if ((c & 0xe0) == 0xc0) length = 2, code = c & 0x1f, minimum = 0x80;
+        else if ((c & 0xf0) == 0xe0) length = 3, code = c & 0x0f, minimum = 0x800;
+        else if ((c & 0xf8) == 0xf0) length = 4, code = c & 0x07, minimum = 0x10000;
+        bool valid = length > 0 && i + length <= n;
+        for (size_t k = 1; valid && k < length; ++k) {
+            if ((p[i + k] & 0xc0) != 0x80) valid = false;
+            else code = code << 6 | (p[i + k] & 0x3f);
+        }
+        valid = valid && code >= minimum && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) &&
+                !(code >= 0x80 && code <= 0x9f);
+        if (!valid) {
+            escape(c);
+            ++i;
+            continue;
+        }
+        out.append(name, i, length);
+        i += length;
+    }
+    return out;
+}
+
+// The reader's warnings quote entry names: they are escaped like the listing.
+void show_diagnostic(const char* text) { std::fprintf(stderr, "kftool: warning: %s\n", printable_name(text).c_str()); }
 
 std::string form_name(uint32_t flags) {
     switch (flags) {
@@ -130,6 +154,7 @@ int create(int argc, char** argv) {
     //   kftool create data.kf --lzw *.tga --zlib music.xm --store video.nvd
     PackForm form = PackForm::best;
     std::vector<ArchiveMember> members;
+    uint64_t total = 0;
     std::string error;
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -142,7 +167,9 @@ int create(int argc, char** argv) {
             ArchiveMember member;
             member.name = std::filesystem::path(arg).filename().string();
             member.form = form;
-            if (!read_file(arg, &member.data, &error)) return failure(error);
+            if (!read_file(arg, kMemberLimit, &member.data, &error)) return failure(error);
+            total += member.data.size();
+            if (total > UINT32_MAX) return failure("cannot create " + archive_path + ": the archive would exceed 4 GiB");
             members.push_back(std::move(member));
         }
     }
@@ -152,11 +179,11 @@ int create(int argc, char** argv) {
         return failure("cannot create " + archive_path + ": " + error);
     }
     if (!write_file(archive_path, archive.data(), archive.size(), &error)) return failure(error);
-    uint64_t total = 0;
+    total = 0;
     for (const ArchiveEntryReport& r : report) total += r.unpacked_size;
     std::printf("%s: %zu entries, %llu bytes of files in %zu bytes\n", archive_path.c_str(), report.size(),
                 static_cast<unsigned long long>(total), archive.size());
-    return 0;
+    return finish_stdout();
 }
 
 int list(int argc, char** argv) {
@@ -165,10 +192,10 @@ int list(int argc, char** argv) {
     std::string error;
     if (!open_existing(archive, argv[2], &error)) return failure(error);
     for (const ResourceArchive::entry_t& e : archive.entries()) {
-        std::printf("%s\t%s\t%u\t%u\t%04u-%02u-%02u\n", e.name.c_str(), form_name(e.flags).c_str(), e.stored_length,
+        std::printf("%s\t%s\t%u\t%u\t%04u-%02u-%02u\n", printable_name(e.name).c_str(), form_name(e.flags).c_str(), e.stored_length,
                     e.unpacked_size, unsigned(e.year), unsigned(e.month) + 1, unsigned(e.day));
     }
-    return 0;
+    return finish_stdout();
 }
 
 int extract(int argc, char** argv) {
@@ -177,9 +204,11 @@ int extract(int argc, char** argv) {
     std::string error;
     if (!open_existing(archive, argv[2], &error)) return failure(error);
     const char* name = argv[3];
-    if (archive.find(name) < 0) return failure(std::string("no entry named ") + name + " in " + argv[2]);
+    if (archive.find(name) < 0) {
+        return failure("no entry named " + printable_name(name) + " in " + argv[2]);
+    }
     unsigned char* data = archive.extract(name);
-    if (!data) return failure(std::string("entry ") + name + " cannot be extracted: its data is damaged or of an unknown form");
+    if (!data) return failure("entry " + printable_name(name) + " cannot be extracted: its data is damaged or of an unknown form");
     const bool ok = write_file(argv[4], data, size_t(archive.entry_size(name)), &error);
     std::free(data);
     return ok ? 0 : failure(error);
@@ -189,7 +218,7 @@ int lzw_pack_file(int argc, char** argv) {
     if (argc != 4) return usage();
     std::vector<unsigned char> data, packed;
     std::string error;
-    if (!read_file(argv[2], &data, &error)) return failure(error);
+    if (!read_file(argv[2], kStreamLimit, &data, &error)) return failure(error);
     if (!lzw_pack(data.data(), data.size(), &packed)) return failure(std::string(argv[2]) + " is too large (4 GiB at most)");
     return write_file(argv[3], packed.data(), packed.size(), &error) ? 0 : failure(error);
 }
@@ -198,7 +227,7 @@ int lzw_unpack_file(int argc, char** argv) {
     if (argc != 4) return usage();
     std::vector<unsigned char> packed;
     std::string error;
-    if (!read_file(argv[2], &packed, &error)) return failure(error);
+    if (!read_file(argv[2], kStreamLimit, &packed, &error)) return failure(error);
     uint32_t length = 0;
     unsigned char* data = LzwUnpack(packed.data(), packed.size(), &length);
     if (!data) return failure(std::string(argv[2]) + " is not a valid LZW stream");
@@ -207,9 +236,7 @@ int lzw_unpack_file(int argc, char** argv) {
     return ok ? 0 : failure(error);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string command = argv[1];
     if (command == "create") return create(argc, argv);
@@ -219,8 +246,26 @@ int main(int argc, char** argv) {
     if (command == "lzw-unpack") return lzw_unpack_file(argc, argv);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
-        return 0;
+        return finish_stdout();
     }
-    std::fprintf(stderr, "kftool: unknown command %s\n", command.c_str());
+    std::fprintf(stderr, "kftool: unknown command %s\n", printable_name(command).c_str());
     return usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The archive reader's warnings (entries it refuses, counts the file cannot hold) are shown.
+    set_load_diagnostic_sink(show_diagnostic);
+    // Whatever escapes (a filesystem error, a memory shortage) is a message and status 1, never an abort; outputs
+    // still being written are removed as their owners unwind.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return failure("out of memory");
+    } catch (const std::exception& e) {
+        return failure(e.what());
+    } catch (...) {
+        return failure("unexpected failure");
+    }
 }

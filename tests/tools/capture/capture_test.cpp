@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -434,6 +436,127 @@ TEST(CaptureFaults, MissingSoundtrackAndBadArgumentsAreReported) {
     EXPECT_EQ(run_capture(dir, "out.y4m --bogus"), 2);
     EXPECT_EQ(run_capture(dir, "no/such/folder/out.y4m --max-seconds 0.1"), 1);
     EXPECT_NE(read_file(dir / "capture.err").find("no/such/folder/out.y4m"), std::string::npos);
+}
+
+
+// ---- Outputs: never clobbered, never left half-written, every failure reported ------------------------------------
+
+// A shell script run in `dir`, CAP standing for the capture tool; its standard error goes to dir/capture.err unless
+// the script redirects it. The script's status (128 + N when the tool was killed by signal N).
+int run_script(const fs::path& dir, const std::string& text) {
+    const std::string tool = shell_quoted(build_dir() + "/bin/zorbrix-capture");
+    std::string command = "cd " + shell_quoted(dir) + " && { ";
+    for (size_t from = 0;;) {
+        const size_t at = text.find("CAP", from);
+        command.append(text, from, at == std::string::npos ? std::string::npos : at - from);
+        if (at == std::string::npos) break;
+        command += tool;
+        from = at + 3;
+    }
+    command += " ; } > /dev/null 2> capture.err";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// The names in `dir`, less the data folder and capture.err.
+std::set<std::string> names_in(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    names.erase("data");
+    names.erase("capture.err");
+    names.erase("zorbrix.kf");  // the intro makes an empty archive where none is
+    return names;
+}
+
+// A character device of our own in `dir` (1,3 behaves as null, 1,7 as full), never the machine's /dev.
+bool make_node(const fs::path& path, unsigned minor_number) {
+    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor_number)) == 0;
+}
+
+bool is_char_device(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+constexpr const char* kOneSecond = "--fps 10 --max-seconds 1";
+
+TEST(CaptureOutputs, DevicesFifosAndSymlinksAreWrittenThroughNeverReplaced) {
+    const fs::path dir = fresh_dir("outputs_special");
+    loose_files(dir);
+    ASSERT_TRUE(make_node(dir / "null", 3)) << "mknod needs root";
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directories(dir / "real");
+    fs::create_symlink("real/log.txt", dir / "log_link");
+    // The video into a device, the sound into a FIFO with a reader, the log through a symlink.
+    const int status = run_script(dir, std::string("cat fifo > from_fifo & CAP null --wav fifo --log log_link ") + kOneSecond +
+                                           "; s=$?; wait; exit $s");
+    EXPECT_EQ(status, 0) << read_file(dir / "capture.err");
+    EXPECT_TRUE(is_char_device(dir / "null"));
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    EXPECT_EQ(fs::file_size(dir / "from_fifo"), 44u + 44100u * 4u);  // one second of 16-bit stereo after its header
+    EXPECT_TRUE(fs::is_symlink(dir / "log_link"));
+    EXPECT_EQ(read_log(dir / "real/log.txt").size(), 10u);
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{"fifo", "from_fifo", "log_link", "null", "real"}));
+    EXPECT_EQ(names_in(dir / "real"), std::set<std::string>{"log.txt"});
+}
+
+TEST(CaptureOutputs, AnyFailedOutputFailsTheRunAndLeavesNothingBehind) {
+    const fs::path dir = fresh_dir("outputs_failures");
+    loose_files(dir);
+    ASSERT_TRUE(make_node(dir / "full", 7) && make_node(dir / "null", 3));
+    fs::permissions(dir / "null", fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    {
+        std::ofstream(dir / "old.y4m") << "an earlier capture";
+    }
+    fs::create_directories(dir / "ro");
+    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                    fs::perms::others_exec | fs::perms::group_read | fs::perms::group_exec);
+    struct Case {
+        const char* what;
+        std::string script;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"video into a full device", std::string("CAP full ") + kOneSecond, "cannot write full: No space left on device"},
+        {"log into a full device", std::string("CAP old.y4m --wav a.wav --log full ") + kOneSecond,
+         "cannot write full: No space left on device"},
+        {"sound into a full device", std::string("CAP old.y4m --wav full --log a.log ") + kOneSecond,
+         "cannot write full: No space left on device"},
+        {"stills into a read-only folder",
+         std::string("setpriv --reuid=65534 --regid=65534 --clear-groups CAP null --png ro --every 1 ") + kOneSecond,
+         "cannot create ro/still_0000.png: Permission denied"},
+        {"stills under a file", std::string("CAP old.y4m --png old.y4m/stills --every 1 ") + kOneSecond,
+         "cannot create the folder old.y4m/stills"},
+        {"credits into a full standard error", std::string("CAP old.y4m ") + kOneSecond + " 2> full; echo $? > status",
+         nullptr},
+        {"a file-size limit", std::string("ulimit -f 200; CAP old.y4m --wav a.wav ") + kOneSecond, nullptr},
+        // (A shell starts background commands with SIGINT ignored; env gives the capture its default back.)
+        {"interrupted",
+         std::string("env --default-signal=INT CAP old.y4m --wav a.wav & p=$!; sleep 1; kill -INT $p; wait $p"),
+         nullptr},
+        {"terminated", std::string("CAP old.y4m --wav a.wav --log a.log & p=$!; sleep 1; kill -TERM $p; wait $p"),
+         nullptr},
+        {"hung up", std::string("CAP old.y4m --log a.log & p=$!; sleep 1; kill -HUP $p; wait $p"), nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int status = run_script(dir, c.script);
+        const std::string err = read_file(dir / "capture.err");
+        if (c.message) {
+            EXPECT_EQ(status, 1) << err;
+            EXPECT_NE(err.find(std::string("zorbrix-capture: ") + c.message), std::string::npos) << err;
+        } else if (fs::exists(dir / "status")) {
+            status = std::stoi(read_file(dir / "status"));
+            fs::remove(dir / "status");
+            EXPECT_EQ(status, 1);
+        } else {
+            EXPECT_GT(status, 128) << err;  // killed by the signal, after removing its temporaries
+        }
+        EXPECT_EQ(read_file(dir / "old.y4m"), "an earlier capture");
+        EXPECT_TRUE(is_char_device(dir / "full") && is_char_device(dir / "null"));
+        EXPECT_EQ(names_in(dir), (std::set<std::string>{"full", "null", "old.y4m", "ro"}));
+        EXPECT_TRUE(fs::is_empty(dir / "ro"));
+    }
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // kftool as its users run it: a program with arguments, files in and out, one-line reasons and exit codes.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "loading/archive_writer.h"
 #include "loading/resource_archive.h"
 #include "tests/support/test_paths.h"
 
@@ -58,6 +62,27 @@ protected:
         command += "/bin/kftool' ";
         command += arguments;
         command += " > stdout.txt 2> stderr.txt";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("stdout.txt"), read("stderr.txt")};
+    }
+
+    // A shell script run in the test folder, KF standing for the tool; the folder's stdout.txt and stderr.txt get its
+    // output. The status is the script's (128 + N when the tool was killed by signal N).
+    ToolRun script(const std::string& text) const {
+        const std::string tool = build_dir() + "/bin/kftool";
+        std::string command = "cd '";
+        command += dir_.string();
+        command += "' && { ";
+        for (size_t from = 0;;) {
+            const size_t at = text.find("KF", from);
+            command.append(text, from, at == std::string::npos ? std::string::npos : at - from);
+            if (at == std::string::npos) break;
+            command += '\'';
+            command += tool;
+            command += '\'';
+            from = at + 2;
+        }
+        command += " ; } > stdout.txt 2> stderr.txt";
         const int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("stdout.txt"), read("stderr.txt")};
     }
@@ -231,6 +256,247 @@ TEST_F(KftoolTest, PacksAndUnpacksRawLzwStreams) {
     const ToolRun r = kftool("lzw-unpack in.bin out2.bin");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("not a valid LZW stream"), std::string::npos);
+}
+
+
+// ---- Outputs that must not be clobbered, failures that must not pass as success ------------------------------------
+
+// The four commands that write a file, each with what it needs in the folder and what its output must hold.
+struct Writer {
+    const char* name;
+    std::string arguments;  // OUT stands for the output
+    std::string expected;
+};
+
+class KftoolOutputTest : public KftoolTest {
+protected:
+    void SetUp() override {
+        KftoolTest::SetUp();
+        data_ = random_text(3000, 7) + std::string(5000, 'z');
+        write("in.bin", data_);
+        ASSERT_EQ(kftool("lzw-pack in.bin in.lzw").status, 0);
+        ASSERT_EQ(kftool("create in.kf --zlib in.bin").status, 0);
+        writers_ = {
+            {"create", "create OUT in.bin", read("in.kf")},
+            {"extract", "extract in.kf in.bin OUT", data_},
+            {"lzw-pack", "lzw-pack in.bin OUT", read("in.lzw")},
+            {"lzw-unpack", "lzw-unpack in.lzw OUT", data_},
+        };
+    }
+
+    static std::string with_output(const std::string& arguments, const std::string& out) {
+        const size_t at = arguments.find("OUT");
+        return arguments.substr(0, at) + out + arguments.substr(at + 3);
+    }
+
+    // A device node of our own in the test folder (never the machine's /dev).
+    bool node(const std::string& name, unsigned minor_number) const {
+        return ::mknod(path(name).c_str(), S_IFCHR | 0666, makedev(1, minor_number)) == 0;
+    }
+
+    unsigned mode(const std::string& name) const {
+        struct stat info {};
+        ::lstat(path(name).c_str(), &info);
+        return info.st_mode;
+    }
+
+    // The folder's names, without the runner's own stdout.txt and stderr.txt.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir_)) {
+            const std::string n = e.path().filename().string();
+            if (n != "stdout.txt" && n != "stderr.txt") out.push_back(n);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string data_;
+    std::vector<Writer> writers_;
+};
+
+TEST_F(KftoolOutputTest, DevicesFifosAndSymlinksAreWrittenThroughNeverReplaced) {
+    ASSERT_TRUE(node("null", 3) && node("full", 7)) << "mknod needs root";
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    write("real", "old");
+    fs::create_symlink("real", dir_ / "link");
+    for (const Writer& w : writers_) {
+        SCOPED_TRACE(w.name);
+        ToolRun r = kftool(with_output(w.arguments, "null"));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(S_ISCHR(mode("null")));
+
+        r = kftool(with_output(w.arguments, "full"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+        EXPECT_TRUE(S_ISCHR(mode("full")));
+
+        // A FIFO with a reader gets the bytes as they are written.
+        r = script("cat fifo > from_fifo & KF " + with_output(w.arguments, "fifo") + "; s=$?; wait; exit $s");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read("from_fifo"), w.expected);
+        EXPECT_TRUE(S_ISFIFO(mode("fifo")));
+
+        r = kftool(with_output(w.arguments, "link"));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+        EXPECT_EQ(read("real"), w.expected);
+        write("real", "old");
+        fs::remove(path("from_fifo"));
+    }
+    EXPECT_EQ(names(), (std::vector<std::string>{"fifo", "full", "in.bin", "in.kf", "in.lzw", "link", "null", "real"}));
+}
+
+
+TEST_F(KftoolOutputTest, PlantedSymlinksAtTheOldTemporaryNamesAreLeftAlone) {
+    write("victim", "precious");
+    for (const Writer& w : writers_) {
+        SCOPED_TRACE(w.name);
+        for (const char* planted : {"out.kftool-tmp", "out.part"}) fs::create_symlink("victim", dir_ / planted);
+        const ToolRun r = kftool(with_output(w.arguments, "out"));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read("out"), w.expected);
+        EXPECT_EQ(read("victim"), "precious");
+        EXPECT_TRUE(fs::is_symlink(dir_ / "out.kftool-tmp") && fs::is_symlink(dir_ / "out.part"));
+        for (const char* planted : {"out", "out.kftool-tmp", "out.part"}) fs::remove(dir_ / planted);
+    }
+}
+
+TEST_F(KftoolOutputTest, FailedRunsLeaveNeitherAPartialOutputNorATemporary) {
+    write("out", "old output");
+    ASSERT_TRUE(fs::create_directories(dir_ / "ro"));
+    fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    for (const Writer& w : writers_) {
+        SCOPED_TRACE(w.name);
+        // Out of space through a file-size limit of 1 KiB: the tool dies of SIGXFSZ and takes its temporary along.
+        ToolRun r = script("ulimit -f 2; KF " + with_output(w.arguments, "out"));
+        EXPECT_EQ(r.status, 128 + SIGXFSZ) << r.err;
+        EXPECT_EQ(read("out"), "old output");
+
+        // A folder it may not write to (checked as an ordinary user: the superuser writes anywhere).
+        r = script("setpriv --reuid=65534 --regid=65534 --clear-groups KF " + with_output(w.arguments, "ro/out"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot create ro/out: Permission denied"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+
+        r = kftool(with_output(w.arguments, "missing/out"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(fs::is_empty(dir_ / "ro"));
+    EXPECT_EQ(names(), (std::vector<std::string>{"in.bin", "in.kf", "in.lzw", "out", "ro"}));
+}
+
+TEST_F(KftoolOutputTest, InputsBeyondTheFormatsLimitsAreRefusedWithoutExhaustingMemory) {
+    // An endless device under a memory limit far below the 2 GiB an entry may hold: a message, not an abort.
+    // (The sanitizers' shadow memory cannot live under such a limit, so their build skips this part.)
+    ToolRun r;
+#ifndef __SANITIZE_ADDRESS__
+    ASSERT_TRUE(node("zero", 5));
+    r = script("ulimit -v 600000; KF create x.kf zero");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot read zero"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    // A pipe that never ends is cut off as it grows.
+    r = script("ulimit -v 600000; cat zero | KF lzw-pack - x.lzw");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot read standard input"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+#endif
+
+    // Sparse files larger than the format holds are refused by their size before a byte is read.
+    write("huge", "");
+    write("huger", "");
+    ASSERT_EQ(::truncate(path("huge").c_str(), 3LL << 30), 0);
+    ASSERT_EQ(::truncate(path("huger").c_str(), 5LL << 30), 0);
+    r = kftool("create x.kf huge");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("huge is too large"), std::string::npos) << r.err;
+    r = kftool("lzw-pack huger x.lzw");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("huger is too large"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("x.kf")) || fs::exists(path("x.lzw")));
+}
+
+TEST_F(KftoolOutputTest, ListingEscapesNamesAndChecksStandardOutput) {
+    std::vector<ArchiveMember> members;
+    for (const std::string& name : {std::string("plain.txt"), std::string("two\nlines\tand tab"),
+                                   std::string("\x1b[31mred"), std::string("caf\xc3\xa9 \\ back"),
+                                   std::string("bad\xff\xc3(utf8\xc2\x9b")}) {
+        members.push_back({name, {'x'}, PackForm::stored});
+    }
+    std::vector<unsigned char> bytes;
+    std::string error;
+    ASSERT_TRUE(build_archive(members, PackForm::stored, DateStamp{2001, 11, 11}, &bytes, &error)) << error;
+    write("odd.kf", std::string(bytes.begin(), bytes.end()));
+    ToolRun r = kftool("list odd.kf");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "plain.txt\tstored\t1\t1\t2001-12-11\n"
+              "two\\x0alines\\x09and tab\tstored\t1\t1\t2001-12-11\n"
+              "\\x1b[31mred\tstored\t1\t1\t2001-12-11\n"
+              "caf\xc3\xa9 \\x5c back\tstored\t1\t1\t2001-12-11\n"
+              "bad\\xff\\xc3(utf8\\xc2\\x9b\tstored\t1\t1\t2001-12-11\n");
+
+    ASSERT_TRUE(node("full", 7));
+    for (const char* command : {"list odd.kf", "create new.kf in.bin", "--help", "extract odd.kf plain.txt -"}) {
+        SCOPED_TRACE(command);
+        r = script("KF " + std::string(command) + " > full");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(KftoolOutputTest, EntriesWithContradictingSizesAreWarnedAboutAndMissing) {
+    std::vector<unsigned char> bytes;
+    std::string error;
+    ASSERT_TRUE(build_archive({{"first", {'1', '1'}, PackForm::stored}, {"second", {'2', '2', '2'}, PackForm::stored}},
+                              PackForm::stored, DateStamp{2001, 11, 11}, &bytes, &error));
+    std::string archive(bytes.begin(), bytes.end());
+    archive[64 + 4] = 40;  // the first entry now claims 40 bytes of its 2
+    write("liar.kf", archive);
+    ToolRun r = kftool("extract liar.kf first out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("warning: archive liar.kf: entry \"first\" ignored: stored with 2 bytes but claims 40"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no entry named first"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("out")));
+    r = kftool("extract liar.kf second -");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "222");
+
+    // The warning quotes the name escaped, as the listing shows it.
+    std::vector<unsigned char> evil_bytes;
+    ASSERT_TRUE(build_archive({{"e\x1b[2Jvil", {'1', '1'}, PackForm::stored}}, PackForm::stored,
+                              DateStamp{2001, 11, 11}, &evil_bytes, &error));
+    std::string evil(evil_bytes.begin(), evil_bytes.end());
+    evil[64 + 4] = 40;
+    write("evil.kf", evil);
+    r = kftool("list evil.kf");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("entry \"e\\x1b[2Jvil\" ignored"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+
+    // A header count of 0xFFFFFFFF (-1, so no entries): said, not passed over in silence.
+    archive = std::string(bytes.begin(), bytes.end());
+    for (int i = 0; i < 4; ++i) archive[20 + i] = '\xff';
+    write("count.kf", archive);
+    r = kftool("list count.kf");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("warning: archive count.kf: its header announces -1 entries"), std::string::npos) << r.err;
+    // A count larger than the file holds: the entries that are there, and where the directory ends.
+    archive[20] = 9;
+    archive[21] = archive[22] = archive[23] = 0;
+    write("count.kf", archive);
+    r = kftool("list count.kf");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "first\tstored\t2\t2\t2001-12-11\nsecond\tstored\t3\t3\t2001-12-11\n");
+    EXPECT_NE(r.err.find("announces 9 entries"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
 }
 
 }  // namespace
