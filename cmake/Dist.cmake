@@ -32,6 +32,8 @@ if(WIN32)
   # Everything static (libstdc++, libgcc, winpthread), a GUI program (no console window), no link time stamp.
   # AVX code: 64-bit MinGW cannot align the stack to 32 bytes, so vector spills must use unaligned moves.
   add_compile_options(-Wa,-muse-unaligned-vector-move)
+  # The C runtime's thread-safe calendar calls (gmtime_r) are declared only on request.
+  add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS=200112L)
   add_link_options(-static -mwindows -s -Wl,--no-insert-timestamp)
   target_link_libraries(PkgConfig::SDL2 INTERFACE ${tp}/lib/libSDL2.a
     m dinput8 dxguid dxerr8 user32 gdi32 winmm imm32 ole32 oleaut32 shell32 setupapi version uuid)

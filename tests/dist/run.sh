@@ -252,7 +252,7 @@ test_windows() {
     DISPLAY="$display" "$wine" wineboot --init > "$tmp/wineboot.log" 2>&1
     "$wineserver" -w
   fi
-  play windows "$tmp/windows/zorbrix" env DISPLAY="$display" SDL_AUDIODRIVER= "$wine" ./zorbrix.exe
+  play windows "$tmp/windows/zorbrix" env DISPLAY="$display" "$wine" ./zorbrix.exe
   "$wineserver" -k > /dev/null 2>&1
 }
 
