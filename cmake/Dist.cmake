@@ -19,7 +19,7 @@ target_compile_definitions(PkgConfig::SDL2 INTERFACE _REENTRANT)
 
 add_library(PkgConfig::XMP INTERFACE IMPORTED)
 target_include_directories(PkgConfig::XMP INTERFACE ${tp}/include)
-target_compile_definitions(PkgConfig::XMP INTERFACE LIBXMP_STATIC)
+target_compile_definitions(PkgConfig::XMP INTERFACE BUILDING_STATIC)   # no dllimport on Windows
 target_link_libraries(PkgConfig::XMP INTERFACE ${tp}/lib/libxmp.a)
 
 # ALSA headers only: on Linux the one ALSA call is forwarded at run time (platform/alsa_runtime_linux.cpp).

@@ -103,10 +103,12 @@ cp -a "$src/libxmp-4.5.0" "$work/xmp"
 ) > "$work/xmp.log" 2>&1 || { tail -30 "$work/xmp.log" >&2; exit 1; }
 
 # --- libjpeg-turbo (Windows only; Linux uses Debian's static libjpeg.a) --------------------------------------------
+# Its install rules take a relative library folder as relative to the current one, hence the absolute one.
 if [ "$target" = windows ]; then
   echo "build-thirdparty: libjpeg-turbo for $target"
   cmake -S "$src/libjpeg-turbo-2.1.5" -B "$work/jpeg" "${cmake_common[@]}" \
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DWITH_JPEG8=OFF \
+    -DCMAKE_INSTALL_LIBDIR="$prefix/lib" \
     > "$work/jpeg.log" 2>&1 || { tail -30 "$work/jpeg.log" >&2; exit 1; }
   cmake --build "$work/jpeg" -j "$jobs" >> "$work/jpeg.log" 2>&1 || { tail -30 "$work/jpeg.log" >&2; exit 1; }
   cmake --install "$work/jpeg" >> "$work/jpeg.log" 2>&1

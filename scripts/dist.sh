@@ -92,8 +92,9 @@ windows() {
 
 # The video: the capture tool renders every frame at 60 fps with the soundtrack; the 512 x 384 picture is enlarged
 # 3x with hard pixel edges and brought to the full 1080 height with an area filter (even pixel sizes, no blur inside
-# a pixel), pillarboxed to 1920 x 1080, and converted to the HD colour matrix. Rendered again only when the data,
-# the capture tool or this script changed.
+# a pixel), pillarboxed to 1920 x 1080, and converted to the HD colour matrix. The video goes through an mp4 of its
+# own (its time base holds 1/60 s exactly) before the sound is added. Rendered again only when the data, the
+# capture tool or this script changed.
 video() {
   local stamp="$work/video.stamp" text
   text="$(cat "$archive" "$build/bin/zorbrix-capture" "$0" | sha256sum | cut -d' ' -f1)"
@@ -111,12 +112,12 @@ video() {
     ffmpeg -nostdin -hide_banner -loglevel error -y -f yuv4mpegpipe -i - \
       -vf "scale=iw*3:ih*3:flags=neighbor,scale=1440:1080:flags=area:in_color_matrix=bt601:out_color_matrix=bt709,pad=1920:1080:240:0:black,setsar=1" \
       -c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p \
-      -colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv "$tmp/video.mkv"
-  ffmpeg -nostdin -hide_banner -loglevel error -y -i "$tmp/video.mkv" -i "$tmp/intro.wav" -map 0:v -map 1:a \
+      -colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv "$tmp/video.mp4"
+  ffmpeg -nostdin -hide_banner -loglevel error -y -i "$tmp/video.mp4" -i "$tmp/intro.wav" -map 0:v -map 1:a \
     -c:v copy -c:a aac -b:a 192k -movflags +faststart -map_metadata -1 "$tmp/zorbrix.mp4"
   mv "$tmp/zorbrix.mp4" "$out/zorbrix.mp4"
-  # The frame count, for the check that the video is as long as the capture.
-  wc -l < "$tmp/capture.log" | tr -d ' ' > "$out/.zorbrix.mp4.frames"
+  # The frame count (the log's lines less its comments), for the check that the video is as long as the capture.
+  grep -c -v '^#' "$tmp/capture.log" > "$out/.zorbrix.mp4.frames"
   rm -rf "$tmp"
   echo "$text" > "$stamp"
   echo "dist: $(du -h "$out/zorbrix.mp4" | cut -f1)  dist/zorbrix.mp4"

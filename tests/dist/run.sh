@@ -277,7 +277,7 @@ test_video() {
     awk -v a="$adur" -v d="$vdur" 'BEGIN { exit !(a > 0 && (a - d) ^ 2 <= (1 / 60) ^ 2) }'
   # The picture's outermost pixel or two are dark themselves: allow two picture pixels (6 at this scale).
   local box
-  box="$(ffmpeg -v error -ss 5 -i "$mp4" -frames:v 1 -f image2 -c:v png - | lit_box - 6%)"
+  box="$(ffmpeg -v error -ss 5 -i "$mp4" -frames:v 1 -f image2 -c:v png - | lit_box - 1%)"
   expect "video: the picture $box is 1440x1080+240+0 (pillarboxed 4:3) within 6 pixels" \
     box_near "$box" 1440 1080 240 0 6
 }
