@@ -94,10 +94,10 @@ windows() {
 # 3x with hard pixel edges and brought to the full 1080 height with an area filter (even pixel sizes, no blur inside
 # a pixel), pillarboxed to 1920 x 1080, and converted to the HD colour matrix. The video goes through an mp4 of its
 # own (its time base holds 1/60 s exactly) before the sound is added. Rendered again only when the data, the
-# capture tool or this script changed.
+# capture tool or this recipe changed.
 video() {
   local stamp="$work/video.stamp" text
-  text="$(cat "$archive" "$build/bin/zorbrix-capture" "$0" | sha256sum | cut -d' ' -f1)"
+  text="$( (cat "$archive" "$build/bin/zorbrix-capture"; declare -f video) | sha256sum | cut -d' ' -f1)"
   if [ -f "$out/zorbrix.mp4" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$text" ]; then
     echo "dist: dist/zorbrix.mp4 is up to date"
     return 0
