@@ -97,7 +97,8 @@ windows() {
 # capture tool or this recipe changed.
 video() {
   local stamp="$work/video.stamp" text
-  text="$( (cat "$archive" "$build/bin/zorbrix-capture"; declare -f video) | sha256sum | cut -d' ' -f1)"
+  # The data files, not the archive, whose date stamps follow the commit.
+  text="$( (cat "$build"/data/* "$build/bin/zorbrix-capture"; declare -f video) | sha256sum | cut -d' ' -f1)"
   if [ -f "$out/zorbrix.mp4" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$text" ]; then
     echo "dist: dist/zorbrix.mp4 is up to date"
     return 0
