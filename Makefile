@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 20
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps configure build run test asan fuzz bench screenshots clean
+.PHONY: all deps configure build run test asan fuzz bench screenshots dist dist-test clean
 
 all: build
 
@@ -42,6 +42,14 @@ bench: build
 # The README's contact sheet (docs/screenshots.png): stills of every scene, taken by the capture tool.
 screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
+
+# The release (scripts/dist.sh): dist/zorbrix-linux-x86_64.tar.gz, dist/zorbrix-windows-x64.zip, dist/zorbrix.mp4;
+# then `make dist-test` checks them (Wine and Xvfb runs, ldd, ffprobe).
+dist: build
+	@bash scripts/dist.sh $(BUILD)
+
+dist-test:
+	@bash tests/dist/run.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,5 +1,6 @@
 #include "platform/frame_timer.h"
 
+#ifndef _WIN32   // Windows reads its performance counter instead (frame_timer_win32.cpp)
 #include <ctime>
 
 namespace {
@@ -13,6 +14,7 @@ int64_t monotonic_now(void*) {
 }  // namespace
 
 FrameTimer::Counter FrameTimer::monotonic_clock() { return Counter{monotonic_now, 1000000000, nullptr}; }
+#endif
 
 FrameTimer::FrameTimer() : FrameTimer(monotonic_clock()) {}
 

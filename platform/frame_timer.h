@@ -12,7 +12,7 @@ public:
         void* context;
     };
 
-    // The system's monotonic clock, in nanoseconds.
+    // The system's monotonic clock: nanoseconds, or on Windows the performance counter at its own frequency.
     static Counter monotonic_clock();
 
     FrameTimer();

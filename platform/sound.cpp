@@ -2,7 +2,9 @@
 
 #include "platform/xm_player.h"
 
+#ifndef _WIN32
 #include <alsa/asoundlib.h>
+#endif
 #include <SDL.h>
 
 #include <algorithm>
@@ -129,7 +131,9 @@ void update_pause() {
     SDL_PauseAudioDevice(g_sound.device, any ? 0 : 1);
 }
 
+#ifndef _WIN32
 void silent_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+#endif
 
 }  // namespace
 
@@ -144,7 +148,9 @@ bool FSOUND_Init(int rate, int /*channels*/, unsigned /*flags*/) {
     }
     // A machine without a sound card is a normal case here (the dummy driver below takes over); ALSA would otherwise
     // print its failed probes on standard error, among the program's own messages.
+#ifndef _WIN32
     snd_lib_error_set_handler(silent_alsa_error);
+#endif
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         if (open_device(rate)) {
             g_sound.initialised = true;

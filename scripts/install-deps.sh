@@ -14,7 +14,25 @@ PACKAGES=(
   xvfb xfonts-base xdotool x11-utils imagemagick libx11-dev
   # independent peers and checks: video streams and quality, sound levels, a second XM player
   ffmpeg sox openmpt123
+  # the release (make dist): the Windows cross toolchain and zlib for it, Debian's source packages of SDL2, libxmp
+  # and libjpeg-turbo (dpkg-dev unpacks them), the archivers, and Wine and a window manager for the release tests
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev zip unzip wine64 openbox
 )
+
+SUDO=()
+if [ "$(id -u)" -ne 0 ] && command -v sudo > /dev/null; then
+  SUDO=(sudo)
+fi
+
+# The release builds SDL2, libxmp and libjpeg-turbo from Debian's own source packages: apt needs a deb-src entry
+# for the release this machine runs.
+if ! apt-cache showsrc libsdl2 2> /dev/null | grep -q '^Package:'; then
+  codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
+  echo "install-deps: adding a deb-src entry for $codename"
+  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$codename" "$codename" | "${SUDO[@]}" tee /etc/apt/sources.list.d/zorbrix-deb-src.sources > /dev/null
+  "${SUDO[@]}" apt-get update -qq
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do
@@ -28,7 +46,6 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "install-deps: installing ${missing[*]}"
-SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo > /dev/null; then
     echo "install-deps: missing packages (${missing[*]}) and no sudo; run this script as root" >&2
