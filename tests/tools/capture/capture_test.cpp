@@ -207,16 +207,20 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     EXPECT_EQ(scene_start[1], 0);
     EXPECT_EQ(log[0].order, 0);   // the song's first row begins at time 0
 
-    // The countdown: 27:00 on the first frame, 00:00 on every frame from 27 s to the end of the scene.
+    // The countdown: 27:00 on the first frame, 27 s less the frame's time on every frame, 00:00 on any frame from
+    // 27 s to the end of the scene. The last frame of the countdown is looked at below.
     EXPECT_EQ(log[0].clock, 27.0);
-    long clock_zero_frame = -1;
+    long clock_last_frame = -1;
     for (const LogLine& l : log) {
-        if (l.scene == 1 && l.t >= 27.0) {
+        if (l.scene != 1) continue;
+        EXPECT_NEAR(l.clock, std::max(0.0, 27.0 - l.t), 0.006) << "frame " << l.frame;
+        if (l.t >= 27.0) {
             EXPECT_EQ(l.clock, 0.0) << "frame " << l.frame;
-            if (clock_zero_frame < 0 && l.t >= 28.0) clock_zero_frame = l.frame;
         }
+        clock_last_frame = l.frame;
     }
-    ASSERT_GE(clock_zero_frame, 0) << "scene 1 ended before 28 s";
+    ASSERT_GE(clock_last_frame, 0);
+    const std::string clock_last_text = clock_text(log[size_t(clock_last_frame)].clock);
 
     // Scene 4 at order 5, row 40: the blob, caption 5 at three quarters. Scene 5's logo at rows 54 to 56 at full
     // strength, at row 63 at 0.3.
@@ -249,7 +253,7 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     }
     ASSERT_GE(logo_frame, 0);
     ASSERT_GE(scroll_steps.size(), 3u);
-    std::set<long> wanted = {0, clock_zero_frame, logo_frame};
+    std::set<long> wanted = {0, clock_last_frame, logo_frame};
     for (const auto& step : scroll_steps) wanted.insert(step.first);
     long count = 0;
     const auto frames = read_frames(dir / "intro.y4m", wanted, &count);
@@ -266,7 +270,8 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
         EXPECT_EQ(opaque_match(frames.at(0), pictures.corners[i], x, y), 1.0) << "corner " << i;
     }
     EXPECT_EQ(clock_match(frames.at(0), pictures.glyphs, "27:00"), 1.0);
-    EXPECT_EQ(clock_match(frames.at(clock_zero_frame), pictures.glyphs, "00:00"), 1.0);
+    EXPECT_EQ(clock_match(frames.at(clock_last_frame), pictures.glyphs, clock_last_text.c_str()), 1.0)
+        << clock_last_text;
     EXPECT_LT(clock_match(frames.at(0), pictures.glyphs, "00:00"), 0.9);
 
     // The logo centred (and not a few pixels off).
@@ -304,6 +309,80 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     EXPECT_LT(error_upright * 2, error_flipped);
 
     fs::remove(dir / "intro.y4m");
+}
+
+// The show's pacing, measured on a 25 fps capture log the way a viewer sees it: the drop into scene 2 (order 2)
+// comes at 27.00 s, one row (0.12 s) at most from the clock's zero; the clock never sits at 00:00 for more than a
+// quarter of a second; and scenes 2, 3 and 5 never leave their own picture (the intro picture, the logo) invisible
+// for more than 1.5 s. The figures land in build/test-output/capture_pacing/pacing.txt.
+struct Pacing {
+    double order2 = -1;          // time of the first frame of order 2
+    double clock_zero = 0;       // seconds of frames whose clock reads 00:00
+    double longest_blank = 0;    // seconds, the longest run of frames in scenes 2, 3, 5 with the picture invisible
+    int blank_scene = 0;
+};
+
+Pacing measure_pacing(const std::vector<LogLine>& log, int fps) {
+    Pacing p;
+    int clock_zero_frames = 0, run = 0, run_scene = 0;
+    for (const LogLine& l : log) {
+        if (p.order2 < 0 && l.order == 2) p.order2 = l.t;
+        if (l.scene == 1 && l.clock < 0.005) ++clock_zero_frames;
+        // A fade of 0 draws nothing: the scene's picture is gone.
+        const bool blank = (l.scene == 2 || l.scene == 3 || l.scene == 5) && l.fade <= 0.0;
+        if (blank && l.scene == run_scene) {
+            ++run;
+        } else {
+            run = blank ? 1 : 0;
+            run_scene = blank ? l.scene : 0;
+        }
+        if (double(run) / fps > p.longest_blank) {
+            p.longest_blank = double(run) / fps;
+            p.blank_scene = run_scene;
+        }
+    }
+    p.clock_zero = double(clock_zero_frames) / fps;
+    return p;
+}
+
+TEST(Capture, TheDropComesOnZeroAndNoSceneLeavesTheScreenBlank) {
+    const fs::path dir = fresh_dir("pacing");
+    const fs::path bin = build_dir() + "/bin";
+    constexpr int kFps = 25;
+    // Up to the end scroller, which follows scene 5 at about 118 s.
+    const std::string args = "/dev/null --fps 25 --max-seconds 125 --log " + shell_quoted(dir / "intro.log");
+    ASSERT_EQ(run_capture(bin, args, dir / "capture.err"), 0) << read_file(dir / "capture.err");
+    const std::vector<LogLine> log = read_log(dir / "intro.log");
+    ASSERT_FALSE(log.empty());
+    ASSERT_EQ(log.back().scene, 6) << "the capture stopped before the scroller";
+    const Pacing p = measure_pacing(log, kFps);
+    std::ofstream(dir / "pacing.txt") << "order 2 (scene 2) at " << p.order2 << " s\n"
+                                      << "clock at 00:00 for " << p.clock_zero << " s\n"
+                                      << "longest blank stretch " << p.longest_blank << " s (scene " << p.blank_scene
+                                      << ")\n";
+    EXPECT_NEAR(p.order2, 27.0, 0.12);
+    EXPECT_LE(p.clock_zero, 0.25);
+    EXPECT_LE(p.longest_blank, 1.5) << "in scene " << p.blank_scene;
+
+    // The measure itself: a log with the old song's shape (the drop at 30.72 s, pictures gone for the last 28 rows
+    // of 128) fails all three checks.
+    std::vector<LogLine> old_shape;
+    for (long f = 0; f < 60 * kFps; ++f) {
+        LogLine l;
+        l.frame = f;
+        l.t = double(f) / kFps;
+        const int row = int(l.t / 0.12);
+        l.order = row < 256 ? row / 128 : 2;
+        l.row = row < 256 ? row % 128 : (row - 256) % 128;
+        l.scene = l.order <= 1 ? 1 : 2;
+        l.clock = l.scene == 1 ? std::max(0.0, 27.0 - l.t) : -1;
+        l.fade = l.scene == 2 ? std::max(0.0, 1 - l.row * 0.01) : -1;
+        old_shape.push_back(l);
+    }
+    const Pacing old = measure_pacing(old_shape, kFps);
+    EXPECT_GT(std::abs(old.order2 - 27.0), 0.12);
+    EXPECT_GT(old.clock_zero, 0.25);
+    EXPECT_GT(old.longest_blank, 1.5);
 }
 
 TEST(Capture, TwoCapturesAreByteIdentical) {
