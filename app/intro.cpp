@@ -40,7 +40,10 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
             console.emplace();
         }
         console->option("DirectX");
-        if (dialogs.question("Question", "Fullscreen?") != Answer::Yes) {
+        const bool fullscreen = environment.screen == ScreenChoice::Ask
+                                    ? dialogs.question("Question", "Fullscreen?") == Answer::Yes
+                                    : environment.screen == ScreenChoice::Fullscreen;
+        if (!fullscreen) {
             console->option("windowed output");
         }
         format.emplace(32, 0xff0000, 0x00ff00, 0x0000ff, 0);
@@ -58,7 +61,8 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
         content.build_effects();
 
         FrameTimer timer(environment.clock);
-        timer.start(0.0);
+        // The timer reads the song's time: 0 as the song starts from its beginning.
+        timer.start(-content.start_time());
         content.start_song();
 
         Stage stage{*console, *format, *screen, timer};

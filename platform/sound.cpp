@@ -393,6 +393,14 @@ double sound_play_song_from(FMUSIC_MODULE* module, int order) {
     return seconds;
 }
 
+double sound_order_time(FMUSIC_MODULE* module, int order) {
+    if (!known(module) || module->playing) return -1;
+    DeviceLock lock;
+    const double seconds = module->player.restart_at(order);
+    module->player.restart();
+    return seconds;
+}
+
 double sound_output_latency() {
     if (!g_sound.initialised) return -1;
     return static_cast<double>(g_sound.latency_ns) / 1e9;

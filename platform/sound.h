@@ -66,6 +66,9 @@ bool sound_render_offline(int16_t* out, int frames);
 // order starts when the song plays from its beginning, or -1 (nothing started) for an unknown module or an order the
 // song does not have.
 double sound_play_song_from(FMUSIC_MODULE* module, int order);
+// When order `order` starts in the song played from its beginning, in seconds, without playing anything; -1 for an
+// unknown module, an order the song does not have, or a song that is playing.
+double sound_order_time(FMUSIC_MODULE* module, int order);
 
 // The time in seconds from an audio callback to its first sample being heard (0 on the dummy driver, one buffer on a
 // device), or -1 when not initialised. A value set here (a device of known latency, for tests) replaces the estimate;
