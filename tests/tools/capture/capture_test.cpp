@@ -3,6 +3,7 @@
 // own with the data damaged or missing.
 
 #include "assets/video/backdrop.h"
+#include "gfx/png_writer.h"
 #include "gfx/clock.h"
 #include "gfx/image.h"
 #include "loading/file_load.h"
@@ -14,6 +15,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -383,6 +385,212 @@ TEST(Capture, TheDropComesOnZeroAndNoSceneLeavesTheScreenBlank) {
     EXPECT_GT(std::abs(old.order2 - 27.0), 0.12);
     EXPECT_GT(old.clock_zero, 0.25);
     EXPECT_GT(old.longest_blank, 1.5);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Legibility on captured frames: the captions (and their labels) over the turning objects at every fade from one
+// half up, and the scroller's body text wherever the blob passes under it. The contrast ratio is the usual one,
+// (L1 + 0.05) / (L2 + 0.05) of relative luminances, taken from the frames' luma.
+
+double luminance(uint8_t luma) {
+    const double v = std::clamp((luma - 16) / 219.0, 0.0, 1.0);
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+// The contrast of a picture's light text against what lies right around it, on one frame. Text pixels: the
+// picture's opaque pixels lighter than `text_luma`. Around: the frame's pixels within 3 of a text pixel where the
+// picture holds no stroke of text (its plate, its halo, or nothing). The frame is cut into 16 x 16 tiles; in each
+// tile with enough of both, the dimmest fifth of the text against the brightest fifth around it. A block of text
+// (the label: tiles above `label_below` in the picture; the rest) reads as well as its middle tile: where a bright
+// object's edge runs right beside a letter one tile may be poor while the words read well. With `panel_only`, only
+// tiles whose text lies on a dense panel count (the scroller's body text; its display titles float on halos).
+struct Legibility {
+    double text = 1e9, label = 1e9;   // the ratios measured; 1e9: none
+};
+
+Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& picture, int px, int py, int text_luma,
+                              int label_below, bool panel_only = false) {
+    const int w = picture.width(), h = picture.height();
+    auto at = [&](int i, int j) { return picture.pixels()[j * w + i]; };
+    auto is_text = [&](int i, int j) {
+        if (i < 0 || j < 0 || i >= w || j >= h) return false;
+        const uint32_t p = at(i, j);
+        return (p >> 24) == 255 && bt601_luma(p & 0xffffff) >= text_luma;
+    };
+    auto is_stroke = [&](int i, int j) {   // any light part of a letter, edges included
+        if (i < 0 || j < 0 || i >= w || j >= h) return false;
+        const uint32_t p = at(i, j);
+        const int a = int(p >> 24);
+        return a > 0 && bt601_luma(p & 0xffffff) * 255 > 70 * a;
+    };
+    struct Tile {
+        std::vector<double> text, around;
+        int far = 0, far_dense = 0;   // pixels further from the text, and those of them on a dense panel
+    };
+    std::map<std::pair<int, int>, Tile> tiles;
+    for (int j = 0; j < h; ++j) {
+        const int sy = py + j;
+        if (sy < 0 || sy >= kH) continue;
+        for (int i = 0; i < w; ++i) {
+            const int sx = px + i;
+            if (sx < 0 || sx >= kW) continue;
+            Tile& tile = tiles[{sx / 16, sy / 16}];
+            if (is_text(i, j)) {
+                tile.text.push_back(luminance(luma[size_t(sy) * kW + size_t(sx)]));
+                continue;
+            }
+            if (is_stroke(i, j)) continue;
+            bool near = false;
+            for (int dj = -3; dj <= 3 && !near; ++dj)
+                for (int di = -3; di <= 3 && !near; ++di) near = is_text(i + di, j + dj);
+            if (near) {
+                tile.around.push_back(luminance(luma[size_t(sy) * kW + size_t(sx)]));
+            } else {
+                ++tile.far;
+                tile.far_dense += (at(i, j) >> 24) >= 200;
+            }
+        }
+    }
+    std::vector<double> text_ratios, label_ratios;
+    for (auto& [place, tile] : tiles) {
+        if (tile.text.size() < 8 || tile.around.size() < 8) continue;
+        if (panel_only && tile.far_dense * 2 < tile.far) continue;
+        std::sort(tile.text.begin(), tile.text.end());
+        std::sort(tile.around.begin(), tile.around.end());
+        const double dim_text = tile.text[tile.text.size() / 5];
+        const double bright_around = tile.around[tile.around.size() * 4 / 5];
+        const bool label = place.second * 16 + 8 < py + label_below;
+        (label ? label_ratios : text_ratios).push_back((dim_text + 0.05) / (bright_around + 0.05));
+    }
+    auto middle = [](std::vector<double>& v) {
+        if (v.empty()) return 1e9;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    return {middle(text_ratios), middle(label_ratios)};
+}
+
+// The first row below a picture's top band of text: the rows holding text split at the first gap of 4 empty rows.
+int label_split(const Image& picture, int text_luma) {
+    int first = -1, gap = 0;
+    for (int j = 0; j < picture.height(); ++j) {
+        bool any = false;
+        for (int i = 0; i < picture.width() && !any; ++i) {
+            const uint32_t p = picture.pixels()[j * picture.width() + i];
+            any = (p >> 24) == 255 && bt601_luma(p & 0xffffff) >= text_luma;
+        }
+        if (any && first < 0) first = j;
+        if (first >= 0) {
+            if (any && gap >= 4) return j;
+            gap = any ? 0 : gap + 1;
+        }
+    }
+    return 0;
+}
+
+// A captured frame as an RGB picture (BT.601, chroma repeated over its 2 x 2 block).
+std::vector<uint32_t> frame_rgb(const zorbrix::enc::YuvFrame& f) {
+    std::vector<uint32_t> rgb(size_t(kW) * kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const double Y = 1.164 * (f.y[size_t(y) * kW + x] - 16);
+            const double U = f.u[size_t(y / 2) * (kW / 2) + x / 2] - 128, V = f.v[size_t(y / 2) * (kW / 2) + x / 2] - 128;
+            auto c = [](double v) { return uint32_t(std::clamp(std::lround(v), 0L, 255L)); };
+            rgb[size_t(y) * kW + x] = c(Y + 1.596 * V) << 16 | c(Y - 0.392 * U - 0.813 * V) << 8 | c(Y + 2.017 * U);
+        }
+    return rgb;
+}
+
+TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
+    const fs::path dir = fresh_dir("legibility");
+    const fs::path bin = build_dir() + "/bin";
+    const Pictures pictures;
+    Image captions[16];
+    const char* caption_files[16] = {
+        "text_100_mbit_lan.tga",      "text_34_mbit_internet.tga",     "text_barbeque.tga",
+        "text_web_address.tga",       "text_pc_amiga_demo.tga",        "text_c64_demo.tga",
+        "text_wild_demo.tga",         "text_tracked_music.tga",        "text_rendered_graphics.tga",
+        "text_pixeled_graphics.tga",  "text_c64_graphics.tga",         "text_c64_music.tga",
+        "text_counterstrike_4_vs_4.tga", "text_quake_3.tga",           "text_starcraft_broodwar.tga",
+        "text_xbill.tga"};
+    for (int i = 0; i < 16; ++i) ASSERT_TRUE(captions[i].load(caption_files[i], IMAGE_ALPHA)) << caption_files[i];
+    ASSERT_GT(pictures.text.height(), 384);
+
+    // The captions' scene from its start, 6 frames a second; the logo and the scroller's pages.
+    struct Part {
+        const char* name;
+        std::string args;
+    };
+    const Part parts[] = {{"captions", "--fps 6 --start-order 4 --max-seconds 61.4"},
+                          {"scroller", "--fps 8 --start-order 8 --max-seconds 24"}};
+    Legibility caption_worst, caption_worst_75, scroller_worst;
+    std::vector<double> caption_ratios;
+    long worst_caption_frame = -1, worst_scroller_frame = -1;
+    double worst_caption_ratio = 1e9, worst_scroller_ratio = 1e9;
+    zorbrix::enc::YuvFrame worst_caption_yuv, worst_scroller_yuv;
+    for (const Part& part : parts) {
+        const fs::path y4m = dir / (std::string(part.name) + ".y4m"), log_path = dir / (std::string(part.name) + ".log");
+        ASSERT_EQ(run_capture(bin, shell_quoted(y4m) + " " + part.args + " --log " + shell_quoted(log_path),
+                              dir / "capture.err"),
+                  0)
+            << read_file(dir / "capture.err");
+        const std::vector<LogLine> log = read_log(log_path);
+        zorbrix::enc::Y4mReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.open(y4m.string(), &error)) << error;
+        zorbrix::enc::YuvFrame frame;
+        for (size_t n = 0; n < log.size() && reader.read_frame(&frame, &error); ++n) {
+            const LogLine& l = log[n];
+            if (l.scene == 4 && l.fade >= 0.5 && l.caption >= 0) {
+                const Image& c = captions[l.caption];
+                const Legibility here = measure_legibility(frame.y, c, (kW - c.width()) / 2,
+                                                           (kH - c.height()) / 2, 150, label_split(c, 150));
+                caption_worst.text = std::min(caption_worst.text, here.text);
+                caption_worst.label = std::min(caption_worst.label, here.label);
+                if (l.fade >= 0.75) {
+                    caption_worst_75.text = std::min(caption_worst_75.text, here.text);
+                    caption_worst_75.label = std::min(caption_worst_75.label, here.label);
+                }
+                const double frame_worst = std::min(here.text, here.label);
+                if (frame_worst < worst_caption_ratio) {
+                    worst_caption_ratio = frame_worst;
+                    worst_caption_frame = l.frame;
+                    worst_caption_yuv = frame;
+                }
+            }
+            if (l.scene == 6) {
+                // Body text: ivory and cream (the amber headings and ice-blue small print are left out).
+                const Legibility here = measure_legibility(frame.y, pictures.text, 0, -l.scroll, 200, 0, true);
+                scroller_worst.text = std::min(scroller_worst.text, here.text);
+                if (here.text < worst_scroller_ratio) {
+                    worst_scroller_ratio = here.text;
+                    worst_scroller_frame = l.frame;
+                    worst_scroller_yuv = frame;
+                }
+            }
+        }
+        fs::remove(y4m);
+    }
+    ASSERT_GE(worst_caption_frame, 0);
+    ASSERT_GE(worst_scroller_frame, 0);
+    write_png_rgb(test_output_path("legibility_caption_worst.png"), frame_rgb(worst_caption_yuv).data(), kW, kH);
+    write_png_rgb(test_output_path("legibility_scroller_worst.png"), frame_rgb(worst_scroller_yuv).data(), kW, kH);
+    std::ofstream(dir / "contrast.txt") << "captions at fade >= 0.5: titles " << caption_worst.text << ":1, labels "
+                                        << caption_worst.label << ":1 (worst frame " << worst_caption_frame
+                                        << " of the captions capture)\n"
+                                        << "captions at fade >= 0.75: titles " << caption_worst_75.text
+                                        << ":1, labels " << caption_worst_75.label << ":1\n"
+                                        << "scroller body text: " << scroller_worst.text << ":1 (worst frame "
+                                        << worst_scroller_frame << " of the scroller capture)\n";
+    // From three quarters up, titles and labels read like body text (4.5:1). At half strength the caption, plate
+    // included, lets half of what lies under it through: over the cream objects that alone holds any light text near
+    // 3:1, which the bold titles keep and the labels come within a tenth of.
+    EXPECT_GE(caption_worst_75.text, 4.5);
+    EXPECT_GE(caption_worst_75.label, 4.5);
+    EXPECT_GE(caption_worst.text, 3.0);
+    EXPECT_GE(caption_worst.label, 2.8);
+    // The scroller's body text at least 4.5:1 wherever the blob passes.
+    EXPECT_GE(scroller_worst.text, 4.5);
 }
 
 TEST(Capture, TwoCapturesAreByteIdentical) {
