@@ -406,6 +406,7 @@ double luminance(uint8_t luma) {
 // tiles whose text lies on a dense panel count (the scroller's body text; its display titles float on halos).
 struct Legibility {
     double text = 1e9, label = 1e9;   // the ratios measured; 1e9: none
+    double text_worst_tile = 1e9;     // the text's poorest tile
 };
 
 Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& picture, int px, int py, int text_luma,
@@ -447,7 +448,7 @@ Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& pic
                 tile.around.push_back(luminance(luma[size_t(sy) * kW + size_t(sx)]));
             } else {
                 ++tile.far;
-                tile.far_dense += (at(i, j) >> 24) >= 200;
+                tile.far_dense += (at(i, j) >> 24) >= 100;
             }
         }
     }
@@ -467,7 +468,8 @@ Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& pic
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    return {middle(text_ratios), middle(label_ratios)};
+    const double worst_tile = text_ratios.empty() ? 1e9 : *std::min_element(text_ratios.begin(), text_ratios.end());
+    return {middle(text_ratios), middle(label_ratios), worst_tile};
 }
 
 // The first row below a picture's top band of text: the rows holding text split at the first gap of 4 empty rows.
@@ -562,8 +564,9 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
                 // Body text: ivory and cream (the amber headings and ice-blue small print are left out).
                 const Legibility here = measure_legibility(frame.y, pictures.text, 0, -l.scroll, 200, 0, true);
                 scroller_worst.text = std::min(scroller_worst.text, here.text);
-                if (here.text < worst_scroller_ratio) {
-                    worst_scroller_ratio = here.text;
+                scroller_worst.text_worst_tile = std::min(scroller_worst.text_worst_tile, here.text_worst_tile);
+                if (here.text_worst_tile < worst_scroller_ratio) {
+                    worst_scroller_ratio = here.text_worst_tile;
                     worst_scroller_frame = l.frame;
                     worst_scroller_yuv = frame;
                 }
@@ -580,7 +583,8 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
                                         << " of the captions capture)\n"
                                         << "captions at fade >= 0.75: titles " << caption_worst_75.text
                                         << ":1, labels " << caption_worst_75.label << ":1\n"
-                                        << "scroller body text: " << scroller_worst.text << ":1 (worst frame "
+                                        << "scroller body text: " << scroller_worst.text << ":1, in its poorest "
+                                        << "16 x 16 tile " << scroller_worst.text_worst_tile << ":1 (worst frame "
                                         << worst_scroller_frame << " of the scroller capture)\n";
     // From three quarters up, titles and labels read like body text (4.5:1). At half strength the caption, plate
     // included, lets half of what lies under it through: over the cream objects that alone holds any light text near
@@ -589,8 +593,9 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
     EXPECT_GE(caption_worst_75.label, 4.5);
     EXPECT_GE(caption_worst.text, 3.0);
     EXPECT_GE(caption_worst.label, 2.8);
-    // The scroller's body text at least 4.5:1 wherever the blob passes.
+    // The scroller's body text at least 4.5:1 wherever the blob passes, tile by tile.
     EXPECT_GE(scroller_worst.text, 4.5);
+    EXPECT_GE(scroller_worst.text_worst_tile, 4.5);
 }
 
 TEST(Capture, TwoCapturesAreByteIdentical) {
