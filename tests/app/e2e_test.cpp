@@ -673,7 +673,12 @@ Geometry wait_for_picture_at(XServer& x, Window w, const Geometry& want, const s
     Geometry box;
     std::vector<uint32_t> pixels;
     const Geometry g = geometry(x, w);
-    const auto until = Clock::now() + 10s;
+    // The first picture may take long on a loaded machine, far longer under the sanitizers.
+#if defined(__SANITIZE_ADDRESS__)
+    const auto until = Clock::now() + 120s;
+#else
+    const auto until = Clock::now() + 30s;
+#endif
     while (Clock::now() < until) {
         pixels = x.grab(w, g.width, g.height);
         if (pixels.empty()) break;
