@@ -4,6 +4,7 @@
 // that carried it (when its callback ran, plus the device's latency, plus the sample's place in the buffer).
 // The figures land in build/test-output/sound_sync.txt.
 #include "assets/music/soundtrack.h"
+#include "platform/music_position.h"
 #include "platform/sound.h"
 #include "platform/xm_player.h"
 #include "tests/support/test_paths.h"
@@ -136,6 +137,32 @@ TEST(SoundSync, RowsAreReportedWhenTheirFirstSampleIsHeard) {
         EXPECT_LE(std::abs(o.median_ms), 8.0);
         EXPECT_LE(std::abs(o.mean_ms), 16.7);
     }
+}
+
+// Starting the soundtrack part-way in, as --start-order does: the layer tells when the order starts (the drop at
+// 27.00 s, the captions at 50.04 s) and the first callbacks report that order's first row.
+TEST(SoundSync, ASongStartedAtAnOrderReportsThatOrderFirst) {
+    zorbrix::sound_set_offline(true);
+    ASSERT_TRUE(FSOUND_Init(kRate, 32, 0));
+    std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
+    FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(module.data(), int(module.size()));
+    ASSERT_NE(song, nullptr);
+    EXPECT_NEAR(zorbrix::sound_order_time(song, 2), 27.0, 0.001);
+    EXPECT_EQ(zorbrix::sound_order_time(song, 10), -1);
+    g_music.reset();
+    FMUSIC_SetOrderCallback(song, on_order, 1);
+    FMUSIC_SetRowCallback(song, on_row, 1);
+    EXPECT_NEAR(zorbrix::sound_play_song_from(song, 4), 50.04, 0.001);
+    EXPECT_EQ(zorbrix::sound_order_time(song, 2), -1) << "asked while playing";
+    std::vector<int16_t> out(2 * 64);
+    ASSERT_TRUE(zorbrix::sound_render_offline(out.data(), 64));
+    EXPECT_EQ(g_music.order.load(), 4);
+    EXPECT_EQ(g_music.row.load(), 0);
+    EXPECT_EQ(zorbrix::sound_play_song_from(song, 10), -1);
+    EXPECT_EQ(FMUSIC_GetOrder(song), 4) << "a refused start changed the song";
+    FSOUND_Close();
+    zorbrix::sound_set_offline(false);
+    g_music.reset();
 }
 
 }  // namespace

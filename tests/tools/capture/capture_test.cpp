@@ -598,6 +598,34 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
     EXPECT_GE(scroller_worst.text_worst_tile, 4.5);
 }
 
+// --start-order: the song and the scenes begin at that order, the clock and the video at that moment of the song;
+// an order the song does not have, or no number at all, is refused with status 2.
+TEST(Capture, StartOrderBeginsThereAndRefusesOrdersTheSongLacks) {
+    const fs::path dir = fresh_dir("start_order");
+    const fs::path bin = build_dir() + "/bin";
+    ASSERT_EQ(run_capture(bin, "/dev/null --fps 10 --start-order 1 --max-seconds 1 --log " +
+                                   shell_quoted(dir / "one.log"), dir / "one.err"), 0)
+        << read_file(dir / "one.err");
+    const std::vector<LogLine> one = read_log(dir / "one.log");
+    ASSERT_FALSE(one.empty());
+    EXPECT_EQ(one[0].order, 1);
+    EXPECT_EQ(one[0].row, 0);
+    EXPECT_EQ(one[0].scene, 1);
+    EXPECT_NEAR(one[0].clock, 27.0 - 97 * 0.12, 0.006);   // order 1 starts 97 rows into the song
+    ASSERT_EQ(run_capture(bin, "/dev/null --fps 10 --start-order 8 --max-seconds 1 --log " +
+                                   shell_quoted(dir / "eight.log"), dir / "eight.err"), 0)
+        << read_file(dir / "eight.err");
+    const std::vector<LogLine> eight = read_log(dir / "eight.log");
+    ASSERT_FALSE(eight.empty());
+    EXPECT_EQ(eight[0].scene, 5);
+    EXPECT_EQ(eight[0].order, 8);
+    for (const char* bad : {"10", "256", "-1", "x"}) {
+        EXPECT_EQ(run_capture(bin, std::string("/dev/null --start-order ") + bad, dir / "bad.err"), 2) << bad;
+        const std::string err = read_file(dir / "bad.err");
+        EXPECT_NE(err.find("--start-order"), std::string::npos) << err;
+    }
+}
+
 TEST(Capture, TwoCapturesAreByteIdentical) {
     const fs::path dir = fresh_dir("twice");
     const fs::path bin = build_dir() + "/bin";
