@@ -672,7 +672,7 @@ bool box_near(const Geometry& box, const Geometry& want) {
 Geometry wait_for_picture_at(XServer& x, Window w, const Geometry& want, const std::string& png) {
     Geometry box;
     std::vector<uint32_t> pixels;
-    const Geometry g = geometry(x, w);
+    Geometry g = geometry(x, w);
     // The first picture may take long on a loaded machine, far longer under the sanitizers.
 #if defined(__SANITIZE_ADDRESS__)
     const auto until = Clock::now() + 120s;
@@ -680,8 +680,13 @@ Geometry wait_for_picture_at(XServer& x, Window w, const Geometry& want, const s
     const auto until = Clock::now() + 30s;
 #endif
     while (Clock::now() < until) {
+        // A window being switched to or from full screen may be unmapped for a moment: ask again.
+        g = geometry(x, w);
         pixels = x.grab(w, g.width, g.height);
-        if (pixels.empty()) break;
+        if (pixels.empty()) {
+            std::this_thread::sleep_for(100ms);
+            continue;
+        }
         box = picture_box(pixels, g.width, g.height);
         if (box_near(box, want)) break;
         std::this_thread::sleep_for(100ms);
