@@ -40,7 +40,12 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
             console.emplace();
         }
         console->option("DirectX");
-        const Answer fullscreen = dialogs.question("Question", "Fullscreen?");
+        Answer fullscreen = Answer::No;
+        if (environment.screen == ScreenChoice::Ask) {
+            fullscreen = dialogs.question("Question", "Fullscreen?");
+        } else if (environment.screen == ScreenChoice::Fullscreen) {
+            fullscreen = Answer::Yes;
+        }
         if (fullscreen == Answer::Interrupted) {
             // A signal took the question down: the program ends as when its window is closed.
             console.reset();
@@ -65,7 +70,8 @@ int run_intro(IntroContent& content, const IntroEnvironment& environment) {
         content.build_effects();
 
         FrameTimer timer(environment.clock);
-        timer.start(0.0);
+        // The timer reads the song's time: 0 as the song starts from its beginning.
+        timer.start(-content.start_time());
         content.start_song();
 
         Stage stage{*console, *format, *screen, timer};

@@ -3,6 +3,7 @@
 // for display errors. main() only calls run_intro(); the offline capture and the tests call it with their own
 // display, message boxes, clock and content.
 
+#include "app/command_line.h"
 #include "platform/frame_timer.h"
 #include "platform/message_box.h"
 #include "platform/ptc.h"
@@ -62,6 +63,9 @@ public:
     virtual void open_video(const ptc::Format& format) = 0;  // the video and a surface of its frame size
     virtual void load_images() = 0;
     virtual void build_effects() = 0;
+    // Where the timer starts, in seconds: the song's time at the point it starts playing (0 unless the intro
+    // starts part-way into the song). Asked just before the timer starts.
+    virtual double start_time() const { return 0.0; }
     // Right after the timer started: registers the music callbacks and starts the song.
     virtual void start_song() = 0;
     // The scene loops, then the end scroller.
@@ -84,6 +88,8 @@ struct IntroEnvironment {
     Dialogs* dialogs = nullptr;
     // The timer's clock.
     FrameTimer::Counter clock = FrameTimer::monotonic_clock();
+    // Ask "Fullscreen?", or take the answer given on the command line.
+    ScreenChoice screen = ScreenChoice::Ask;
 };
 
 // Runs the intro. Returns 0 when the sound cannot be started, 1 otherwise (normal end, and a display error that

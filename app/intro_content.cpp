@@ -14,8 +14,8 @@ constexpr int kFallbackVideoWidth = 256;
 constexpr int kFallbackVideoHeight = 192;
 }  // namespace
 
-ZorbrixContent::ZorbrixContent(Soundtrack& soundtrack)
-    : soundtrack_(soundtrack), images_(std::make_unique<IntroImages>()) {}
+ZorbrixContent::ZorbrixContent(Soundtrack& soundtrack, int start_order)
+    : soundtrack_(soundtrack), start_order_(start_order), images_(std::make_unique<IntroImages>()) {}
 
 ZorbrixContent::~ZorbrixContent() { std::free(module_); }
 
@@ -31,7 +31,13 @@ bool ZorbrixContent::start_sound() {
     int length = 0;
     module_ = file_load("ambient3.xm", &length);
     if (!module_) return false;
-    return soundtrack_.load(module_, length);
+    if (!soundtrack_.load(module_, length)) return false;
+    start_time_ = soundtrack_.order_time(start_order_);
+    if (start_time_ < 0) {
+        start_order_missing_ = true;
+        return false;
+    }
+    return true;
 }
 
 void ZorbrixContent::open_video(const ptc::Format& format) {
@@ -67,7 +73,15 @@ void ZorbrixContent::build_effects() {
     effect_a_init();
 }
 
-void ZorbrixContent::start_song() { soundtrack_.play(); }
+void ZorbrixContent::start_song() {
+    if (start_order_ > 0) {
+        // Part-way in, the scenes start where the song does, not with a flash of the countdown before the first
+        // callback arrives.
+        g_music.order.store(start_order_, std::memory_order_relaxed);
+        g_music.row.store(0, std::memory_order_relaxed);
+    }
+    soundtrack_.play(start_order_);
+}
 
 void ZorbrixContent::run(Stage& stage) {
     SceneContext context{stage.console, stage.screen, *video_surface_, video_, stage.timer, g_music, *images_, note_};

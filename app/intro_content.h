@@ -13,8 +13,8 @@ namespace zorbrix {
 
 class ZorbrixContent : public IntroContent {
 public:
-    // The soundtrack stays the caller's.
-    explicit ZorbrixContent(Soundtrack& soundtrack);
+    // The soundtrack stays the caller's. The song and the scenes start at order `start_order` (0: the beginning).
+    explicit ZorbrixContent(Soundtrack& soundtrack, int start_order = 0);
     ~ZorbrixContent() override;
 
     void open_archive() override;
@@ -22,6 +22,7 @@ public:
     void open_video(const ptc::Format& format) override;
     void load_images() override;
     void build_effects() override;
+    double start_time() const override { return start_time_; }
     void start_song() override;
     void run(Stage& stage) override;
     void stop_song() override;
@@ -33,9 +34,14 @@ public:
     ScenePhase phase() const { return note_.scene; }
     const FrameNote& frame_note() const { return note_; }
     const IntroImages& images() const { return *images_; }
+    // After start_sound failed: true when it was because the song has no order start_order.
+    bool start_order_missing() const { return start_order_missing_; }
 
 private:
     Soundtrack& soundtrack_;
+    int start_order_ = 0;
+    double start_time_ = 0.0;
+    bool start_order_missing_ = false;
     bool sound_started_ = false;
     unsigned char* module_ = nullptr;   // the module's bytes, alive for the whole run
     VideoStream video_;

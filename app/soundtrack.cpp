@@ -11,10 +11,12 @@ bool DeviceSoundtrack::load(void* data, int length) {
     return song_ != nullptr;
 }
 
-void DeviceSoundtrack::play() {
+double DeviceSoundtrack::order_time(int order) { return sound_order_time(song_, order); }
+
+void DeviceSoundtrack::play(int order) {
     FMUSIC_SetOrderCallback(song_, on_order, 1);
     FMUSIC_SetRowCallback(song_, on_row, 1);
-    FMUSIC_PlaySong(song_);
+    sound_play_song_from(song_, order);
 }
 
 void DeviceSoundtrack::stop() { FMUSIC_StopSong(song_); }

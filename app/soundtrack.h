@@ -12,8 +12,12 @@ public:
     virtual bool init() = 0;
     // Loads the module from memory (the bytes stay the caller's and stay alive until close). False when it cannot.
     virtual bool load(void* data, int length) = 0;
-    // Registers on_order and on_row for every order and row change, then starts the song.
-    virtual void play() = 0;
+    // When order `order` starts in the song played from its beginning, in seconds; -1 for an order the song does
+    // not have. Asked after load, before play.
+    virtual double order_time(int order) = 0;
+    // Registers on_order and on_row for every order and row change, then starts the song at the first row of
+    // `order` (0: its beginning).
+    virtual void play(int order) = 0;
     virtual void stop() = 0;
     virtual void close() = 0;
 };
@@ -23,7 +27,8 @@ class DeviceSoundtrack : public Soundtrack {
 public:
     bool init() override;
     bool load(void* data, int length) override;
-    void play() override;
+    double order_time(int order) override;
+    void play(int order) override;
     void stop() override;
     void close() override;
 

@@ -105,7 +105,8 @@ public:
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
-    // "windowed output" selects a 512 x 384 window instead of the full screen; "DirectX" is accepted and changes
+    // "windowed output" selects a window instead of the full screen (its size is the backend's: the SDL display
+    // opens it at a whole multiple of the console's size); "DirectX" is accepted and changes
     // nothing. Returns false for an option the display does not know (it is ignored).
     bool option(const std::string& text);
 

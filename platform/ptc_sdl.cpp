@@ -2,6 +2,9 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace ptc {
 namespace {
 
@@ -22,6 +25,20 @@ PictureRect fit_picture(int out_width, int out_height, int width, int height) {
     // Limited by the height: bars left and right.
     const int fitted = int((oh * w * 2 + h) / (h * 2));
     return {(out_width - fitted) / 2, 0, fitted, out_height};
+}
+
+PictureRect sharp_picture(int out_width, int out_height, int width, int height) {
+    if (out_width <= 0 || out_height <= 0 || width <= 0 || height <= 0) return {0, 0, 0, 0};
+    const int k = std::min(out_width / width, out_height / height);
+    if (k < 1) return fit_picture(out_width, out_height, width, height);
+    return {(out_width - k * width) / 2, (out_height - k * height) / 2, k * width, k * height};
+}
+
+int window_scale(int desktop_width, int desktop_height, int width, int height) {
+    if (width <= 0 || height <= 0) return 1;
+    const int64_t k = std::min(int64_t(desktop_width) * 4 / (int64_t(width) * 5),
+                               int64_t(desktop_height) * 4 / (int64_t(height) * 5));
+    return int(std::clamp<int64_t>(k, 1, 64));
 }
 
 int key_code_from_sdl(int32_t sdl_keycode, uint16_t sdl_modifiers) {
@@ -102,7 +119,7 @@ int key_code_from_sdl(int32_t sdl_keycode, uint16_t sdl_modifiers) {
     }
 }
 
-SdlBackend::SdlBackend() {
+SdlBackend::SdlBackend(DisplaySettings settings) : settings_(settings) {
     // A video driver chosen by the user through SDL_VIDEODRIVER is used as it is.
     const char* chosen = SDL_getenv("SDL_VIDEODRIVER");
     if (chosen && *chosen) {
@@ -144,13 +161,28 @@ SdlBackend::~SdlBackend() {
 void SdlBackend::open(const std::string& title, int width, int height, bool windowed) {
     close();
     closed_by_user_ = false;
-    const Uint32 flags = windowed ? 0u : Uint32(SDL_WINDOW_FULLSCREEN_DESKTOP);
-    window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height, flags);
+    // The window: a whole multiple of the picture, resizable and maximisable. Full screen it covers the desktop at
+    // its own resolution; leaving full screen gives back the window at this size.
+    int scale = settings_.scale;
+    if (scale <= 0) {
+        SDL_Rect usable{0, 0, 0, 0};
+        SDL_DisplayMode desktop{};
+        if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+            scale = window_scale(usable.w, usable.h, width, height);
+        } else if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+            scale = window_scale(desktop.w, desktop.h, width, height);
+        } else {
+            scale = 1;
+        }
+    }
+    Uint32 flags = SDL_WINDOW_RESIZABLE;
+    if (!windowed) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width * scale,
+                               height * scale, flags);
     if (!window_) {
         throw_sdl("cannot open the display window");
     }
-    // Smooth scaling when the full screen enlarges the picture by an uneven factor.
-    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+    SDL_SetWindowMinimumSize(window_, std::max(1, width / 2), std::max(1, height / 2));
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (!renderer_) {
         renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_PRESENTVSYNC);
@@ -169,6 +201,7 @@ void SdlBackend::open(const std::string& title, int width, int height, bool wind
         close();
         throw DynamicError("cannot create the display's picture: " + error);
     }
+    SDL_SetTextureScaleMode(texture_, SDL_ScaleModeNearest);
     if (!windowed) {
         SDL_ShowCursor(SDL_DISABLE);
     }
@@ -194,6 +227,12 @@ void SdlBackend::open(const std::string& title, int width, int height, bool wind
 }
 
 void SdlBackend::close() {
+    if (enlarged_) {
+        SDL_DestroyTexture(enlarged_);
+        enlarged_ = nullptr;
+        enlarged_factor_ = 0;
+    }
+    alt_held_back_ = false;
     if (texture_) {
         SDL_DestroyTexture(texture_);
         texture_ = nullptr;
@@ -217,10 +256,38 @@ void SdlBackend::show_texture() {
     int out_width = 0, out_height = 0, width = 0, height = 0;
     SDL_GetRendererOutputSize(renderer_, &out_width, &out_height);
     SDL_QueryTexture(texture_, nullptr, nullptr, &width, &height);
-    const PictureRect fit = fit_picture(out_width, out_height, width, height);
+    const bool sharp = settings_.scaling == Scaling::Sharp;
+    const PictureRect fit = sharp ? sharp_picture(out_width, out_height, width, height)
+                                  : fit_picture(out_width, out_height, width, height);
     const SDL_Rect target{fit.x, fit.y, fit.width, fit.height};
+    SDL_Texture* source = texture_;
+    // Smooth scaling by an uneven factor: whole pixels first, into a texture of the next whole multiple, then
+    // linear filtering down to the exact size. Even factors (and shrinking) need no second step.
+    if (!sharp && width > 0 && (fit.width % width != 0 || fit.height % height != 0) && fit.width > width &&
+        SDL_RenderTargetSupported(renderer_)) {
+        const int factor = std::min((fit.width + width - 1) / width, 8);
+        if (factor != enlarged_factor_) {
+            if (enlarged_) SDL_DestroyTexture(enlarged_);
+            enlarged_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_TARGET,
+                                          width * factor, height * factor);
+            enlarged_factor_ = enlarged_ ? factor : 0;
+            if (enlarged_) SDL_SetTextureScaleMode(enlarged_, SDL_ScaleModeLinear);
+        }
+        if (enlarged_ && SDL_SetRenderTarget(renderer_, enlarged_) == 0) {
+            SDL_SetTextureScaleMode(texture_, SDL_ScaleModeNearest);
+            SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+            SDL_SetRenderTarget(renderer_, nullptr);
+            source = enlarged_;
+        }
+    }
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
     SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, &target);
+    if (source == texture_) {
+        // A direct copy: nearest neighbour at whole multiples, linear otherwise (when smooth).
+        const bool whole = width > 0 && fit.width % width == 0 && fit.height % height == 0;
+        SDL_SetTextureScaleMode(texture_, sharp || whole ? SDL_ScaleModeNearest : SDL_ScaleModeLinear);
+    }
+    SDL_RenderCopy(renderer_, source, nullptr, &target);
     SDL_RenderPresent(renderer_);
 }
 
@@ -252,6 +319,18 @@ void SdlBackend::present(const uint32_t* pixels, int width, int height) {
     show_texture();
 }
 
+bool SdlBackend::fullscreen() const {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+}
+
+void SdlBackend::toggle_fullscreen() {
+    if (!window_) return;
+    const bool to_full = !fullscreen();
+    if (SDL_SetWindowFullscreen(window_, to_full ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) return;
+    SDL_ShowCursor(to_full ? SDL_DISABLE : SDL_ENABLE);
+    if (texture_) show_texture();
+}
+
 bool SdlBackend::handle(const SDL_Event& event, std::deque<Key>& keys) {
     switch (event.type) {
         case SDL_QUIT:
@@ -260,17 +339,47 @@ bool SdlBackend::handle(const SDL_Event& event, std::deque<Key>& keys) {
         case SDL_WINDOWEVENT:
             if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
                 closed_by_user_ = true;
-            } else if (event.window.event == SDL_WINDOWEVENT_EXPOSED && texture_) {
+            } else if ((event.window.event == SDL_WINDOWEVENT_EXPOSED ||
+                        event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) &&
+                       texture_) {
                 // The window system lost the picture (uncovered, restored): show the last frame again.
                 show_texture();
             }
             break;
         case SDL_KEYDOWN: {
             const SDL_Keysym& key = event.key.keysym;
-            keys.emplace_back(key_code_from_sdl(key.sym, key.mod), (key.mod & KMOD_ALT) != 0,
-                              (key.mod & KMOD_SHIFT) != 0, (key.mod & KMOD_CTRL) != 0);
+            const bool alt = (key.mod & KMOD_ALT) != 0;
+            // Alt+Enter and F11 switch between window and full screen, and are no key press of the program; nor
+            // is the Alt that began Alt+Enter. An Alt press is therefore held back until it is released, or until
+            // another key shows that it was not part of the switch.
+            if (key.sym == SDLK_F11 || ((key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && alt)) {
+                if (!event.key.repeat) toggle_fullscreen();
+                alt_held_back_ = false;
+                return false;
+            }
+            const Key press(key_code_from_sdl(key.sym, key.mod), alt, (key.mod & KMOD_SHIFT) != 0,
+                            (key.mod & KMOD_CTRL) != 0);
+            if (key.sym == SDLK_LALT || key.sym == SDLK_RALT) {
+                if (!event.key.repeat) {
+                    alt_held_back_ = true;
+                    held_alt_ = press;
+                }
+                return false;
+            }
+            if (alt_held_back_) {
+                keys.push_back(held_alt_);
+                alt_held_back_ = false;
+            }
+            keys.push_back(press);
             return true;
         }
+        case SDL_KEYUP:
+            if ((event.key.keysym.sym == SDLK_LALT || event.key.keysym.sym == SDLK_RALT) && alt_held_back_) {
+                keys.push_back(held_alt_);
+                alt_held_back_ = false;
+                return true;
+            }
+            break;
         default:
             break;
     }

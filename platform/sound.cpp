@@ -9,17 +9,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct FMUSIC_MODULE {
     zorbrix::XmPlayer player;
-    FMUSIC_CALLBACK order_callback = nullptr;
-    int order_step = 1;
-    FMUSIC_CALLBACK row_callback = nullptr;
-    int row_step = 1;
+    // Set on the main thread, read on the reporting thread.
+    std::atomic<FMUSIC_CALLBACK> order_callback{nullptr};
+    std::atomic<int> order_step{1};
+    std::atomic<FMUSIC_CALLBACK> row_callback{nullptr};
+    std::atomic<int> row_step{1};
     bool playing = false;
     std::atomic<int> order{-1};
     std::atomic<int> row{-1};
@@ -27,14 +32,64 @@ struct FMUSIC_MODULE {
 
 namespace {
 
+int64_t now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// An order or row change waiting for its first sample to reach the speaker.
+struct PendingEvent {
+    FMUSIC_MODULE* song;
+    zorbrix::MusicEvent event;
+    int64_t due_ns;   // steady-clock time at which the change is heard
+};
+
+// The changes rendered ahead of what is heard, in the order they play. The audio thread appends (without
+// allocating: the ring is made once); the reporter thread fires each one when it is due.
+class EventSchedule {
+public:
+    static constexpr size_t kCapacity = 4096;   // several seconds of rows at any tempo a module can set
+
+    void start();
+    void stop();
+    // Audio thread. A change that finds the ring full fires at once: early rather than lost.
+    bool push(const PendingEvent& e) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (count_ == ring_.size()) return false;
+        ring_[(head_ + count_) % ring_.size()] = e;
+        ++count_;
+        wake_.notify_one();
+        return true;
+    }
+    // Forgets the song's waiting changes; once this returns none of them fires (a firing in progress finishes
+    // first, as firing holds the lock).
+    void drop(const FMUSIC_MODULE* song);
+
+private:
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<PendingEvent> ring_;
+    size_t head_ = 0, count_ = 0;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 struct SoundState {
     bool initialised = false;
     bool offline_requested = false;
     bool offline = false;
     SDL_AudioDeviceID device = 0;
     int rate = 44100;
+    int64_t latency_ns = 0;            // from the end of an audio callback to its buffer's first sample being heard
+    double latency_override = -1;      // seconds; negative: the device's own estimate
     std::vector<std::unique_ptr<FMUSIC_MODULE>> songs;   // guarded by the device lock while the device runs
     std::vector<int16_t> scratch;                         // a second song's frames, mixed into the first's
+    EventSchedule schedule;
+    zorbrix::BufferObserver observer = nullptr;
+    void* observer_data = nullptr;
 };
 
 SoundState g_sound;
@@ -42,25 +97,84 @@ SoundState g_sound;
 void fire(FMUSIC_MODULE* song, const zorbrix::MusicEvent& e) {
     if (e.kind == zorbrix::MusicEvent::Kind::Order) {
         song->order.store(e.value, std::memory_order_relaxed);
-        if (song->order_callback && e.value % song->order_step == 0) {
-            song->order_callback(song, static_cast<unsigned char>(e.value));
-        }
+        const FMUSIC_CALLBACK callback = song->order_callback.load();
+        if (callback && e.value % song->order_step.load() == 0) callback(song, static_cast<unsigned char>(e.value));
     } else {
         song->row.store(e.value, std::memory_order_relaxed);
-        if (song->row_callback && e.value % song->row_step == 0) {
-            song->row_callback(song, static_cast<unsigned char>(e.value));
-        }
+        const FMUSIC_CALLBACK callback = song->row_callback.load();
+        if (callback && e.value % song->row_step.load() == 0) callback(song, static_cast<unsigned char>(e.value));
     }
 }
 
-// Renders each playing song tick by tick into out (on SDL's audio thread, or on the caller's in offline mode); the
-// events of a tick fire as its first frame is copied into the buffer. Several playing songs are summed with saturation.
-void mix_songs(int16_t* out, size_t frames) {
+void EventSchedule::start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (thread_.joinable()) return;
+    ring_.assign(kCapacity, PendingEvent{});
+    head_ = count_ = 0;
+    stopping_ = false;
+    thread_ = std::thread([this] { run(); });
+}
+
+void EventSchedule::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        wake_.notify_one();
+    }
+    if (thread_.joinable()) thread_.join();
+    count_ = 0;
+}
+
+void EventSchedule::drop(const FMUSIC_MODULE* song) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<PendingEvent> kept;
+    kept.reserve(count_);
+    for (size_t i = 0; i < count_; ++i) {
+        const PendingEvent& e = ring_[(head_ + i) % ring_.size()];
+        if (e.song != song) kept.push_back(e);
+    }
+    head_ = 0;
+    count_ = kept.size();
+    std::copy(kept.begin(), kept.end(), ring_.begin());
+}
+
+void EventSchedule::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (count_ == 0) {
+            wake_.wait(lock);
+            continue;
+        }
+        const PendingEvent e = ring_[head_];
+        const int64_t wait = e.due_ns - now_ns();
+        if (wait > 0) {
+            wake_.wait_for(lock, std::chrono::nanoseconds(wait));
+            continue;   // woken early, or a song was dropped: look again
+        }
+        head_ = (head_ + 1) % ring_.size();
+        --count_;
+        fire(e.song, e.event);
+    }
+}
+
+// Renders each playing song tick by tick into out (on SDL's audio thread, or on the caller's in offline mode).
+// Offline, the events of a tick fire as its first frame is copied into the buffer. On the device they are scheduled
+// for the moment that frame is heard: `heard_ns` is when the buffer's first frame reaches the speaker. Several
+// playing songs are summed with saturation.
+void mix_songs(int16_t* out, size_t frames, int64_t heard_ns = -1) {
     bool first = true;
     for (auto& owned : g_sound.songs) {
         FMUSIC_MODULE* song = owned.get();
         if (!song->playing) continue;
-        auto sink = [song](const zorbrix::MusicEvent& e) { fire(song, e); };
+        const int64_t buffer_start = song->player.frames_rendered();
+        auto sink = [song, heard_ns, buffer_start](const zorbrix::MusicEvent& e) {
+            if (heard_ns < 0) {
+                fire(song, e);
+                return;
+            }
+            const int64_t due = heard_ns + (e.frame - buffer_start) * 1000000000LL / g_sound.rate;
+            if (!g_sound.schedule.push({song, e, due})) fire(song, e);
+        };
         if (first) {
             song->player.render(out, frames, sink);
             first = false;
@@ -77,7 +191,23 @@ void mix_songs(int16_t* out, size_t frames) {
 }
 
 void SDLCALL audio_callback(void*, Uint8* stream, int len) {
-    mix_songs(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(len) / (2 * sizeof(int16_t)));
+    // The buffer filled now is heard once the device has played what it already holds.
+    const int64_t called = now_ns();
+    const int64_t heard = called + g_sound.latency_ns;
+    const size_t frames = static_cast<size_t>(len) / (2 * sizeof(int16_t));
+    const int64_t first_frame = g_sound.songs.empty() ? 0 : g_sound.songs.front()->player.frames_rendered();
+    mix_songs(reinterpret_cast<int16_t*>(stream), frames, heard);
+    if (g_sound.observer) g_sound.observer(g_sound.observer_data, called, heard, first_frame, static_cast<int>(frames));
+}
+
+// The time from the end of a callback to its buffer's first frame being heard. SDL's dummy driver takes each buffer
+// right after the callback and plays it out in real time; a real device first plays the buffer it already holds
+// (SDL keeps one buffer queued ahead of the callback), so the new one is heard one buffer later.
+int64_t device_latency_ns(const SDL_AudioSpec& have) {
+    if (g_sound.latency_override >= 0) return static_cast<int64_t>(g_sound.latency_override * 1e9);
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver && std::strcmp(driver, "dummy") == 0) return 0;
+    return static_cast<int64_t>(have.samples) * 1000000000LL / std::max(have.freq, 1);
 }
 
 bool open_device(int rate) {
@@ -93,6 +223,8 @@ bool open_device(int rate) {
     g_sound.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (g_sound.device == 0) return false;
     g_sound.scratch.assign(static_cast<size_t>(std::max<int>(have.samples, 1024)) * 4, 0);
+    g_sound.latency_ns = device_latency_ns(have);
+    g_sound.schedule.start();
     return true;
 }
 
@@ -180,6 +312,7 @@ void FSOUND_Close() {
         SDL_CloseAudioDevice(g_sound.device);   // waits for the audio thread to finish
         g_sound.device = 0;
     }
+    g_sound.schedule.stop();
     g_sound.songs.clear();
     g_sound.scratch.clear();
     if (!g_sound.offline) SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -201,6 +334,7 @@ bool FMUSIC_FreeSong(FMUSIC_MODULE* module) {
     if (!known(module)) return false;
     {
         DeviceLock lock;
+        g_sound.schedule.drop(module);
         auto it = std::find_if(g_sound.songs.begin(), g_sound.songs.end(),
                                [module](const auto& s) { return s.get() == module; });
         g_sound.songs.erase(it);
@@ -217,24 +351,14 @@ bool FMUSIC_SetRowCallback(FMUSIC_MODULE* module, FMUSIC_CALLBACK callback, int 
     return set_callback(module, callback, step, false);
 }
 
-bool FMUSIC_PlaySong(FMUSIC_MODULE* module) {
-    if (!known(module)) return false;
-    {
-        DeviceLock lock;
-        module->player.restart();
-        module->order.store(-1, std::memory_order_relaxed);
-        module->row.store(-1, std::memory_order_relaxed);
-        module->playing = true;
-    }
-    update_pause();
-    return true;
-}
+bool FMUSIC_PlaySong(FMUSIC_MODULE* module) { return zorbrix::sound_play_song_from(module, 0) >= 0; }
 
 bool FMUSIC_StopSong(FMUSIC_MODULE* module) {
     if (!known(module)) return false;
     {
         DeviceLock lock;
         module->playing = false;
+        g_sound.schedule.drop(module);
     }
     update_pause();
     return true;
@@ -258,6 +382,49 @@ const char* sound_driver_name() {
 }
 
 void sound_set_offline(bool offline) { g_sound.offline_requested = offline; }
+
+double sound_play_song_from(FMUSIC_MODULE* module, int order) {
+    if (!known(module)) return -1;
+    double seconds;
+    {
+        DeviceLock lock;
+        g_sound.schedule.drop(module);
+        seconds = module->player.restart_at(order);
+        if (seconds < 0) return -1;
+        module->order.store(-1, std::memory_order_relaxed);
+        module->row.store(-1, std::memory_order_relaxed);
+        module->playing = true;
+    }
+    update_pause();
+    return seconds;
+}
+
+double sound_order_time(FMUSIC_MODULE* module, int order) {
+    if (!known(module) || module->playing) return -1;
+    DeviceLock lock;
+    const double seconds = module->player.restart_at(order);
+    module->player.restart();
+    return seconds;
+}
+
+double sound_output_latency() {
+    if (!g_sound.initialised) return -1;
+    return static_cast<double>(g_sound.latency_ns) / 1e9;
+}
+
+void sound_set_output_latency(double seconds) {
+    g_sound.latency_override = seconds;
+    if (g_sound.device) {
+        DeviceLock lock;
+        g_sound.latency_ns = seconds >= 0 ? static_cast<int64_t>(seconds * 1e9) : g_sound.latency_ns;
+    }
+}
+
+void sound_set_buffer_observer(BufferObserver observer, void* data) {
+    DeviceLock lock;
+    g_sound.observer = observer;
+    g_sound.observer_data = data;
+}
 
 bool sound_render_offline(int16_t* out, int frames) {
     if (!g_sound.initialised || !g_sound.offline || out == nullptr || frames < 0) return false;

@@ -2,8 +2,10 @@
 // The intro's sound layer: the song calls the program makes, in the form of the classic FMOD 3 interface, played by
 // libxmp (platform/xm_player.h) into SDL2 audio at the requested rate, 16-bit stereo.
 //
-// Order and row callbacks run on the audio thread, once for every row and once for every order change, in play order
-// (pattern breaks and jumps included), at the moment the tick that starts the row is handed to the audio device.
+// Order and row callbacks run on the sound layer's own reporting thread, once for every row and once for every order
+// change, in play order (pattern breaks and jumps included), at the moment the first sample of the tick that starts
+// the row reaches the speaker: the audio device's queue and latency are taken into account, so what the scenes show
+// lands with what is heard.
 // Without a usable sound device (a server, CI) the layer falls back to SDL's "dummy" driver, which consumes audio in
 // real time, so the song and its callbacks keep time silently. Songs repeat at their end.
 //
@@ -40,10 +42,10 @@ bool FMUSIC_SetRowCallback(FMUSIC_MODULE* module, FMUSIC_CALLBACK callback, int 
 
 // Starts the song from its beginning (order 0, row 0). False for a null module.
 bool FMUSIC_PlaySong(FMUSIC_MODULE* module);
-// Stops the song; its callbacks fire no more. False for a null module.
+// Stops the song; once this returns its callbacks fire no more. False for a null module.
 bool FMUSIC_StopSong(FMUSIC_MODULE* module);
 
-// The song's order and row as of the last tick handed to the device; -1 for a song not playing or a null module.
+// The song's order and row as last reported (as heard); -1 for a song not playing or a null module.
 int FMUSIC_GetOrder(FMUSIC_MODULE* module);
 int FMUSIC_GetRow(FMUSIC_MODULE* module);
 
@@ -59,4 +61,24 @@ const char* sound_driver_name();
 // as a listener would at that frame. False (out untouched) unless the layer was initialised in offline mode.
 void sound_set_offline(bool offline);
 bool sound_render_offline(int16_t* out, int frames);
+
+// Starts the song at the first row of order `order` (0: FMUSIC_PlaySong). Returns the time in seconds at which that
+// order starts when the song plays from its beginning, or -1 (nothing started) for an unknown module or an order the
+// song does not have.
+double sound_play_song_from(FMUSIC_MODULE* module, int order);
+// When order `order` starts in the song played from its beginning, in seconds, without playing anything; -1 for an
+// unknown module, an order the song does not have, or a song that is playing.
+double sound_order_time(FMUSIC_MODULE* module, int order);
+
+// The time in seconds from an audio callback to its first sample being heard (0 on the dummy driver, one buffer on a
+// device), or -1 when not initialised. A value set here (a device of known latency, for tests) replaces the estimate;
+// a negative one goes back to the estimate at the next FSOUND_Init.
+double sound_output_latency();
+void sound_set_output_latency(double seconds);
+
+// Called on the audio thread after every buffer the device takes: when the callback ran and when the buffer's first
+// frame is heard (steady clock, nanoseconds), the first song's frame counter at the buffer's start and the buffer's
+// length in frames. For measuring the layer's timing; null removes it.
+using BufferObserver = void (*)(void* data, int64_t called_ns, int64_t heard_ns, int64_t first_frame, int frames);
+void sound_set_buffer_observer(BufferObserver observer, void* data);
 }  // namespace zorbrix

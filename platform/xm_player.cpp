@@ -3,6 +3,7 @@
 #include <xmp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace zorbrix {
@@ -81,6 +82,23 @@ void XmPlayer::restart() {
     last_order_ = -1;
     last_loop_count_ = 0;
     started_ = false;
+}
+
+double XmPlayer::restart_at(int order) {
+    if (!loaded_ || order < 0 || order >= order_count()) return -1;
+    restart();
+    if (order == 0) return 0.0;
+    // libxmp knows when each order starts; it tells after playing the order's first tick, so ask, then start over.
+    if (xmp_set_position(ctx(context_), order) < 0 || xmp_play_frame(ctx(context_)) != 0) {
+        restart();
+        return -1;
+    }
+    xmp_frame_info info;
+    xmp_get_frame_info(ctx(context_), &info);
+    const double seconds = (info.time - info.frame_time / 1000.0) / 1000.0;
+    restart();
+    xmp_set_position(ctx(context_), order);
+    return std::max(0.0, std::round(seconds * 1000.0) / 1000.0);
 }
 
 void XmPlayer::next_tick(const EventSink& on_event) {

@@ -33,6 +33,10 @@ public:
 
     // Back to order 0, row 0, frame counter 0.
     void restart();
+    // Back to the first row of order `order`, frame counter 0: the song plays on from there. Returns the time in
+    // seconds at which that order starts when the song is played from its beginning (to the millisecond), or -1,
+    // changing nothing, for an order the song does not have.
+    double restart_at(int order);
 
     // Writes exactly `frames` stereo frames (interleaved left, right) into out. Each row or order change whose tick
     // starts inside this stretch is passed to on_event, in play order, before the call returns; order changes come

@@ -11,7 +11,7 @@ PACKAGES=(
   # libraries the intro links
   libsdl2-dev libxmp-dev libasound2-dev zlib1g-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core
   # end-to-end tests in a real X server (the test talks Xlib itself; the message boxes draw with core X fonts)
-  xvfb xfonts-base xdotool x11-utils imagemagick libx11-dev
+  xvfb xfonts-base xdotool openbox x11-utils imagemagick libx11-dev
   # independent peers and checks: video streams and quality, sound levels, a second XM player
   ffmpeg sox openmpt123
   # the release (make dist): the Windows cross toolchain and zlib for it, Debian's source packages of SDL2, libxmp

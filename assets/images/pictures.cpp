@@ -289,14 +289,20 @@ Canvas draw_caption(Typesetter& type, int index) {
     while (title.pixel_size > 16 && type.measure(title, c.title) > kMaxTitle) --title.pixel_size;
     const int title_w = type.measure(title, c.title);
     const int baseline = kH - 16;
-    const int kicker_base = baseline - type.cap_height(title) - 14;
-    backing(canvas, float(kW / 2 - title_w / 2 - 10), float(kicker_base - 16), float(kW / 2 + title_w / 2 + 10),
-            float(baseline + 10), 24, 26, 0.46f);
-    Painter p(type);
-    const FontSpec kicker{Face::SansBold, 11, 3.0f, false};
+    const FontSpec kicker{Face::SansBold, 14, 2.4f, false};
     const int kw = type.measure(kicker, c.kicker);
-    p.text_centred(kicker, c.kicker, kW / 2, kicker_base, kIce, mix(kIce, kSteel, 0.3f),
-                   {1.4f, 2.4f, 0.85f, 0, 1, kInk});
+    const int kicker_base = baseline - type.cap_height(title) - 15;
+    // A dark plate under the label and the title, at full strength all around the letters (its soft edge lies
+    // outside them): the captions sit on the cream objects, and the plate keeps them readable as they fade.
+    const int plate_half = std::max(title_w, kw + 2 * 54) / 2 + 16;
+    backing(canvas, float(kW / 2 - plate_half), float(kicker_base - type.cap_height(kicker) - 12),
+            float(kW / 2 + plate_half), float(baseline + 12), 12, 9, 0.9f);
+    Painter p(type);
+    // The label nearly white with a touch of ice blue, bold, on a strong halo: it holds against the plate and
+    // against the cream that shows through it as the caption fades.
+    const Rgb label = mix(kIce, kIvory, 0.75f);
+    p.text_centred(kicker, c.kicker, kW / 2, kicker_base, label, mix(kIce, kIvory, 0.55f),
+                   {2.2f, 3.2f, 1.0f, 0, 1, kInk});
     // Short rules either side of the kicker.
     const float ry = float(kicker_base) - 4.0f;
     const float gap = float(kw) * 0.5f + 10.0f, len = 34.0f;
@@ -307,8 +313,8 @@ Canvas draw_caption(Typesetter& type, int index) {
     p.add(faded(line_mask(kW / 2.0f + gap, ry, kW / 2.0f + gap + len, ry, 1.2f),
                 [=](float x, float) { return 1.0f - (x - (kW / 2.0f + gap)) / len; }),
           kAmber, thin);
-    p.text_centred(title, c.title, kW / 2, baseline, kIvory, mix(kCream, kAmber, 0.35f),
-                   {2.6f, 2.4f, 0.95f, 0, 1, kInk});
+    p.text_centred(title, c.title, kW / 2, baseline, kIvory, mix(kIvory, kCream, 0.6f),
+                   {3.0f, 3.0f, 1.0f, 0, 1, kInk});
     p.paint(canvas);
     return canvas;
 }

@@ -153,7 +153,7 @@ public:
 
     // Closes the column: a soft dark backing behind what it holds.
     void finish(const Column& c) {
-        blocks_.push_back({float(c.x - 9), float(c.start - 6), float(c.x + c.w + 9), float(c.y + 9)});
+        blocks_.push_back({float(c.x - 14), float(c.start - 10), float(c.x + c.w + 14), float(c.y + 13)});
     }
 
     std::vector<std::string> wrap(const FontSpec& font, const std::string& text, int width) {
@@ -389,7 +389,9 @@ Canvas draw_scroller_text(Typesetter& type) {
             }
         if (!joined) merged.push_back(b);
     }
-    for (const Block& b : merged) backing(canvas, b.x0, b.y0, b.x1, b.y1, 10, 12, 0.58f);
+    // A dense panel: the blob turns behind the text, and the body text keeps a contrast of well over 4.5:1 against
+    // it (the panel reaches full strength before the text begins; its soft edge lies outside).
+    for (const Block& b : merged) backing(canvas, b.x0, b.y0, b.x1, b.y1, 10, 8, 0.86f);
     p.paint(canvas);
     return canvas;
 }

@@ -14,7 +14,14 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kC4 = 261.6255653;   // Hz; XM note C-4 sounds as middle C
-constexpr int kRows = 128;
+constexpr int kRows = 128;   // a full order: the countdown's second, the captions', the outro's
+// The countdown's first order: 96 rows after a silent lead-in row, so that orders 0 and 1 last 225 rows, 27.00 s:
+// the drop into order 2 comes exactly as the clock reaches zero.
+constexpr int kCountdownFirstRows = 96;
+// The intro pictures fade out over 100 rows; they make way for the next scene after 96, at 4 % strength.
+constexpr int kPictureRows = 96;
+// The logo is gone by row 66; the scroller follows after 72.
+constexpr int kLogoRows = 72;
 
 // ---------------------------------------------------------------------------------------------------------------
 // Synthesis
@@ -316,33 +323,43 @@ uint8_t xm_note(int midi) { return static_cast<uint8_t>(std::clamp(midi - 11, 1,
 
 class Writer {
 public:
-    explicit Writer(xm::Pattern& p) : p_(p) {}
+    // Writes into p; `offset` rows are added to every row given (a pattern that starts with a lead-in).
+    explicit Writer(xm::Pattern& p, int offset = 0) : p_(p), offset_(offset) {}
+
+    // The rows the composition functions lay out, after the lead-in.
+    int rows() const { return p_.rows - offset_; }
 
     // A note with its volume (0..64) and panning (0 left .. 255 right).
     void note(int row, int channel, int midi, uint8_t instrument, int volume, int pan) {
+        row += offset_;
         if (row < 0 || row >= p_.rows) return;
         xm::Cell& c = p_.at(row, channel);
         c.note = xm_note(midi);
         c.instrument = instrument;
-        c.volume = xm::vol(volume);
+        c.volume = xm::vol(std::clamp(volume, 0, 64));
         c.effect = xm::FX_PANNING;
         c.param = static_cast<uint8_t>(std::clamp(pan, 0, 255));
     }
-    // Releases the channel's note, unless a new note starts there anyway.
+    // Releases the channel's note, unless a new note starts there anyway. A release that would fall beyond the
+    // pattern lands on its last row, so a note cut short by a short pattern never hangs on into the next one.
     void off(int row, int channel) {
-        if (row < 0 || row >= p_.rows) return;
+        row += offset_;
+        if (row < 0) return;
+        if (row >= p_.rows) row = p_.rows - 1;
         xm::Cell& c = p_.at(row, channel);
         if (c.note == 0) c.note = xm::KEY_OFF;
     }
 
 private:
     xm::Pattern& p_;
+    int offset_;
 };
 
 constexpr int kPadPan[4] = {88, 168, 120, 200};
 
+// One chord every 32 rows, as many as the pattern holds (the last one possibly cut short).
 void pads(Writer& w, const Progression& prog, int volume) {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i * 32 < w.rows() && i < 4; ++i) {
         const int row = i * 32;
         const int set = (i % 2) ? PAD_B : PAD_A;
         const int other = (i % 2) ? PAD_A : PAD_B;
@@ -357,7 +374,7 @@ void pads(Writer& w, const Progression& prog, int volume) {
 void bass(Writer& w, const Progression& prog, int volume, int style, int from_row = 0, int to_row = kRows) {
     for (int i = 0; i < 4; ++i) {
         const int row = i * 32;
-        if (row < from_row || row >= to_row) continue;
+        if (row < from_row || row >= to_row || row >= w.rows()) continue;
         const int root = prog[static_cast<size_t>(i)].bass;
         if (style == 0) {
             w.note(row, BASS, root, I_BASS, volume, 128);
@@ -383,7 +400,7 @@ struct Drums {
 };
 
 void drums(Writer& w, const Drums& d) {
-    for (int bar = 0; bar < kRows / 16; ++bar) {
+    for (int bar = 0; bar * 16 < w.rows(); ++bar) {
         const int r = bar * 16;
         if (r < d.from_row || r >= d.to_row) continue;
         if (d.kick) {
@@ -402,13 +419,32 @@ void drums(Writer& w, const Drums& d) {
     }
 }
 
+// The fill that carries the music into the next scene: over the pattern's last `length` rows a brush roll that
+// goes from eighths to sixteenths and swells into the downbeat, tossed from side to side, with two kicks pushing
+// into the change. It replaces whatever the drums play there.
+void fill(Writer& w, int length, int volume, bool kicks = true) {
+    const int end = w.rows();
+    for (int r = end - length; r < end; ++r) {
+        const int left = end - r;
+        const bool dense = left <= length / 2;
+        if (!dense && r % 2 != 0) continue;
+        const int v = volume - (left * 14) / length;
+        w.note(r, BRUSH, 60, I_BRUSH, v, (r % 2) ? 176 : 80);
+        if (dense) w.note(r, SHAKER, 60, I_SHAKER, v / 2, 164);
+    }
+    if (kicks) {
+        w.note(end - 4, KICK, 60, I_KICK, volume + 6, 128);
+        w.note(end - 2, KICK, 60, I_KICK, volume + 8, 128);
+    }
+}
+
 // Chord tones an octave up, walked in a figure of eight notes, a note every two rows, with an echo three rows later
 // on the other side. `volume_at(row)` shapes the entrance and the exit.
 template <typename VolumeAt>
 void arpeggio(Writer& w, const Progression& prog, int step_rows, VolumeAt volume_at) {
     static constexpr int kFigure[8] = {0, 2, 1, 3, 2, 4, 3, 1};
     int k = 0;
-    for (int row = 0; row < kRows; row += step_rows, ++k) {
+    for (int row = 0; row < w.rows() && row < kRows; row += step_rows, ++k) {
         const Chord& c = prog[static_cast<size_t>(row / 32)];
         const int idx = kFigure[k % 8];
         const int midi = (idx == 4 ? c.pad[0] + 12 : c.pad[idx]) + 12;
@@ -422,16 +458,17 @@ void arpeggio(Writer& w, const Progression& prog, int step_rows, VolumeAt volume
 void melody(Writer& w, const std::vector<Note>& notes, int volume) {
     for (size_t i = 0; i < notes.size(); ++i) {
         const Note& n = notes[i];
+        if (n.row >= w.rows()) continue;
         const int channel = LEAD + static_cast<int>(i % 2);
         w.note(n.row, channel, n.midi, I_FLUTE, volume, 118);
-        w.off(n.row + n.length, channel);
+        w.off(std::min(n.row + n.length, w.rows() - 1), channel);
         w.note(n.row + 3, LEAD_ECHO, n.midi, I_FLUTE, volume * 3 / 10, 176);
-        w.off(n.row + n.length + 1, LEAD_ECHO);
+        w.off(std::min(n.row + n.length + 1, w.rows() - 1), LEAD_ECHO);
     }
 }
 
 void glass(Writer& w, const Progression& prog, int volume) {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4 && i * 32 < w.rows(); ++i) {
         const Chord& c = prog[static_cast<size_t>(i)];
         w.note(i * 32, GLASS, c.pad[3] + 12, I_GLASS, volume, 150);
         w.note(i * 32 + 16, GLASS, c.pad[2] + 12, I_GLASS, volume - 6, 110);
@@ -439,56 +476,77 @@ void glass(Writer& w, const Progression& prog, int volume) {
     }
 }
 
+// The bell that marks a new scene on its first row, over the chord's top note.
+void accent(Writer& w, const Chord& chord, int volume) {
+    w.note(0, GLASS, chord.pad[3] + 24, I_GLASS, volume, 140);
+    w.off(24, GLASS);
+}
+
 void wind_swell(Writer& w, int row, int volume, int off_row) {
     w.note(row, WIND, 60, I_WIND, volume, 128);
     w.off(off_row, WIND);
 }
 
+// The home chords for the 96-row first picture, ending on G to lead into the lift.
+const Progression kHomeShort = {kHome[0], kHome[1], kHome[3], kHome[3]};
+// The lift for the 96-row second picture: Dm9 - Am7 - E, the dominant that leads home into the captions.
+const Progression kLiftShort = {kLift[0], kLift[1], kLift[3], kLift[3]};
+// The logo's 72 rows: Fmaj9 - G6 - E for half a bar, resolving to A minor as the scroller starts.
+const Progression kRiseShort = {kRise[0], kRise[1], kLift[3], kLift[3]};
+const std::vector<Note> kMelodyRiseShort = {{0, 84, 8},  {8, 81, 8},  {16, 79, 8},  {24, 76, 8}, {32, 74, 8},
+                                            {40, 76, 4}, {44, 79, 4}, {48, 83, 14}, {64, 80, 7}};
+
 std::vector<xm::Pattern> compose() {
     std::vector<xm::Pattern> patterns;
-    auto next = [&patterns]() -> Writer {
-        patterns.emplace_back(kRows, CHANNELS);
-        return Writer(patterns.back());
+    auto next = [&patterns](int rows, int lead_in = 0) -> Writer {
+        patterns.emplace_back(rows + lead_in, CHANNELS);
+        return Writer(patterns.back(), lead_in);
     };
     const auto flat = [](int v) { return [v](int) { return v; }; };
 
-    {   // 0: the countdown begins: pads alone, a breath of wind.
-        Writer w = next();
-        pads(w, kHome, 30);
-        wind_swell(w, 0, 14, 96);
+    {   // 0: the countdown begins: a row of silence, then three chords of pads alone and a breath of wind.
+        Writer w = next(kCountdownFirstRows, 1);
+        pads(w, kHomeShort, 30);
+        wind_swell(w, 0, 14, 88);
     }
-    {   // 1: bass joins, the shaker creeps in, the wind swells into the drop.
-        Writer w = next();
+    {   // 1: bass joins, the shaker creeps in, the wind swells, and a brush roll drives into the drop.
+        Writer w = next(kRows);
         pads(w, kHome, 30);
         bass(w, kHome, 40, 0);
         drums(w, {.shaker = 10, .from_row = 64});
         wind_swell(w, 84, 34, kRows);
+        fill(w, 16, 40);
     }
-    {   // 2: first picture: the beat and the arpeggio arrive.
-        Writer w = next();
+    {   // 2: first picture, on the drop: the beat and the arpeggio arrive under a bell.
+        Writer w = next(kPictureRows);
         w.off(0, WIND);
-        pads(w, kHome, 28);
-        bass(w, kHome, 44, 1);
+        pads(w, kHomeShort, 28);
+        bass(w, kHomeShort, 44, 1);
         drums(w, {.kick = 48, .shaker = 24});
-        arpeggio(w, kHome, 2, flat(30));
+        arpeggio(w, kHomeShort, 2, flat(30));
+        accent(w, kHomeShort[0], 34);
+        fill(w, 8, 38);
     }
-    {   // 3: second picture: new chords, the brush on three.
-        Writer w = next();
-        pads(w, kLift, 28);
-        bass(w, kLift, 44, 1);
+    {   // 3: second picture: new chords, the brush on three, ending on the dominant.
+        Writer w = next(kPictureRows);
+        pads(w, kLiftShort, 28);
+        bass(w, kLiftShort, 44, 1);
         drums(w, {.kick = 48, .shaker = 24, .sixteenths = 11, .brush = 34});
-        arpeggio(w, kLift, 2, flat(30));
+        arpeggio(w, kLiftShort, 2, flat(30));
+        accent(w, kLiftShort[0], 30);
+        fill(w, 8, 40);
     }
     {   // 4: first captions: the melody enters, the arpeggio leaves.
-        Writer w = next();
+        Writer w = next(kRows);
         pads(w, kHome, 26);
         bass(w, kHome, 44, 1);
         drums(w, {.kick = 48, .shaker = 24, .brush = 34});
         melody(w, kMelodyHome, 34);
         arpeggio(w, kHome, 2, [](int row) { return row < 16 ? 24 - row : 0; });
+        accent(w, kHome[0], 30);
     }
     {   // 5: second captions: the lift, melody and arpeggio together.
-        Writer w = next();
+        Writer w = next(kRows);
         pads(w, kLift, 26);
         bass(w, kLift, 44, 1);
         drums(w, {.kick = 48, .shaker = 24, .sixteenths = 11, .brush = 34});
@@ -496,7 +554,7 @@ std::vector<xm::Pattern> compose() {
         arpeggio(w, kLift, 2, flat(22));
     }
     {   // 6: third captions: the breakdown: no beat, glass, a slower arpeggio, the wind.
-        Writer w = next();
+        Writer w = next(kRows);
         pads(w, kFall, 30);
         bass(w, kFall, 40, 0);
         glass(w, kFall, 28);
@@ -504,8 +562,8 @@ std::vector<xm::Pattern> compose() {
         drums(w, {.shaker = 9, .from_row = 64});
         wind_swell(w, 84, 30, kRows);
     }
-    {   // 7: fourth captions: everything back, the home melody again.
-        Writer w = next();
+    {   // 7: fourth captions: everything back, the home melody again, a roll into the logo.
+        Writer w = next(kRows);
         w.off(0, WIND);
         w.off(0, GLASS);
         pads(w, kHome, 26);
@@ -513,18 +571,21 @@ std::vector<xm::Pattern> compose() {
         drums(w, {.kick = 48, .shaker = 24, .sixteenths = 11, .brush = 34});
         melody(w, kMelodyHome, 34);
         arpeggio(w, kHome, 2, flat(22));
+        fill(w, 8, 42);
     }
-    {   // 8: the logo: the climax, the melody high over the rising progression.
-        Writer w = next();
-        pads(w, kRise, 28);
-        bass(w, kRise, 46, 1);
+    {   // 8: the logo: the climax, the melody high over the rising chords, a last roll into the scroller.
+        Writer w = next(kLogoRows);
+        pads(w, kRiseShort, 28);
+        bass(w, kRiseShort, 46, 1);
         drums(w, {.kick = 50, .shaker = 26, .sixteenths = 12, .brush = 36});
-        melody(w, kMelodyRise, 36);
-        arpeggio(w, kRise, 2, flat(22));
-        glass(w, kRise, 18);
+        melody(w, kMelodyRiseShort, 36);
+        arpeggio(w, kRiseShort, 2, flat(22));
+        glass(w, kRiseShort, 18);
+        accent(w, kRiseShort[0], 32);
+        fill(w, 8, 42);
     }
     {   // 9: the outro: the beat stops halfway, the arpeggio fades, the pads carry on into the top of the song.
-        Writer w = next();
+        Writer w = next(kRows);
         w.off(0, GLASS);
         pads(w, kHome, 28);
         bass(w, kHome, 40, 0, 0, 96);

@@ -181,13 +181,13 @@ int ignore_x_errors(Display*, XErrorEvent*) { return 0; }
 // An Xvfb server of our own on a free display number, and a connection to it.
 class XServer {
 public:
-    XServer() {
+    explicit XServer(const std::string& screen = "1024x768x24") {
         int fds[2];
         if (pipe(fds) != 0) {
             return;
         }
         const std::string log = test_output_path("e2e_xvfb.log");
-        server_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24",
+        server_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", screen,
                                                  "-nolisten", "tcp", "-noreset"},
                         environment_with({}), log, log, fds[1], 3);
         close(fds[1]);
@@ -390,7 +390,8 @@ class EndToEnd : public testing::Test {
 protected:
     // The program with no audio device (SDL's silent driver, which keeps time), run in `cwd` (build/bin when
     // empty).
-    std::unique_ptr<Child> start_intro(const std::string& display, const std::string& tag, const std::string& cwd = {}) {
+    std::unique_ptr<Child> start_intro(const std::string& display, const std::string& tag, const std::string& cwd = {},
+                                       const std::vector<std::string>& args = {}) {
         out_ = test_output_path("e2e_" + tag + ".stdout");
         err_ = test_output_path("e2e_" + tag + ".stderr");
 #if defined(__SANITIZE_ADDRESS__)
@@ -405,8 +406,9 @@ protected:
             {"LSAN_OPTIONS", "suppressions=" + source_dir() + "/scripts/lsan-suppressions.txt:print_suppressions=0" +
                                  leak_exit}};
         changes.emplace_back("DISPLAY", display.empty() ? std::nullopt : std::optional<std::string>(display));
-        auto child = std::make_unique<Child>(std::vector<std::string>{build_dir() + "/bin/zorbrix"},
-                                             environment_with(changes), out_, err_, -1, -1, cwd);
+        std::vector<std::string> argv{build_dir() + "/bin/zorbrix"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto child = std::make_unique<Child>(argv, environment_with(changes), out_, err_, -1, -1, cwd);
         return child;
     }
     std::string out_;
@@ -587,6 +589,330 @@ TEST_F(EndToEnd, SignalsWhileABoxIsUpEndTheProgramAsAWindowCloseDoesAndTakeTheBo
     EXPECT_TRUE(wait_until_gone(x, "Credits"));
     EXPECT_EQ(program_errors(err_), "");
     EXPECT_EQ(read_file(out_), "");
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// The window as a desktop user handles it: under a window manager (openbox), resized, switched to full screen and
+// back, and the command line that skips the question or starts part-way into the show.
+
+// A window manager on the server, running until destroyed.
+class WindowManager {
+public:
+    explicit WindowManager(XServer& x) {
+        const std::string log = test_output_path("e2e_openbox.log");
+        wm_.emplace(std::vector<std::string>{"/usr/bin/openbox", "--sm-disable"},
+                    environment_with({{"DISPLAY", x.name()}}), log, log);
+        // Ready once it has claimed the screen: it names itself on the root window.
+        const Atom check = XInternAtom(x.display(), "_NET_SUPPORTING_WM_CHECK", False);
+        const auto until = Clock::now() + 15s;
+        while (Clock::now() < until && wm_->running()) {
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            const bool found = XGetWindowProperty(x.display(), DefaultRootWindow(x.display()), check, 0, 1, False,
+                                                  AnyPropertyType, &type, &format, &items, &after, &data) == Success &&
+                               items > 0;
+            if (data) XFree(data);
+            if (found) {
+                ready_ = true;
+                break;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    bool ready() const { return ready_; }
+
+private:
+    std::optional<Child> wm_;
+    bool ready_ = false;
+};
+
+// A viewable window with the title anywhere in the tree (a window manager puts clients inside its frames).
+std::optional<Window> find_client(Display* d, Window w, const std::string& title, int depth = 0) {
+    XWindowAttributes attributes{};
+    XTextProperty name{};
+    if (XGetWindowAttributes(d, w, &attributes) && attributes.map_state == IsViewable && XGetWMName(d, w, &name) &&
+        name.value) {
+        const bool match = title == std::string(reinterpret_cast<const char*>(name.value), name.nitems);
+        XFree(name.value);
+        if (match) return w;
+    }
+    if (depth >= 3) return std::nullopt;
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    std::optional<Window> found;
+    if (XQueryTree(d, w, &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) found = find_client(d, children[i], title, depth + 1);
+        if (children) XFree(children);
+    }
+    return found;
+}
+
+std::optional<Window> wait_for_client(XServer& x, const std::string& title, Child& program,
+                                      std::chrono::milliseconds timeout = 30s) {
+    const auto until = Clock::now() + timeout;
+    while (Clock::now() < until && program.running()) {
+        XSync(x.display(), False);
+        if (auto w = find_client(x.display(), DefaultRootWindow(x.display()), title)) return w;
+        std::this_thread::sleep_for(50ms);
+    }
+    return std::nullopt;
+}
+
+struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The window's place on the screen and its size.
+Geometry geometry(XServer& x, Window w) {
+    XSync(x.display(), False);
+    XWindowAttributes a{};
+    Geometry g;
+    if (!XGetWindowAttributes(x.display(), w, &a)) return g;
+    Window child = 0;
+    XTranslateCoordinates(x.display(), w, DefaultRootWindow(x.display()), 0, 0, &g.x, &g.y, &child);
+    g.width = a.width;
+    g.height = a.height;
+    return g;
+}
+
+// Waits until the window has the size (the window manager and the program take a moment to agree).
+bool wait_for_size(XServer& x, Window w, int width, int height, std::chrono::milliseconds timeout = 10s) {
+    const auto until = Clock::now() + timeout;
+    while (Clock::now() < until) {
+        const Geometry g = geometry(x, w);
+        if (g.width == width && g.height == height) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+// Where the picture is in a grab: the first and last columns and rows in which more than one pixel in 50 is not
+// black (the bars are pure black; the picture's backdrop, dark towards its edges, is not).
+Geometry picture_box(const std::vector<uint32_t>& pixels, int width, int height) {
+    Geometry box{-1, -1, 0, 0};
+    int last_x = -1, last_y = -1;
+    for (int x = 0; x < width; ++x) {
+        int lit = 0;
+        for (int y = 0; y < height; ++y) lit += pixels[size_t(y) * width + x] != 0;
+        if (lit * 50 > height) {
+            if (box.x < 0) box.x = x;
+            last_x = x;
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        int lit = 0;
+        for (int x = 0; x < width; ++x) lit += pixels[size_t(y) * width + x] != 0;
+        if (lit * 50 > width) {
+            if (box.y < 0) box.y = y;
+            last_y = y;
+        }
+    }
+    box.width = last_x - box.x + 1;
+    box.height = last_y - box.y + 1;
+    return box;
+}
+
+// How far a measured picture may lie from where it should: the picture's own outermost pixels are black where the
+// enlarged video does not reach (up to two picture pixels an edge), so up to three picture pixels at its scale.
+int box_slack(const Geometry& want) { return std::max(3, 3 * want.width / 512 + 1); }
+
+bool box_near(const Geometry& box, const Geometry& want) {
+    const int slack = box_slack(want);
+    return std::abs(box.x - want.x) <= slack && std::abs(box.y - want.y) <= slack &&
+           std::abs(box.width - want.width) <= 2 * slack && std::abs(box.height - want.height) <= 2 * slack;
+}
+
+// Grabs the window until the picture sits where expected (a frame or two may still show the previous size), and
+// leaves the last grab as a PNG. The box it last saw.
+Geometry wait_for_picture_at(XServer& x, Window w, const Geometry& want, const std::string& png) {
+    Geometry box;
+    std::vector<uint32_t> pixels;
+    Geometry g = geometry(x, w);
+    // The first picture may take long on a loaded machine, far longer under the sanitizers.
+#if defined(__SANITIZE_ADDRESS__)
+    const auto until = Clock::now() + 120s;
+#else
+    const auto until = Clock::now() + 30s;
+#endif
+    while (Clock::now() < until) {
+        // A window being switched to or from full screen may be unmapped for a moment: ask again.
+        g = geometry(x, w);
+        pixels = x.grab(w, g.width, g.height);
+        if (pixels.empty()) {
+            std::this_thread::sleep_for(100ms);
+            continue;
+        }
+        box = picture_box(pixels, g.width, g.height);
+        if (box_near(box, want)) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    if (!pixels.empty()) write_png_rgb(test_output_path(png), pixels.data(), g.width, g.height);
+    return box;
+}
+
+bool run_xdotool(XServer& x, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string log = test_output_path("e2e_xdotool.log");
+    Child tool(argv, environment_with({{"DISPLAY", x.name()}}), log, log);
+    return tool.wait(10s) == 0;
+}
+
+#define EXPECT_BOX(box, want)                                   \
+    do {                                                        \
+        const int slack = box_slack(want);                      \
+        EXPECT_NEAR((box).x, (want).x, slack);                  \
+        EXPECT_NEAR((box).y, (want).y, slack);                  \
+        EXPECT_NEAR((box).width, (want).width, 2 * slack);      \
+        EXPECT_NEAR((box).height, (want).height, 2 * slack);    \
+    } while (0)
+
+TEST_F(EndToEnd, AnsweringYesFillsTheScreenHeightAtFourToThreeCentred) {
+    XServer x("1920x1080x24");
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start; see " << test_output_path("e2e_xvfb.log");
+    WindowManager wm(x);
+    ASSERT_TRUE(wm.ready()) << "openbox did not start; see " << test_output_path("e2e_openbox.log");
+    auto intro = start_intro(x.name(), "fullscreen_yes");
+    const auto question = wait_for_client(x, "Question", *intro);
+    ASSERT_TRUE(question) << "no \"Question\" box; stderr: " << read_file(err_);
+    ASSERT_TRUE(x.press(*question, "Return"));   // Yes
+    const auto window = wait_for_client(x, kTitle, *intro);
+    ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
+    ASSERT_TRUE(wait_for_size(x, *window, 1920, 1080)) << "not full screen";
+    // 1080 rows high, 1440 wide, centred: bars of 240 columns either side.
+    const Geometry box = wait_for_picture_at(x, *window, {240, 0, 1440, 1080}, "e2e_fullscreen_1080p.png");
+    EXPECT_BOX(box, (Geometry{240, 0, 1440, 1080}));
+    x.request_close(*window);
+    EXPECT_EQ(intro->wait(30s), 1) << read_file(err_);
+}
+
+TEST_F(EndToEnd, TheWindowResizesKeepingFourToThreeAndAltEnterOrF11SwitchToFullScreenAndBack) {
+    XServer x("1280x1024x24");
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start; see " << test_output_path("e2e_xvfb.log");
+    WindowManager wm(x);
+    ASSERT_TRUE(wm.ready()) << "openbox did not start; see " << test_output_path("e2e_openbox.log");
+    // --window skips the question; --scale 1 opens it at 512 x 384 (the desktop would take 1024 x 768).
+    auto intro = start_intro(x.name(), "resize", {}, {"--window", "--scale", "1"});
+    const auto window = wait_for_client(x, kTitle, *intro);
+    ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
+    EXPECT_FALSE(find_client(x.display(), DefaultRootWindow(x.display()), "Question")) << "the question was asked";
+    ASSERT_TRUE(wait_for_size(x, *window, 512, 384));
+    ASSERT_TRUE(wait_for_picture(x, *window)) << "the intro never drew; stderr: " << read_file(err_);
+    const std::string id = std::to_string(*window);
+
+    // Resized to 1024 x 768: the picture fills it; to 1024 x 600: 800 x 600 between bars.
+    ASSERT_TRUE(run_xdotool(x, {"windowsize", "--sync", id, "1024", "768"}));
+    ASSERT_TRUE(wait_for_size(x, *window, 1024, 768));
+    EXPECT_BOX(wait_for_picture_at(x, *window, {0, 0, 1024, 768}, "e2e_window_1024x768.png"),
+               (Geometry{0, 0, 1024, 768}));
+    ASSERT_TRUE(run_xdotool(x, {"windowsize", "--sync", id, "1024", "600"}));
+    ASSERT_TRUE(wait_for_size(x, *window, 1024, 600));
+    EXPECT_BOX(wait_for_picture_at(x, *window, {112, 0, 800, 600}, "e2e_window_1024x600.png"),
+               (Geometry{112, 0, 800, 600}));
+
+    // Alt+Enter: full screen (1280 x 1024: 1280 x 960 between bars above and below), and back to the window.
+    // F11 the same. None of these ends the scenes.
+    for (const char* key : {"alt+Return", "F11"}) {
+        ASSERT_TRUE(x.press(*window, key));
+        ASSERT_TRUE(wait_for_size(x, *window, 1280, 1024)) << key << " did not go full screen";
+        EXPECT_BOX(wait_for_picture_at(x, *window, {0, 32, 1280, 960}, std::string("e2e_toggled_") + key + ".png"),
+                   (Geometry{0, 32, 1280, 960}));
+        ASSERT_TRUE(x.press(*window, key));
+        ASSERT_TRUE(wait_for_size(x, *window, 1024, 600)) << key << " did not come back to the window";
+    }
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(intro->running()) << "a switch ended the intro; stderr: " << read_file(err_);
+    EXPECT_FALSE(find_client(x.display(), DefaultRootWindow(x.display()), "Credits"));
+
+    // Escape still ends the intro (the scenes, or the scroller on a slow machine).
+    ASSERT_TRUE(x.press(*window, "Escape"));
+    const auto credits = wait_for_client(x, "Credits", *intro);
+    ASSERT_TRUE(credits) << "no \"Credits\" box; stderr: " << read_file(err_);
+    ASSERT_TRUE(x.press(*credits, "Return"));
+    EXPECT_EQ(intro->wait(30s), 1) << read_file(err_);
+    EXPECT_EQ(program_errors(err_), "");
+}
+
+TEST_F(EndToEnd, OnA1080pDesktopTheWindowOpensAt1024By768) {
+    XServer x("1920x1080x24");
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start; see " << test_output_path("e2e_xvfb.log");
+    WindowManager wm(x);
+    ASSERT_TRUE(wm.ready()) << "openbox did not start; see " << test_output_path("e2e_openbox.log");
+    auto intro = start_intro(x.name(), "window_1080p", {}, {"--window"});
+    const auto window = wait_for_client(x, kTitle, *intro);
+    ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
+    EXPECT_TRUE(wait_for_size(x, *window, 1024, 768));
+    // Whole pixels at 2x: the picture fills the window.
+    EXPECT_BOX(wait_for_picture_at(x, *window, {0, 0, 1024, 768}, "e2e_window_1080p.png"),
+               (Geometry{0, 0, 1024, 768}));
+    x.request_close(*window);
+    EXPECT_EQ(intro->wait(30s), 1) << read_file(err_);
+}
+
+TEST_F(EndToEnd, FullscreenOptionSkipsTheQuestion) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start; see " << test_output_path("e2e_xvfb.log");
+    WindowManager wm(x);   // full screen is the window manager's to grant
+    ASSERT_TRUE(wm.ready()) << "openbox did not start; see " << test_output_path("e2e_openbox.log");
+    auto intro = start_intro(x.name(), "fullscreen_option", {}, {"--fullscreen"});
+    const auto window = wait_for_client(x, kTitle, *intro);
+    ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
+    EXPECT_FALSE(find_client(x.display(), DefaultRootWindow(x.display()), "Question")) << "the question was asked";
+    EXPECT_TRUE(wait_for_size(x, *window, 1024, 768));
+    x.request_close(*window);
+    EXPECT_EQ(intro->wait(30s), 1) << read_file(err_);
+}
+
+TEST_F(EndToEnd, StartOrderFourShowsTheCaptionsSceneAtOnce) {
+    XServer x;
+    ASSERT_TRUE(x.ok()) << "Xvfb did not start; see " << test_output_path("e2e_xvfb.log");
+    auto intro = start_intro(x.name(), "start_order", {}, {"--window", "--start-order", "4"});
+    const auto window = wait_for_client(x, kTitle, *intro);
+    ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
+    ASSERT_TRUE(wait_for_picture(x, *window)) << "the intro never drew; stderr: " << read_file(err_);
+    // Within a second of the first picture: a cream 3D object in the middle of the screen, and no clock.
+    const auto drawn = Clock::now();
+    const Glyphs glyphs;
+    bool scene4 = false;
+    std::vector<uint32_t> picture;
+    while (!scene4 && Clock::now() < drawn + 1s) {
+        picture = x.grab(*window, 512, 384);
+        if (picture.size() != 512u * 384u) break;
+        int cream = 0;
+        for (int y = 112; y < 272; ++y)
+            for (int x0 = 156; x0 < 356; ++x0) {
+                const uint32_t p = picture[size_t(y) * 512 + size_t(x0)];
+                const int r = int(p >> 16) & 255, g = int(p >> 8) & 255, b = int(p) & 255;
+                cream += r >= 150 && g >= 120 && r >= b + 25;
+            }
+        scene4 = cream > 1500 && glyphs.clock_value(picture) < 0;
+        if (!scene4) std::this_thread::sleep_for(50ms);
+    }
+    if (!picture.empty()) write_png_rgb(test_output_path("e2e_start_order_4.png"), picture.data(), 512, 384);
+    EXPECT_TRUE(scene4) << "scene 4 not seen within a second; see e2e_start_order_4.png";
+    x.request_close(*window);
+    EXPECT_EQ(intro->wait(30s), 1) << read_file(err_);
+}
+
+TEST_F(EndToEnd, BadOptionsGiveOneLineAndStatusTwo) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--bogus"}, {"--scale"}, {"--scale", "0"}, {"--start-order", "x"},
+          {"--fullscreen", "--window"}, {"--start-order", "200"}}) {
+        auto intro = start_intro("", "bad_option", {}, args);
+        ASSERT_TRUE(intro->started());
+        EXPECT_EQ(intro->wait(30s), 2) << args[0];
+        const std::string err = read_file(err_);
+        EXPECT_EQ(err.rfind("zorbrix: ", 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+    auto help = start_intro("", "help", {}, {"--help"});
+    EXPECT_EQ(help->wait(30s), 0);
+    EXPECT_NE(read_file(out_).find("--start-order"), std::string::npos);
+    auto version = start_intro("", "version", {}, {"--version"});
+    EXPECT_EQ(version->wait(30s), 0);
+    EXPECT_EQ(read_file(out_).rfind("zorbrix ", 0), 0u);
 }
 
 }  // namespace

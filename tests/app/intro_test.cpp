@@ -39,6 +39,7 @@ struct Recorder : zorbrix::Dialogs, zorbrix::IntroContent {
     // What run() does; by default black frames until a key press.
     std::function<void(zorbrix::Stage&)> scenes = show_black_screen_until_key;
     std::string throw_in;  // a hook that throws a display error
+    double song_start = 0.0;   // what start_time() reports
 
     void note(const std::string& what) {
         log.push_back(what);
@@ -62,6 +63,7 @@ struct Recorder : zorbrix::Dialogs, zorbrix::IntroContent {
     void open_video(const ptc::Format&) override { note("open_video"); }
     void load_images() override { note("load_images"); }
     void build_effects() override { note("build_effects"); }
+    double start_time() const override { return song_start; }
     void start_song() override { note("start_song"); }
     void run(zorbrix::Stage& stage) override {
         note(std::string("run ") + (display->windowed() ? "windowed " : "full screen ") + display->title() + " " +
@@ -86,8 +88,10 @@ protected:
         g_display = nullptr;
     }
 
-    int run(std::function<void(ptc::OffscreenBackend&)> script = {}) {
+    int run(std::function<void(ptc::OffscreenBackend&)> script = {},
+            zorbrix::ScreenChoice screen = zorbrix::ScreenChoice::Ask) {
         zorbrix::IntroEnvironment env;
+        env.screen = screen;
         env.dialogs = &recorder;
         env.clock = {[](void*) -> int64_t { return 5000; }, 1000, nullptr};
         env.make_display = [&] {
@@ -138,6 +142,21 @@ TEST_F(Entry, AnsweringYesRunsFullScreen) {
     EXPECT_EQ(run(), 1);
     ASSERT_GE(recorder.log.size(), 8u);
     EXPECT_EQ(recorder.log[7], "run full screen Zorbrix::LAN Invitation Intro 512x384 timer 0.000000");
+}
+
+// The command line's choice replaces the question; started part-way into the song, the timer reads the song's time.
+TEST_F(Entry, AScreenChosenBeforehandSkipsTheQuestionAndTheTimerStartsAtTheSongsTime) {
+    recorder.song_start = 50.04;
+    EXPECT_EQ(run({}, zorbrix::ScreenChoice::Fullscreen), 1);
+    ASSERT_GE(recorder.log.size(), 7u);
+    EXPECT_EQ(recorder.log[2], "open_video");
+    EXPECT_EQ(recorder.log[6], "run full screen Zorbrix::LAN Invitation Intro 512x384 timer 50.040000");
+    recorder.log.clear();
+    frames = 0;
+    recorder.song_start = 0.0;
+    EXPECT_EQ(run({}, zorbrix::ScreenChoice::Window), 1);
+    ASSERT_GE(recorder.log.size(), 7u);
+    EXPECT_EQ(recorder.log[6], kRun);
 }
 
 TEST_F(Entry, SoundThatDoesNotStartEndsWithZeroBeforeAnyWindow) {

@@ -4,6 +4,7 @@
 // and in the end scroller Page Down is pressed every 2 seconds until the end of the text, then Escape.
 //
 //   zorbrix-capture OUT.y4m [--wav OUT.wav] [--fps N] [--png DIR --every SECONDS] [--log FILE] [--max-seconds S]
+//                   [--start-order N]   (the song and the scenes start at order N)
 //
 // Run it where the intro's data is (build/bin): it reads "zorbrix.kf" and "data/" like the intro.
 #include "app/intro.h"
@@ -43,11 +44,12 @@ struct Options {
     int fps = 50;
     double every = 0;
     double max_seconds = 900;
+    int start_order = 0;
 };
 
 const char kUsage[] =
     "usage: zorbrix-capture OUT.y4m [--wav OUT.wav] [--fps N] [--png DIR --every SECONDS] [--log FILE]\n"
-    "                       [--max-seconds S]\n"
+    "                       [--max-seconds S] [--start-order N]\n"
     "Renders the intro offline (run it in the folder that holds zorbrix.kf, normally build/bin).\n";
 
 bool parse(int argc, char** argv, Options* o) {
@@ -83,6 +85,15 @@ bool parse(int argc, char** argv, Options* o) {
         } else if (arg == "--max-seconds") {
             if (!(v = value("seconds"))) return false;
             o->max_seconds = std::atof(v);
+        } else if (arg == "--start-order") {
+            if (!(v = value("an order number"))) return false;
+            char* end = nullptr;
+            const long n = std::strtol(v, &end, 10);
+            if (*v == '\0' || *end != '\0' || n < 0 || n > 255) {
+                std::fprintf(stderr, "zorbrix-capture: --start-order must be 0..255\n");
+                return false;
+            }
+            o->start_order = int(n);
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             std::fprintf(stderr, "zorbrix-capture: unknown option %s\n", arg.c_str());
             return false;
@@ -113,8 +124,10 @@ public:
         }
         return true;
     }
-    void play() override {
+    double order_time(int order) override { return player_.restart_at(order); }
+    void play(int order) override {
         g_music.reset();
+        player_.restart_at(order);
         playing_ = true;
         // The song's first row starts at time 0, so the first frame already sees it.
         advance_to(1);
@@ -348,7 +361,7 @@ int run(int argc, char** argv) {
         return 2;
     }
     OfflineSoundtrack soundtrack;
-    zorbrix::ZorbrixContent content(soundtrack);
+    zorbrix::ZorbrixContent content(soundtrack, options.start_order);
     Capture capture(options, soundtrack, content);
     std::string error;
     if (!capture.open(&error)) {
@@ -375,6 +388,10 @@ int run(int argc, char** argv) {
 
     const int result = zorbrix::run_intro(content, environment);
     capture.progress(true);
+    if (result == 0 && content.start_order_missing()) {
+        std::fprintf(stderr, "zorbrix-capture: --start-order %d: the song has no such order\n", options.start_order);
+        return 2;
+    }
     if (result == 0) {
         std::fprintf(stderr, "zorbrix-capture: the soundtrack \"ambient3.xm\" is missing or does not load\n");
         return 1;

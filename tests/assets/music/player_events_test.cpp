@@ -171,6 +171,43 @@ TEST(PlayerEvents, RestartBeginsAgainFromTheTop) {
     EXPECT_EQ(events[1].value, 0);
 }
 
+// Starting part-way in: the player tells when the order starts in the song played from the top (breaks and jumps
+// followed: order 4 comes after 8 + 4 + 2 rows), then plays on from its first row with the frame count at 0.
+TEST(PlayerEvents, RestartAtAnOrderPlaysFromItsFirstRowAndTellsWhenItStarts) {
+    const auto module = jumpy_module();
+    XmPlayer player;
+    ASSERT_TRUE(player.load(module.data(), module.size()));
+    constexpr double kRowSeconds = kSpeed * kTick / 44100.0;
+    EXPECT_NEAR(player.restart_at(1), 8 * kRowSeconds, 0.001);
+    EXPECT_EQ(player.frames_rendered(), 0);
+    std::vector<MusicEvent> events;
+    player.render_until(5LL * kSpeed * kTick, nullptr, &events);
+    ASSERT_GE(events.size(), 5u);
+    EXPECT_EQ(events[0].kind, MusicEvent::Kind::Order);
+    EXPECT_EQ(events[0].value, 1);
+    EXPECT_EQ(events[0].frame, 0);
+    EXPECT_EQ(events[1].value, 0);
+    EXPECT_EQ(events[4].value, 3);
+    EXPECT_EQ(events[4].frame, 3LL * kSpeed * kTick);
+
+    EXPECT_NEAR(player.restart_at(4), 14 * kRowSeconds, 0.001);
+    events.clear();
+    player.render_until(1, nullptr, &events);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].value, 4);
+    EXPECT_EQ(events[1].value, 0);
+
+    // No such order: -1, and the player goes on where it was.
+    EXPECT_EQ(player.restart_at(5), -1);
+    EXPECT_EQ(player.restart_at(-1), -1);
+    EXPECT_EQ(player.frames_rendered(), 1);
+    EXPECT_EQ(player.restart_at(0), 0.0);
+    events.clear();
+    player.render_until(1, nullptr, &events);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].value, 0);
+}
+
 TEST(PlayerEvents, RejectsDataThatIsNoModuleAndStaysSilent) {
     XmPlayer player;
     std::string error;

@@ -54,7 +54,17 @@ std::string field(const std::string& text, const std::string& label) {
     return text.substr(i, end - i);
 }
 
-TEST(Soundtrack, IsAnXm104ModuleOfTenOrdersOf128RowPatternsAtSpeed6And125Bpm) {
+// Rows of each order: the countdown (97 + 128 = 225 rows, 27.00 s), the two pictures, the four caption orders that
+// keep 128 rows (32-row captions, 8-row effect turns), the logo, the outro.
+const std::vector<unsigned> kOrderRows = {97, 128, 96, 96, 128, 128, 128, 128, 72, 128};
+constexpr double kRowSeconds = 6 * 2.5 / 125;   // speed 6 at 125 BPM: 0.12 s
+double song_seconds() {
+    unsigned rows = 0;
+    for (unsigned r : kOrderRows) rows += r;
+    return rows * kRowSeconds;
+}
+
+TEST(Soundtrack, IsAnXm104ModuleOfTenOrdersShapedForTheScenesAtSpeed6And125Bpm) {
     const auto& b = soundtrack();
     ASSERT_GT(b.size(), 336u);
     EXPECT_EQ(std::string(b.begin(), b.begin() + 17), "Extended Module: ");
@@ -73,14 +83,17 @@ TEST(Soundtrack, IsAnXm104ModuleOfTenOrdersOf128RowPatternsAtSpeed6And125Bpm) {
     EXPECT_EQ(u16(b, 78), 125u);
     for (unsigned i = 0; i < orders; ++i) EXPECT_LT(b[80 + i], patterns);
 
-    // Walk the pattern headers: every one holds 128 rows.
+    // Walk the pattern headers: each order's pattern holds the rows its scene needs.
     size_t at = 60 + header_size;
+    std::vector<unsigned> rows;
     for (unsigned p = 0; p < patterns; ++p) {
         EXPECT_EQ(u32(b, at), 9u);
-        EXPECT_EQ(u16(b, at + 5), 128u) << "pattern " << p;
+        rows.push_back(u16(b, at + 5));
         at += 9 + u16(b, at + 7);
     }
     EXPECT_LT(at, b.size());
+    ASSERT_EQ(orders, kOrderRows.size());
+    for (unsigned i = 0; i < orders; ++i) EXPECT_EQ(rows.at(b[80 + i]), kOrderRows[i]) << "order " << i;
 }
 
 TEST(Soundtrack, EveryOrderFromTwoToEightChangesTheMusic) {
@@ -106,6 +119,33 @@ TEST(Soundtrack, EveryOrderFromTwoToEightChangesTheMusic) {
     }
 }
 
+// A drum fill leads into every scene change: in the last 8 rows before orders 2, 3, 4, 8 and the scroller's order 9,
+// the brush plays on at least every other row and louder at the end than at the start, and the scene's own pattern
+// ends in it (no fill inside a scene, where it would announce a change that does not come).
+TEST(Soundtrack, AFillLeadsIntoEverySceneChange) {
+    const xm::Module m = zorbrix::music::soundtrack_module();
+    constexpr int kBrush = 5;   // the instrument number of the brush
+    auto brush_volumes = [&](int order, int from_end, int to_end) {
+        const xm::Pattern& p = m.patterns.at(m.orders.at(static_cast<size_t>(order)));
+        std::vector<int> volumes;
+        for (int row = p.rows - from_end; row < p.rows - to_end; ++row)
+            for (int ch = 0; ch < p.channels; ++ch) {
+                const xm::Cell& c = p.at(row, ch);
+                if (c.instrument == kBrush && c.note >= 1 && c.note <= 96) volumes.push_back(c.volume - 0x10);
+            }
+        return volumes;
+    };
+    for (int before : {1, 2, 3, 7, 8}) {
+        const std::vector<int> fill = brush_volumes(before, 8, 0);
+        EXPECT_GE(fill.size(), 5u) << "order " << before;
+        if (fill.size() >= 2) {
+            EXPECT_GT(fill.back(), fill.front()) << "order " << before;
+        }
+    }
+    // Inside scene 4 (orders 4 to 6 lead into more captions) the brush keeps its one stroke a bar.
+    for (int order : {4, 5, 6}) EXPECT_LE(brush_volumes(order, 8, 0).size(), 1u) << "order " << order;
+}
+
 TEST(Soundtrack, TimingAndLengthAgreeBetweenLibxmpAndOpenmpt) {
     const auto& b = soundtrack();
     XmPlayer player;
@@ -113,14 +153,20 @@ TEST(Soundtrack, TimingAndLengthAgreeBetweenLibxmpAndOpenmpt) {
     ASSERT_TRUE(player.load(b.data(), b.size(), kRate, &error)) << error;
     EXPECT_GE(player.order_count(), 10);
 
-    // The countdown scene lasts while orders 0 and 1 play: 27..31 seconds, measured by rendering.
+    // The countdown scene lasts while orders 0 and 1 play: the drop into order 2 comes as the clock reaches zero,
+    // 27.00 s, measured by rendering. Every later order starts where the rows before it say.
     std::vector<MusicEvent> events;
-    player.render_until(32LL * kRate, nullptr, &events);
-    double order2 = -1;
+    player.render_until(static_cast<int64_t>((song_seconds() - 1) * kRate), nullptr, &events);
+    std::vector<double> starts(kOrderRows.size(), -1);
     for (const auto& e : events)
-        if (e.kind == MusicEvent::Kind::Order && e.value == 2) order2 = static_cast<double>(e.frame) / kRate;
-    EXPECT_GE(order2, 27.0);
-    EXPECT_LE(order2, 31.0);
+        if (e.kind == MusicEvent::Kind::Order && starts.at(static_cast<size_t>(e.value)) < 0)
+            starts[static_cast<size_t>(e.value)] = static_cast<double>(e.frame) / kRate;
+    EXPECT_NEAR(starts[2], 27.0, 0.5 / kRate);
+    double expected = 0;
+    for (size_t i = 0; i < kOrderRows.size(); ++i) {
+        EXPECT_NEAR(starts[i], expected, 1.0 / kRate) << "order " << i;
+        expected += kOrderRows[i] * kRowSeconds;
+    }
 
     const std::string path = test_output_path("ambient3.xm");
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
@@ -134,14 +180,14 @@ TEST(Soundtrack, TimingAndLengthAgreeBetweenLibxmpAndOpenmpt) {
     ASSERT_EQ(std::sscanf(duration.c_str(), "%d:%lf", &minutes, &seconds), 2) << info;
     const double openmpt_seconds = minutes * 60 + seconds;
     EXPECT_NEAR(openmpt_seconds, player.duration_ms() / 1000.0, 0.1);
-    EXPECT_NEAR(openmpt_seconds, 10 * 15.36, 0.1);
+    EXPECT_NEAR(openmpt_seconds, song_seconds(), 0.1);
 }
 
 TEST(Soundtrack, RepeatsAtItsEndWithoutFallingSilent) {
     const auto& b = soundtrack();
     XmPlayer player;
     ASSERT_TRUE(player.load(b.data(), b.size(), kRate));
-    const int64_t end = static_cast<int64_t>(10 * 15.36 * kRate);
+    const auto end = static_cast<int64_t>(std::llround(song_seconds() * kRate));
     player.render_until(end - 2 * kRate, nullptr, nullptr);
     std::vector<int16_t> audio;
     std::vector<MusicEvent> events;

@@ -3,6 +3,7 @@
 // own with the data damaged or missing.
 
 #include "assets/video/backdrop.h"
+#include "gfx/png_writer.h"
 #include "gfx/clock.h"
 #include "gfx/image.h"
 #include "loading/file_load.h"
@@ -16,6 +17,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -209,16 +211,20 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     EXPECT_EQ(scene_start[1], 0);
     EXPECT_EQ(log[0].order, 0);   // the song's first row begins at time 0
 
-    // The countdown: 27:00 on the first frame, 00:00 on every frame from 27 s to the end of the scene.
+    // The countdown: 27:00 on the first frame, 27 s less the frame's time on every frame, 00:00 on any frame from
+    // 27 s to the end of the scene. The last frame of the countdown is looked at below.
     EXPECT_EQ(log[0].clock, 27.0);
-    long clock_zero_frame = -1;
+    long clock_last_frame = -1;
     for (const LogLine& l : log) {
-        if (l.scene == 1 && l.t >= 27.0) {
+        if (l.scene != 1) continue;
+        EXPECT_NEAR(l.clock, std::max(0.0, 27.0 - l.t), 0.006) << "frame " << l.frame;
+        if (l.t >= 27.0) {
             EXPECT_EQ(l.clock, 0.0) << "frame " << l.frame;
-            if (clock_zero_frame < 0 && l.t >= 28.0) clock_zero_frame = l.frame;
         }
+        clock_last_frame = l.frame;
     }
-    ASSERT_GE(clock_zero_frame, 0) << "scene 1 ended before 28 s";
+    ASSERT_GE(clock_last_frame, 0);
+    const std::string clock_last_text = clock_text(log[size_t(clock_last_frame)].clock);
 
     // Scene 4 at order 5, row 40: the blob, caption 5 at three quarters. Scene 5's logo at rows 54 to 56 at full
     // strength, at row 63 at 0.3.
@@ -251,7 +257,7 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     }
     ASSERT_GE(logo_frame, 0);
     ASSERT_GE(scroll_steps.size(), 3u);
-    std::set<long> wanted = {0, clock_zero_frame, logo_frame};
+    std::set<long> wanted = {0, clock_last_frame, logo_frame};
     for (const auto& step : scroll_steps) wanted.insert(step.first);
     long count = 0;
     const auto frames = read_frames(dir / "intro.y4m", wanted, &count);
@@ -268,7 +274,8 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
         EXPECT_EQ(opaque_match(frames.at(0), pictures.corners[i], x, y), 1.0) << "corner " << i;
     }
     EXPECT_EQ(clock_match(frames.at(0), pictures.glyphs, "27:00"), 1.0);
-    EXPECT_EQ(clock_match(frames.at(clock_zero_frame), pictures.glyphs, "00:00"), 1.0);
+    EXPECT_EQ(clock_match(frames.at(clock_last_frame), pictures.glyphs, clock_last_text.c_str()), 1.0)
+        << clock_last_text;
     EXPECT_LT(clock_match(frames.at(0), pictures.glyphs, "00:00"), 0.9);
 
     // The logo centred (and not a few pixels off).
@@ -306,6 +313,319 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     EXPECT_LT(error_upright * 2, error_flipped);
 
     fs::remove(dir / "intro.y4m");
+}
+
+// The show's pacing, measured on a 25 fps capture log the way a viewer sees it: the drop into scene 2 (order 2)
+// comes at 27.00 s, one row (0.12 s) at most from the clock's zero; the clock never sits at 00:00 for more than a
+// quarter of a second; and scenes 2, 3 and 5 never leave their own picture (the intro picture, the logo) invisible
+// for more than 1.5 s. The figures land in build/test-output/capture_pacing/pacing.txt.
+struct Pacing {
+    double order2 = -1;          // time of the first frame of order 2
+    double clock_zero = 0;       // seconds of frames whose clock reads 00:00
+    double longest_blank = 0;    // seconds, the longest run of frames in scenes 2, 3, 5 with the picture invisible
+    int blank_scene = 0;
+};
+
+Pacing measure_pacing(const std::vector<LogLine>& log, int fps) {
+    Pacing p;
+    int clock_zero_frames = 0, run = 0, run_scene = 0;
+    for (const LogLine& l : log) {
+        if (p.order2 < 0 && l.order == 2) p.order2 = l.t;
+        if (l.scene == 1 && l.clock < 0.005) ++clock_zero_frames;
+        // A fade of 0 draws nothing: the scene's picture is gone.
+        const bool blank = (l.scene == 2 || l.scene == 3 || l.scene == 5) && l.fade <= 0.0;
+        if (blank && l.scene == run_scene) {
+            ++run;
+        } else {
+            run = blank ? 1 : 0;
+            run_scene = blank ? l.scene : 0;
+        }
+        if (double(run) / fps > p.longest_blank) {
+            p.longest_blank = double(run) / fps;
+            p.blank_scene = run_scene;
+        }
+    }
+    p.clock_zero = double(clock_zero_frames) / fps;
+    return p;
+}
+
+TEST(Capture, TheDropComesOnZeroAndNoSceneLeavesTheScreenBlank) {
+    const fs::path dir = fresh_dir("pacing");
+    const fs::path bin = build_dir() + "/bin";
+    constexpr int kFps = 25;
+    // Up to the end scroller, which follows scene 5 at about 118 s.
+    const std::string args = "/dev/null --fps 25 --max-seconds 125 --log " + shell_quoted(dir / "intro.log");
+    ASSERT_EQ(run_capture(bin, args, dir / "capture.err"), 0) << read_file(dir / "capture.err");
+    const std::vector<LogLine> log = read_log(dir / "intro.log");
+    ASSERT_FALSE(log.empty());
+    ASSERT_EQ(log.back().scene, 6) << "the capture stopped before the scroller";
+    const Pacing p = measure_pacing(log, kFps);
+    std::ofstream(dir / "pacing.txt") << "order 2 (scene 2) at " << p.order2 << " s\n"
+                                      << "clock at 00:00 for " << p.clock_zero << " s\n"
+                                      << "longest blank stretch " << p.longest_blank << " s (scene " << p.blank_scene
+                                      << ")\n";
+    EXPECT_NEAR(p.order2, 27.0, 0.12);
+    EXPECT_LE(p.clock_zero, 0.25);
+    EXPECT_LE(p.longest_blank, 1.5) << "in scene " << p.blank_scene;
+
+    // The measure itself: a log with the old song's shape (the drop at 30.72 s, pictures gone for the last 28 rows
+    // of 128) fails all three checks.
+    std::vector<LogLine> old_shape;
+    for (long f = 0; f < 60 * kFps; ++f) {
+        LogLine l;
+        l.frame = f;
+        l.t = double(f) / kFps;
+        const int row = int(l.t / 0.12);
+        l.order = row < 256 ? row / 128 : 2;
+        l.row = row < 256 ? row % 128 : (row - 256) % 128;
+        l.scene = l.order <= 1 ? 1 : 2;
+        l.clock = l.scene == 1 ? std::max(0.0, 27.0 - l.t) : -1;
+        l.fade = l.scene == 2 ? std::max(0.0, 1 - l.row * 0.01) : -1;
+        old_shape.push_back(l);
+    }
+    const Pacing old = measure_pacing(old_shape, kFps);
+    EXPECT_GT(std::abs(old.order2 - 27.0), 0.12);
+    EXPECT_GT(old.clock_zero, 0.25);
+    EXPECT_GT(old.longest_blank, 1.5);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Legibility on captured frames: the captions (and their labels) over the turning objects at every fade from one
+// half up, and the scroller's body text wherever the blob passes under it. The contrast ratio is the usual one,
+// (L1 + 0.05) / (L2 + 0.05) of relative luminances, taken from the frames' luma.
+
+double luminance(uint8_t luma) {
+    const double v = std::clamp((luma - 16) / 219.0, 0.0, 1.0);
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+// The contrast of a picture's light text against what lies right around it, on one frame. Text pixels: the
+// picture's opaque pixels lighter than `text_luma`. Around: the frame's pixels within 3 of a text pixel where the
+// picture holds no stroke of text (its plate, its halo, or nothing). The frame is cut into 16 x 16 tiles; in each
+// tile with enough of both, the dimmest fifth of the text against the brightest fifth around it. A block of text
+// (the label: tiles above `label_below` in the picture; the rest) reads as well as its middle tile: where a bright
+// object's edge runs right beside a letter one tile may be poor while the words read well. With `panel_only`, only
+// tiles whose text lies on a dense panel count (the scroller's body text; its display titles float on halos).
+struct Legibility {
+    double text = 1e9, label = 1e9;   // the ratios measured; 1e9: none
+    double text_worst_tile = 1e9;     // the text's poorest tile
+};
+
+Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& picture, int px, int py, int text_luma,
+                              int label_below, bool panel_only = false) {
+    const int w = picture.width(), h = picture.height();
+    auto at = [&](int i, int j) { return picture.pixels()[j * w + i]; };
+    auto is_text = [&](int i, int j) {
+        if (i < 0 || j < 0 || i >= w || j >= h) return false;
+        const uint32_t p = at(i, j);
+        return (p >> 24) == 255 && bt601_luma(p & 0xffffff) >= text_luma;
+    };
+    auto is_stroke = [&](int i, int j) {   // any light part of a letter, edges included
+        if (i < 0 || j < 0 || i >= w || j >= h) return false;
+        const uint32_t p = at(i, j);
+        const int a = int(p >> 24);
+        return a > 0 && bt601_luma(p & 0xffffff) * 255 > 70 * a;
+    };
+    struct Tile {
+        std::vector<double> text, around;
+        int far = 0, far_dense = 0;   // pixels further from the text, and those of them on a dense panel
+    };
+    std::map<std::pair<int, int>, Tile> tiles;
+    for (int j = 0; j < h; ++j) {
+        const int sy = py + j;
+        if (sy < 0 || sy >= kH) continue;
+        for (int i = 0; i < w; ++i) {
+            const int sx = px + i;
+            if (sx < 0 || sx >= kW) continue;
+            Tile& tile = tiles[{sx / 16, sy / 16}];
+            if (is_text(i, j)) {
+                tile.text.push_back(luminance(luma[size_t(sy) * kW + size_t(sx)]));
+                continue;
+            }
+            if (is_stroke(i, j)) continue;
+            bool near = false;
+            for (int dj = -3; dj <= 3 && !near; ++dj)
+                for (int di = -3; di <= 3 && !near; ++di) near = is_text(i + di, j + dj);
+            if (near) {
+                tile.around.push_back(luminance(luma[size_t(sy) * kW + size_t(sx)]));
+            } else {
+                ++tile.far;
+                tile.far_dense += (at(i, j) >> 24) >= 100;
+            }
+        }
+    }
+    std::vector<double> text_ratios, label_ratios;
+    for (auto& [place, tile] : tiles) {
+        if (tile.text.size() < 8 || tile.around.size() < 8) continue;
+        if (panel_only && tile.far_dense * 2 < tile.far) continue;
+        std::sort(tile.text.begin(), tile.text.end());
+        std::sort(tile.around.begin(), tile.around.end());
+        const double dim_text = tile.text[tile.text.size() / 5];
+        const double bright_around = tile.around[tile.around.size() * 4 / 5];
+        const bool label = place.second * 16 + 8 < py + label_below;
+        (label ? label_ratios : text_ratios).push_back((dim_text + 0.05) / (bright_around + 0.05));
+    }
+    auto middle = [](std::vector<double>& v) {
+        if (v.empty()) return 1e9;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double worst_tile = text_ratios.empty() ? 1e9 : *std::min_element(text_ratios.begin(), text_ratios.end());
+    return {middle(text_ratios), middle(label_ratios), worst_tile};
+}
+
+// The first row below a picture's top band of text: the rows holding text split at the first gap of 4 empty rows.
+int label_split(const Image& picture, int text_luma) {
+    int first = -1, gap = 0;
+    for (int j = 0; j < picture.height(); ++j) {
+        bool any = false;
+        for (int i = 0; i < picture.width() && !any; ++i) {
+            const uint32_t p = picture.pixels()[j * picture.width() + i];
+            any = (p >> 24) == 255 && bt601_luma(p & 0xffffff) >= text_luma;
+        }
+        if (any && first < 0) first = j;
+        if (first >= 0) {
+            if (any && gap >= 4) return j;
+            gap = any ? 0 : gap + 1;
+        }
+    }
+    return 0;
+}
+
+// A captured frame as an RGB picture (BT.601, chroma repeated over its 2 x 2 block).
+std::vector<uint32_t> frame_rgb(const zorbrix::enc::YuvFrame& f) {
+    std::vector<uint32_t> rgb(size_t(kW) * kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const double Y = 1.164 * (f.y[size_t(y) * kW + x] - 16);
+            const double U = f.u[size_t(y / 2) * (kW / 2) + x / 2] - 128, V = f.v[size_t(y / 2) * (kW / 2) + x / 2] - 128;
+            auto c = [](double v) { return uint32_t(std::clamp(std::lround(v), 0L, 255L)); };
+            rgb[size_t(y) * kW + x] = c(Y + 1.596 * V) << 16 | c(Y - 0.392 * U - 0.813 * V) << 8 | c(Y + 2.017 * U);
+        }
+    return rgb;
+}
+
+TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
+    const fs::path dir = fresh_dir("legibility");
+    const fs::path bin = build_dir() + "/bin";
+    const Pictures pictures;
+    Image captions[16];
+    const char* caption_files[16] = {
+        "text_100_mbit_lan.tga",      "text_34_mbit_internet.tga",     "text_barbeque.tga",
+        "text_web_address.tga",       "text_pc_amiga_demo.tga",        "text_c64_demo.tga",
+        "text_wild_demo.tga",         "text_tracked_music.tga",        "text_rendered_graphics.tga",
+        "text_pixeled_graphics.tga",  "text_c64_graphics.tga",         "text_c64_music.tga",
+        "text_counterstrike_4_vs_4.tga", "text_quake_3.tga",           "text_starcraft_broodwar.tga",
+        "text_xbill.tga"};
+    for (int i = 0; i < 16; ++i) ASSERT_TRUE(captions[i].load(caption_files[i], IMAGE_ALPHA)) << caption_files[i];
+    ASSERT_GT(pictures.text.height(), 384);
+
+    // The captions' scene from its start, 6 frames a second; the logo and the scroller's pages.
+    struct Part {
+        const char* name;
+        std::string args;
+    };
+    const Part parts[] = {{"captions", "--fps 6 --start-order 4 --max-seconds 61.4"},
+                          {"scroller", "--fps 8 --start-order 8 --max-seconds 24"}};
+    Legibility caption_worst, caption_worst_75, scroller_worst;
+    std::vector<double> caption_ratios;
+    long worst_caption_frame = -1, worst_scroller_frame = -1;
+    double worst_caption_ratio = 1e9, worst_scroller_ratio = 1e9;
+    zorbrix::enc::YuvFrame worst_caption_yuv, worst_scroller_yuv;
+    for (const Part& part : parts) {
+        const fs::path y4m = dir / (std::string(part.name) + ".y4m"), log_path = dir / (std::string(part.name) + ".log");
+        ASSERT_EQ(run_capture(bin, shell_quoted(y4m) + " " + part.args + " --log " + shell_quoted(log_path),
+                              dir / "capture.err"),
+                  0)
+            << read_file(dir / "capture.err");
+        const std::vector<LogLine> log = read_log(log_path);
+        zorbrix::enc::Y4mReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.open(y4m.string(), &error)) << error;
+        zorbrix::enc::YuvFrame frame;
+        for (size_t n = 0; n < log.size() && reader.read_frame(&frame, &error); ++n) {
+            const LogLine& l = log[n];
+            if (l.scene == 4 && l.fade >= 0.5 && l.caption >= 0) {
+                const Image& c = captions[l.caption];
+                const Legibility here = measure_legibility(frame.y, c, (kW - c.width()) / 2,
+                                                           (kH - c.height()) / 2, 150, label_split(c, 150));
+                caption_worst.text = std::min(caption_worst.text, here.text);
+                caption_worst.label = std::min(caption_worst.label, here.label);
+                if (l.fade >= 0.75) {
+                    caption_worst_75.text = std::min(caption_worst_75.text, here.text);
+                    caption_worst_75.label = std::min(caption_worst_75.label, here.label);
+                }
+                const double frame_worst = std::min(here.text, here.label);
+                if (frame_worst < worst_caption_ratio) {
+                    worst_caption_ratio = frame_worst;
+                    worst_caption_frame = l.frame;
+                    worst_caption_yuv = frame;
+                }
+            }
+            if (l.scene == 6) {
+                // Body text: ivory and cream (the amber headings and ice-blue small print are left out).
+                const Legibility here = measure_legibility(frame.y, pictures.text, 0, -l.scroll, 200, 0, true);
+                scroller_worst.text = std::min(scroller_worst.text, here.text);
+                scroller_worst.text_worst_tile = std::min(scroller_worst.text_worst_tile, here.text_worst_tile);
+                if (here.text_worst_tile < worst_scroller_ratio) {
+                    worst_scroller_ratio = here.text_worst_tile;
+                    worst_scroller_frame = l.frame;
+                    worst_scroller_yuv = frame;
+                }
+            }
+        }
+        fs::remove(y4m);
+    }
+    ASSERT_GE(worst_caption_frame, 0);
+    ASSERT_GE(worst_scroller_frame, 0);
+    write_png_rgb(test_output_path("legibility_caption_worst.png"), frame_rgb(worst_caption_yuv).data(), kW, kH);
+    write_png_rgb(test_output_path("legibility_scroller_worst.png"), frame_rgb(worst_scroller_yuv).data(), kW, kH);
+    std::ofstream(dir / "contrast.txt") << "captions at fade >= 0.5: titles " << caption_worst.text << ":1, labels "
+                                        << caption_worst.label << ":1 (worst frame " << worst_caption_frame
+                                        << " of the captions capture)\n"
+                                        << "captions at fade >= 0.75: titles " << caption_worst_75.text
+                                        << ":1, labels " << caption_worst_75.label << ":1\n"
+                                        << "scroller body text: " << scroller_worst.text << ":1, in its poorest "
+                                        << "16 x 16 tile " << scroller_worst.text_worst_tile << ":1 (worst frame "
+                                        << worst_scroller_frame << " of the scroller capture)\n";
+    // From three quarters up, titles and labels read like body text (4.5:1). At half strength the caption, plate
+    // included, lets half of what lies under it through: over the cream objects that alone holds any light text near
+    // 3:1, which the bold titles keep and the labels come within a tenth of.
+    EXPECT_GE(caption_worst_75.text, 4.5);
+    EXPECT_GE(caption_worst_75.label, 4.5);
+    EXPECT_GE(caption_worst.text, 3.0);
+    EXPECT_GE(caption_worst.label, 2.8);
+    // The scroller's body text at least 4.5:1 wherever the blob passes, tile by tile.
+    EXPECT_GE(scroller_worst.text, 4.5);
+    EXPECT_GE(scroller_worst.text_worst_tile, 4.5);
+}
+
+// --start-order: the song and the scenes begin at that order, the clock and the video at that moment of the song;
+// an order the song does not have, or no number at all, is refused with status 2.
+TEST(Capture, StartOrderBeginsThereAndRefusesOrdersTheSongLacks) {
+    const fs::path dir = fresh_dir("start_order");
+    const fs::path bin = build_dir() + "/bin";
+    ASSERT_EQ(run_capture(bin, "/dev/null --fps 10 --start-order 1 --max-seconds 1 --log " +
+                                   shell_quoted(dir / "one.log"), dir / "one.err"), 0)
+        << read_file(dir / "one.err");
+    const std::vector<LogLine> one = read_log(dir / "one.log");
+    ASSERT_FALSE(one.empty());
+    EXPECT_EQ(one[0].order, 1);
+    EXPECT_EQ(one[0].row, 0);
+    EXPECT_EQ(one[0].scene, 1);
+    EXPECT_NEAR(one[0].clock, 27.0 - 97 * 0.12, 0.006);   // order 1 starts 97 rows into the song
+    ASSERT_EQ(run_capture(bin, "/dev/null --fps 10 --start-order 8 --max-seconds 1 --log " +
+                                   shell_quoted(dir / "eight.log"), dir / "eight.err"), 0)
+        << read_file(dir / "eight.err");
+    const std::vector<LogLine> eight = read_log(dir / "eight.log");
+    ASSERT_FALSE(eight.empty());
+    EXPECT_EQ(eight[0].scene, 5);
+    EXPECT_EQ(eight[0].order, 8);
+    for (const char* bad : {"10", "256", "-1", "x"}) {
+        EXPECT_EQ(run_capture(bin, std::string("/dev/null --start-order ") + bad, dir / "bad.err"), 2) << bad;
+        const std::string err = read_file(dir / "bad.err");
+        EXPECT_NE(err.find("--start-order"), std::string::npos) << err;
+    }
 }
 
 TEST(Capture, TwoCapturesAreByteIdentical) {
