@@ -182,7 +182,6 @@ void SdlBackend::open(const std::string& title, int width, int height, bool wind
     if (!window_) {
         throw_sdl("cannot open the display window");
     }
-    SDL_SetWindowMinimumSize(window_, std::max(1, width / 2), std::max(1, height / 2));
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (!renderer_) {
         renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_PRESENTVSYNC);

