@@ -75,7 +75,8 @@ fi
 
 # --- SDL2 -----------------------------------------------------------------------------------------------------------
 # Only what the intro uses: video, audio, events, timers, message boxes. On Linux every system library (X11, Wayland,
-# libdecor, ALSA, PulseAudio, PipeWire, D-Bus) is opened at run time, so the executable depends on none of them.
+# libdecor, ALSA, PulseAudio, D-Bus; PipeWire where its headers are installed) is opened at run time, so the
+# executable depends on none of them.
 sdl_options=(-DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_TESTS=OFF
              -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF -DSDL_VULKAN=OFF)
 if [ "$target" = linux ]; then
