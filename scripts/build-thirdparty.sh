@@ -39,8 +39,9 @@ mkdir -p "$src"
 fetch() {   # fetch PACKAGE VERSION DIR
   local package="$1" version="$2" dir="$3"
   [ -d "$src/$dir" ] && return 0
-  if ! apt-cache showsrc "$package=$version" 2>/dev/null | grep -q '^Package:'; then
-    echo "build-thirdparty: no source package $package=$version; add a deb-src entry (scripts/install-deps.sh does)" >&2
+  if ! apt-cache showsrc "$package" 2> /dev/null | grep -q -x -F "Version: $version"; then
+    echo "build-thirdparty: apt knows no source package $package $version: it needs a deb-src entry" \
+         "(scripts/install-deps.sh adds one), or the pinned version above has left the archive" >&2
     exit 1
   fi
   echo "build-thirdparty: fetching the source package $package $version"
