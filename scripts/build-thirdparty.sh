@@ -39,8 +39,9 @@ mkdir -p "$src"
 fetch() {   # fetch PACKAGE VERSION DIR
   local package="$1" version="$2" dir="$3"
   [ -d "$src/$dir" ] && return 0
-  if ! apt-cache showsrc "$package=$version" 2>/dev/null | grep -q '^Package:'; then
-    echo "build-thirdparty: no source package $package=$version; add a deb-src entry (scripts/install-deps.sh does)" >&2
+  if ! apt-cache showsrc "$package" 2> /dev/null | grep -q -x -F "Version: $version"; then
+    echo "build-thirdparty: apt knows no source package $package $version: it needs a deb-src entry" \
+         "(scripts/install-deps.sh adds one), or the pinned version above has left the archive" >&2
     exit 1
   fi
   echo "build-thirdparty: fetching the source package $package $version"
@@ -75,7 +76,8 @@ fi
 
 # --- SDL2 -----------------------------------------------------------------------------------------------------------
 # Only what the intro uses: video, audio, events, timers, message boxes. On Linux every system library (X11, Wayland,
-# libdecor, ALSA, PulseAudio, PipeWire, D-Bus) is opened at run time, so the executable depends on none of them.
+# libdecor, ALSA, PulseAudio, D-Bus; PipeWire where its headers are installed) is opened at run time, so the
+# executable depends on none of them.
 sdl_options=(-DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_TESTS=OFF
              -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF -DSDL_VULKAN=OFF)
 if [ "$target" = linux ]; then
