@@ -1,6 +1,6 @@
 #include "tools/encoder/nvd_writer.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 namespace zorbrix::enc {
@@ -24,60 +24,51 @@ void make_header(uint8_t h[16], int frames, int width, int height, float fps) {
 
 }  // namespace
 
-// The file is written under a temporary name and renamed when complete, so a failed or interrupted encode
-// neither leaves a broken file nor destroys an earlier one of the same name.
-NvdWriter::~NvdWriter() {
-    if (file_) {
-        std::fclose(file_);
-        std::remove((path_ + ".part").c_str());
-    }
-}
+NvdWriter::~NvdWriter() = default;  // an unfinished output is abandoned by OutputFile
 
 bool NvdWriter::open(const std::string& path, int width, int height, float fps, std::string* error) {
-    path_ = path;
-    file_ = std::fopen((path + ".part").c_str(), "wb");
-    if (!file_) {
-        *error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (!output_.open(path, error)) return false;
+    open_ = true;
     uint8_t h[16];
     make_header(h, 0, width, height, fps);
-    failed_ = std::fwrite(h, 1, 16, file_) != 16;
-    return !failed_;
+    if (output_.direct()) {
+        held_.assign(h, h + 16);
+        return true;
+    }
+    return output_.write(h, 16);
 }
 
 bool NvdWriter::add_record(const std::vector<uint8_t>& record) {
-    if (!file_) return false;
+    if (!open_) return false;
     uint8_t len[4];
     put_le32(len, static_cast<uint32_t>(record.size()));
-    if (std::fwrite(len, 1, 4, file_) != 4 ||
-        (!record.empty() && std::fwrite(record.data(), 1, record.size(), file_) != record.size())) {
-        failed_ = true;
-    }
     ++frames_;
-    return !failed_;
+    if (output_.direct()) {
+        held_.insert(held_.end(), len, len + 4);
+        held_.insert(held_.end(), record.begin(), record.end());
+        return true;
+    }
+    return output_.write(len, 4) && (record.empty() || output_.write(record.data(), record.size()));
 }
 
 bool NvdWriter::finish(std::string* error) {
-    if (!file_) {
-        *error = "no file open";
+    if (!open_) {
+        if (error) *error = "no file open";
         return false;
     }
+    open_ = false;
     static const uint8_t spare[4] = {0, 0, 0, 0};
     uint8_t count[4];
     put_le32(count, static_cast<uint32_t>(frames_));
-    if (std::fwrite(spare, 1, 4, file_) != 4 || std::fseek(file_, 0, SEEK_SET) != 0 ||
-        std::fwrite(count, 1, 4, file_) != 4) {
-        failed_ = true;
+    if (output_.direct()) {
+        held_.insert(held_.end(), spare, spare + 4);
+        std::copy(count, count + 4, held_.begin());
+        output_.write(held_.data(), held_.size());
+        held_.clear();
+    } else {
+        output_.write(spare, 4) && output_.write_at(0, count, 4);
     }
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (failed_ || !closed || std::rename((path_ + ".part").c_str(), path_.c_str()) != 0) {
-        *error = "cannot write " + path_ + ": " + std::strerror(errno);
-        std::remove((path_ + ".part").c_str());
-        return false;
-    }
-    return true;
+    return output_.commit(error);
 }
 
 std::vector<uint8_t> build_nvd(int width, int height, float fps, const std::vector<std::vector<uint8_t>>& records) {

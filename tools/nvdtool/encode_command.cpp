@@ -5,12 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <unistd.h>
 
-#include "platform/output_file.h"
 #include "tools/encoder/encode_file.h"
 #include "tools/nvdtool/command.h"
 #include "tools/nvdtool/ffmpeg_child.h"
@@ -65,25 +62,6 @@ std::string replace_all(std::string text, const std::string& from, const std::st
         text.replace(at, from.size(), to);
     return text;
 }
-
-// A private folder for the encoder's own file, removed when done.
-struct ScratchDir {
-    std::string path;
-    bool make(std::string& error) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/nvdtool-XXXXXX";
-        if (!::mkdtemp(pattern.data())) {
-            error = "cannot make a scratch folder in " + std::string(base && *base ? base : "/tmp");
-            return false;
-        }
-        path = pattern;
-        return true;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-};
 
 int run_encode(int argc, char** argv) {
     // argv[0] is "encode".
@@ -168,13 +146,8 @@ int run_encode(int argc, char** argv) {
     }
     if (for_intro && width == 0) width = 256, height = 192;  // the intro's backdrop size
     std::string error, note;
-    ScratchDir scratch;
-    if (!scratch.make(error)) {
-        std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
-        return 1;
-    }
-    // The encoder writes into the scratch folder; the result reaches OUT only when everything succeeded.
-    const std::string coded = scratch.path + "/out.nvd";
+    // The encoder writes OUT through a careful output: it appears only when everything succeeded.
+    const std::string& coded = out;
     bool y4m = in == "-";
     if (in != "-" && !sniff_y4m(in, &y4m, error)) {
         std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
@@ -204,12 +177,6 @@ int run_encode(int argc, char** argv) {
         ok = zorbrix::enc::encode_y4m_to_nvd(in, coded, options, fps, &error, &s, &note);
     }
     if (!ok) {
-        std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
-        return 1;
-    }
-    std::vector<unsigned char> bytes;
-    if (!zorbrix::read_input_file(coded, uint64_t{1} << 34, &bytes, &error) ||
-        !zorbrix::write_output_file(out, bytes.data(), bytes.size(), &error)) {
         std::fprintf(stderr, "nvdtool encode: %s\n", error.c_str());
         return 1;
     }

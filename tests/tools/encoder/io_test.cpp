@@ -1,9 +1,12 @@
 // YUV4MPEG2 reading and writing, the bit writer's stuffing and the .nvd layout.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "tests/support/test_paths.h"
 #include "tools/encoder/bit_writer.h"
@@ -182,6 +185,42 @@ TEST(EncodeFile, KeepsTheCompleteFramesOfATruncatedInput) {
     EXPECT_NE(error.find("truncated"), std::string::npos) << error;
     EXPECT_EQ(read_all(out), file) << "a failed encode must not destroy the earlier file";
     EXPECT_TRUE(read_all(out + ".part").empty()) << "no partial file is left behind";
+}
+
+// A writer left unfinished leaves nothing beside its output; an output written in place (here a pipe, which cannot
+// be rewritten) still gets the final frame count in its header.
+TEST(NvdWriterOutput, AbandonedLeavesNothingAndPipesGetTheWholeFile) {
+    namespace fs = std::filesystem;
+    const fs::path dir = test_output_path("nvd_writer_abandoned");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    {
+        NvdWriter w;
+        std::string error;
+        ASSERT_TRUE(w.open((dir / "x.nvd").string(), 16, 16, 25.0f, &error)) << error;
+        ASSERT_TRUE(w.add_record({1, 2, 3}));
+    }
+    EXPECT_TRUE(fs::is_empty(dir)) << "an unfinished writer left a file behind";
+
+    const std::vector<std::vector<uint8_t>> records = {{9, 8, 7}, {}, {1}};
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::vector<uint8_t> received;
+    std::thread reader([&] {
+        uint8_t buf[256];
+        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) received.insert(received.end(), buf, buf + n);
+    });
+    {
+        NvdWriter w;
+        std::string error;
+        EXPECT_TRUE(w.open("/dev/fd/" + std::to_string(fds[1]), 16, 16, 25.0f, &error)) << error;
+        for (const auto& r : records) EXPECT_TRUE(w.add_record(r));
+        EXPECT_TRUE(w.finish(&error)) << error;
+    }
+    ::close(fds[1]);
+    reader.join();
+    ::close(fds[0]);
+    EXPECT_EQ(received, build_nvd(16, 16, 25.0f, records));
 }
 
 }  // namespace
