@@ -17,10 +17,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/cpu.h"
+
+namespace zorbrix {
+// Test names and messages show a level by its name.
+inline void PrintTo(CpuLevel level, std::ostream* os) { *os << cpu_level_name(level); }
+}  // namespace zorbrix
 
 namespace zorbrix::test {
 
