@@ -17,14 +17,18 @@ constexpr int SCREEN_H = 384;
 // in 64-bit arithmetic instead of wrapping.
 void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels);
 
-// The rasterizer's kernels: a single span fill and line walk, and the rows of a triangle inside the screen
-// (vertices sorted by y, every x in 0..511) with that level's span fill inlined into them.
+// The rasterizer's kernels: a single span fill and line walk; the rows of a triangle inside the screen
+// (vertices sorted by y, every x in 0..511) with that level's span fill inlined into them; and the whole
+// fill_triangle and draw_line_add, compiled once per level so that the span fill and the walk stay inlined in them.
 using TriangleRowsFn = void (*)(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels);
+using DrawLineFn = void (*)(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour);
 struct RasterKernels {
     zorbrix::CpuLevel level;
     zorbrix::Kernel<raster::FillSpanFn> fill_span;
     zorbrix::Kernel<raster::LineAddFn> line_add;
     zorbrix::Kernel<TriangleRowsFn> triangle_rows;
+    zorbrix::Kernel<TriangleRowsFn> fill_triangle;
+    zorbrix::Kernel<DrawLineFn> draw_line_add;
 };
 // The table for a level (clamped to zorbrix::cpu_level()), for tests and benchmarks.
 RasterKernels raster_kernels_for(zorbrix::CpuLevel level);

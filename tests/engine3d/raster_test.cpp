@@ -278,5 +278,24 @@ TEST_P(RasterKernelLevels, MatchScalarByteForByte) {
     EXPECT_EQ(k.fill_span.level, level());
     EXPECT_EQ(k.triangle_rows.level, level());
     EXPECT_EQ(k.line_add.level, zorbrix::CpuLevel::sse2);
+    EXPECT_EQ(k.fill_triangle.level, level());
+    EXPECT_EQ(k.draw_line_add.level, zorbrix::CpuLevel::sse2);
     EXPECT_EQ(raster_kernels().level, zorbrix::cpu_level());
+
+    // Whole lines and triangles, clipped ones included, through the level's compiled-in versions.
+    std::vector<uint32_t> c(SCREEN_W * SCREEN_H, 0x01020304u), d = c;
+    for (int n = 0; n < 2000; ++n) {
+        const auto coordinate = [&] { return int(word(rng) % 1400) - 400; };
+        const int x0 = coordinate(), y0 = coordinate(), x1 = coordinate(), y1 = coordinate();
+        const int x2 = coordinate(), y2 = coordinate();
+        const uint32_t colour = word(rng);
+        if (n & 1) {
+            scalar.draw_line_add(c.data(), x0, y0, x1, y1, colour & 0x3F3F3F3Fu);
+            k.draw_line_add(d.data(), x0, y0, x1, y1, colour & 0x3F3F3F3Fu);
+        } else {
+            scalar.fill_triangle(x0, y0, x1, y1, x2, y2, colour, c.data());
+            k.fill_triangle(x0, y0, x1, y1, x2, y2, colour, d.data());
+        }
+    }
+    EXPECT_EQ(c, d);
 }
