@@ -31,8 +31,9 @@ void C3DObject2::TransformVertices(const CMatrix& camera) {
     const Vector3D* in = m_vertices.Data();
     Vector3D* projected = m_projected.Data();
     Vector3D* rotated = m_rotated.Data();
-    transform::points(k.Data(), in, projected, static_cast<size_t>(count));
-    transform::points(m_rotation.Data(), in, rotated, static_cast<size_t>(count));
+    const TransformKernels& t = transform_kernels();
+    t.points(k.Data(), in, projected, static_cast<size_t>(count));
+    t.points(m_rotation.Data(), in, rotated, static_cast<size_t>(count));
 }
 
 void C3DObject2::CheckIndices() const {
@@ -155,6 +156,7 @@ void C3DObject2::Draw(uint32_t* pixels) {
         m_sortKeys.push_back(DepthKey{t.depth, i});
     }
     const size_t drawn = m_sortKeys.size();
+    const shade::NormalsAndColoursFn normals_and_colours = shade_kernels().normals_and_colours.fn;
     for (size_t k = 0; k < drawn; k += 2) {
         // An odd last triangle is paired with itself.
         const int pair[2] = {m_sortKeys[k].index, m_sortKeys[std::min(k + 1, drawn - 1)].index};
@@ -169,7 +171,7 @@ void C3DObject2::Draw(uint32_t* pixels) {
         }
         Vector3D normals[2];
         uint32_t colours[2];
-        shade::normals_and_colours(a, b, c, m_fillColour, normals, colours);
+        normals_and_colours(a, b, c, m_fillColour, normals, colours);
         for (int j = 0; j < 2; ++j) {
             polys[pair[j]].normal = normals[j];
             items[pair[j]].colour = colours[j];

@@ -13,12 +13,19 @@ namespace {
 constexpr int MAX_X = SCREEN_W - 1;
 constexpr int MAX_Y = SCREEN_H - 1;
 
-// The on-screen triangle rows, once per span fill: SSE2 and, where the compiler can target them, AVX2 and
-// AVX-512; fill_triangle uses the widest the processor has.
+// The on-screen triangle rows, once per level with that level's span fill inlined; the AVX2 and AVX-512 ones
+// only where the compiler can target them.
+namespace rows_scalar {
+inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_scalar(dst, count, colour); }
+#include "engine3d/triangle_rows.inc"
+}  // namespace rows_scalar
+
+#if defined(__SSE2__)
 namespace rows_sse2 {
-inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span(dst, count, colour); }
+inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_sse2(dst, count, colour); }
 #include "engine3d/triangle_rows.inc"
 }  // namespace rows_sse2
+#endif
 
 #if defined(ZORBRIX_RASTER_WIDE)
 #if defined(__clang__)
@@ -50,43 +57,10 @@ inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_
 #endif
 #endif
 
-using OnScreenFill = void (*)(int, int, int, int, int, int, uint32_t, uint32_t*);
-
-// The rows with the given span fill, or null when the processor lacks it.
-OnScreenFill rows_with(SpanFill spans) {
-    switch (spans) {
-#if defined(ZORBRIX_RASTER_WIDE)
-        case SpanFill::Avx512: return raster::avx512_spans_supported() ? rows_avx512::fill_triangle_on_screen : nullptr;
-        case SpanFill::Avx2: return raster::avx2_spans_supported() ? rows_avx2::fill_triangle_on_screen : nullptr;
-#else
-        case SpanFill::Avx512:
-        case SpanFill::Avx2: return nullptr;
-#endif
-        case SpanFill::Sse2: return rows_sse2::fill_triangle_on_screen;
-    }
-    return nullptr;
-}
-
-OnScreenFill& on_screen_fill() {
-    static OnScreenFill fill = rows_with(widest_span_fill());
-    return fill;
-}
-
-}  // namespace
-
-SpanFill widest_span_fill() {
-    if (rows_with(SpanFill::Avx512)) return SpanFill::Avx512;
-    if (rows_with(SpanFill::Avx2)) return SpanFill::Avx2;
-    return SpanFill::Sse2;
-}
-
-bool fill_triangle_use_spans(SpanFill spans) {
-    const OnScreenFill rows = rows_with(spans);
-    if (rows) on_screen_fill() = rows;
-    return rows != nullptr;
-}
-
-void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels) {
+// The whole fill, once per level: its triangle rows, and the span fill of the rows of triangles that cross the
+// screen's edges inlined into the general path.
+template <raster::FillSpanFn Fill, TriangleRowsFn Rows>
+void fill_triangle_with(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels) {
     // Vertices by y, with selects rather than branches: which vertex is on top is a coin toss.
     const auto order = [](int& xa, int& ya, int& xb, int& yb) {
         const bool exchange = ya > yb;
@@ -101,7 +75,7 @@ void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colo
     order(x1, y1, x2, y2);
     const auto on_screen = [](int x) { return static_cast<unsigned>(x) <= static_cast<unsigned>(MAX_X); };
     if (y0 >= 0 && y2 <= MAX_Y && on_screen(x0) && on_screen(x1) && on_screen(x2)) {
-        on_screen_fill()(x0, y0, x1, y1, x2, y2, colour, pixels);
+        Rows(x0, y0, x1, y1, x2, y2, colour, pixels);
         return;
     }
     const int ymax = std::min(y2, MAX_Y);
@@ -149,7 +123,7 @@ void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colo
     const auto span = [&] {
         const int64_t left = std::max<int64_t>(std::min(L, S) >> 16, 0);
         const int64_t right = std::min<int64_t>(std::max(L, S) >> 16, MAX_X);
-        if (left <= right) raster::fill_span(row + left, static_cast<int>(right - left + 1), colour);
+        if (left <= right) Fill(row + left, static_cast<int>(right - left + 1), colour);
         L += dL;
         S += dS;
         row += SCREEN_W;
@@ -158,6 +132,8 @@ void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colo
     dS = dS2;
     for (; y <= ymax; ++y) span();
 }
+
+}  // namespace
 
 namespace {
 
@@ -220,7 +196,11 @@ int clip_line(int& x0, int& y0, int& x1, int& y1) {
     return inside(x0, y0) && inside(x1, y1) ? 1 : 0;
 }
 
-void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour) {
+namespace {
+
+// The whole line, once per level, with the level's walk inlined.
+template <raster::LineAddFn Add>
+void draw_line_with(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour) {
     if (!clip_line(x0, y0, x1, y1)) return;
     const int dx = x1 - x0;
     const int dy = y1 - y0;
@@ -238,5 +218,73 @@ void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t co
     const raster::LineWalk walk{(y0 & steep) | (x0 & ~steep),      backwards | 1,
                                 ((x0 & steep) | (y0 & ~steep)) * 65536 + 0x8000, (m ^ backwards) - backwards,
                                 (major_d ^ backwards) - backwards, steep != 0};
-    raster::line_add(pixels, SCREEN_W, walk, colour);
+    Add(pixels, SCREEN_W, walk, colour);
+}
+
+using zorbrix::CpuLevel;
+
+void init_scalar(RasterKernels& k) {
+    k.fill_span.set(raster::fill_span_scalar, CpuLevel::scalar);
+    k.line_add.set(raster::line_add_scalar, CpuLevel::scalar);
+    k.triangle_rows.set(rows_scalar::fill_triangle_on_screen, CpuLevel::scalar);
+    k.fill_triangle.set(fill_triangle_with<raster::fill_span_scalar, rows_scalar::fill_triangle_on_screen>,
+                        CpuLevel::scalar);
+    k.draw_line_add.set(draw_line_with<raster::line_add_scalar>, CpuLevel::scalar);
+}
+
+#if defined(__SSE2__)
+void init_sse2(RasterKernels& k) {
+    k.fill_span.set(raster::fill_span_sse2, CpuLevel::sse2);
+    k.line_add.set(raster::line_add_sse2, CpuLevel::sse2);
+    k.triangle_rows.set(rows_sse2::fill_triangle_on_screen, CpuLevel::sse2);
+    k.fill_triangle.set(fill_triangle_with<raster::fill_span_sse2, rows_sse2::fill_triangle_on_screen>, CpuLevel::sse2);
+    k.draw_line_add.set(draw_line_with<raster::line_add_sse2>, CpuLevel::sse2);
+}
+#else
+constexpr zorbrix::KernelInit<RasterKernels> init_sse2 = nullptr;
+#endif
+
+// The AVX2 and AVX-512 levels have rows of their own; triangles crossing the screen's edges keep the SSE2 span
+// fill (they are few, and a function compiled for every processor cannot inline a wider one).
+#if defined(ZORBRIX_RASTER_WIDE)
+void init_avx2(RasterKernels& k) {
+    k.fill_span.set(raster::fill_span_avx2, CpuLevel::avx2);
+    k.triangle_rows.set(rows_avx2::fill_triangle_on_screen, CpuLevel::avx2);
+    k.fill_triangle.set(fill_triangle_with<raster::fill_span_sse2, rows_avx2::fill_triangle_on_screen>, CpuLevel::avx2);
+}
+void init_avx512(RasterKernels& k) {
+    k.fill_span.set(raster::fill_span_avx512, CpuLevel::avx512);
+    k.triangle_rows.set(rows_avx512::fill_triangle_on_screen, CpuLevel::avx512);
+    k.fill_triangle.set(fill_triangle_with<raster::fill_span_sse2, rows_avx512::fill_triangle_on_screen>,
+                        CpuLevel::avx512);
+}
+#else
+constexpr zorbrix::KernelInit<RasterKernels> init_avx2 = nullptr;
+constexpr zorbrix::KernelInit<RasterKernels> init_avx512 = nullptr;
+#endif
+
+RasterKernels& used_kernels() {
+    static RasterKernels kernels = raster_kernels_for(zorbrix::cpu_level());
+    return kernels;
+}
+
+// Built during static initialisation, so that no frame pays for it.
+const RasterKernels& built_at_start_up = used_kernels();
+
+}  // namespace
+
+RasterKernels raster_kernels_for(CpuLevel level) {
+    return zorbrix::build_kernel_table<RasterKernels>(level, {init_scalar, init_sse2, init_avx2, init_avx512});
+}
+
+const RasterKernels& raster_kernels() { return used_kernels(); }
+
+void raster_use_level(CpuLevel level) { used_kernels() = raster_kernels_for(level); }
+
+void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels) {
+    used_kernels().fill_triangle(x0, y0, x1, y1, x2, y2, colour, pixels);
+}
+
+void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour) {
+    used_kernels().draw_line_add(pixels, x0, y0, x1, y1, colour);
 }

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "engine3d/raster_kernels.h"
+#include "platform/cpu.h"
+
 constexpr int SCREEN_W = 512;
 constexpr int SCREEN_H = 384;
 
@@ -14,12 +17,26 @@ constexpr int SCREEN_H = 384;
 // in 64-bit arithmetic instead of wrapping.
 void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels);
 
-// The span fill of the rows of on-screen triangles: by default the widest the processor has. The pixels
-// are the same with each; tests and benchmarks switch between them. fill_triangle_use_spans returns false,
-// changing nothing, for a fill the processor lacks.
-enum class SpanFill { Sse2, Avx2, Avx512 };
-SpanFill widest_span_fill();
-bool fill_triangle_use_spans(SpanFill spans);
+// The rasterizer's kernels: a single span fill and line walk; the rows of a triangle inside the screen
+// (vertices sorted by y, every x in 0..511) with that level's span fill inlined into them; and the whole
+// fill_triangle and draw_line_add, compiled once per level so that the span fill and the walk stay inlined in them.
+using TriangleRowsFn = void (*)(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colour, uint32_t* pixels);
+using DrawLineFn = void (*)(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour);
+struct RasterKernels {
+    zorbrix::CpuLevel level;
+    zorbrix::Kernel<raster::FillSpanFn> fill_span;
+    zorbrix::Kernel<raster::LineAddFn> line_add;
+    zorbrix::Kernel<TriangleRowsFn> triangle_rows;
+    zorbrix::Kernel<TriangleRowsFn> fill_triangle;
+    zorbrix::Kernel<DrawLineFn> draw_line_add;
+};
+// The table for a level (clamped to zorbrix::cpu_level()), for tests and benchmarks.
+RasterKernels raster_kernels_for(zorbrix::CpuLevel level);
+// The table fill_triangle and draw_line_add use: by default the one for zorbrix::cpu_level().
+const RasterKernels& raster_kernels();
+// Makes the rasterizer use the table of another level (clamped as above), so that tests and benchmarks can
+// draw whole frames with each; the pixels are the same. Not for use while another thread draws.
+void raster_use_level(zorbrix::CpuLevel level);
 
 // Clips the segment P0-P1 to the screen in place. Returns 1 when something is visible, with both ends
 // inside 0..511 x 0..383 (they may come back exchanged), and 0 otherwise (the ends are then unspecified).

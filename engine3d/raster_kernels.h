@@ -1,10 +1,10 @@
 #pragma once
-// The rasterizer's two inner loops, each as a plain scalar reference and an SSE2 version that gives
-// identical bytes. SSE2 is part of every x86-64 processor, so that choice is made when compiling: the
-// rasterizer calls the inline `fill_span` and `line_add` below. Where the processor has AVX-512 or AVX2,
-// the triangle rows use `fill_span_avx512` or `fill_span_avx2` instead, whose masked stores fill a short
-// span without a branch on its length (the effects' spans are mostly under 16 pixels, and mispredicted
-// length tests cost more than the stores). `active_kernels()` names what runs, for tests and benchmarks.
+// The rasterizer's two inner loops, each as a plain scalar reference and vector versions that give
+// identical bytes: the span fill in SSE2, AVX2 and AVX-512 (whose masked stores fill a short span without a
+// branch on its length: the effects' spans are mostly under 16 pixels, and mispredicted length tests cost
+// more than the stores), the saturating line walk in SSE2. They are inline so that the triangle rows, compiled
+// once per level in raster.cpp, inline their level's span fill; `RasterKernels` (engine3d/raster.h) holds
+// them per level.
 
 #include <cstddef>
 #include <cstdint>
@@ -118,8 +118,8 @@ inline void line_add_sse2(uint32_t* pixels, int pitch, const LineWalk& walk, uin
 #if defined(ZORBRIX_RASTER_WIDE)
 // Thirty-two pixels per step; the last 0 to 32 pixels take two masked 16-pixel stores (the second often
 // with an empty mask), so a span of up to 32 pixels, nearly every span of the effects, runs no loop and no
-// test of its length. Masked-off pixels are neither read nor written. count >= 0. Only for processors that
-// avx512_spans_supported() accepts.
+// test of its length. Masked-off pixels are neither read nor written. count >= 0. Only where
+// zorbrix::cpu_allows(CpuLevel::avx512).
 ZORBRIX_RASTER_AVX512_TARGET inline void fill_span_avx512(uint32_t* dst, int count, uint32_t colour) {
     const __m512i c = _mm512_set1_epi32(static_cast<int>(colour));
     for (; count > 32; count -= 32, dst += 32) {
@@ -133,7 +133,7 @@ ZORBRIX_RASTER_AVX512_TARGET inline void fill_span_avx512(uint32_t* dst, int cou
 
 // Sixteen pixels per step; the last 1 to 16 pixels take two masked 8-pixel stores, so a span of up to 16
 // pixels runs no loop and no test of its length. Masked-off pixels are neither read nor written.
-// count >= 0. Only for processors that avx2_spans_supported() accepts.
+// count >= 0. Only where zorbrix::cpu_allows(CpuLevel::avx2).
 ZORBRIX_RASTER_AVX2_TARGET inline void fill_span_avx2(uint32_t* dst, int count, uint32_t colour) {
     const __m256i c = _mm256_set1_epi32(static_cast<int>(colour));
     for (; count > 16; count -= 16, dst += 16) {
@@ -147,54 +147,10 @@ ZORBRIX_RASTER_AVX2_TARGET inline void fill_span_avx2(uint32_t* dst, int count, 
     _mm256_maskstore_epi32(reinterpret_cast<int*>(dst) + 8, _mm256_cmpgt_epi32(n, high), c);
 }
 
-// The processor is asked once; possibly during static initialisation, before the runtime's own
-// detection has run.
-inline bool avx512_spans_supported() {
-    static const bool supported =
-        (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"));
-    return supported;
-}
-inline bool avx2_spans_supported() {
-    static const bool supported = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-    return supported;
-}
-#else
-inline bool avx512_spans_supported() { return false; }
-inline bool avx2_spans_supported() { return false; }
 #endif
-
-inline void fill_span(uint32_t* dst, int count, uint32_t colour) { fill_span_sse2(dst, count, colour); }
-inline void line_add(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour) {
-    line_add_sse2(pixels, pitch, walk, colour);
-}
-constexpr const char* KERNELS_NAME = "sse2";
-
-#else
-
-inline void fill_span(uint32_t* dst, int count, uint32_t colour) { fill_span_scalar(dst, count, colour); }
-inline void line_add(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour) {
-    line_add_scalar(pixels, pitch, walk, colour);
-}
-constexpr const char* KERNELS_NAME = "scalar";
-
 #endif
 
 using FillSpanFn = void (*)(uint32_t* dst, int count, uint32_t colour);
 using LineAddFn = void (*)(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour);
-
-struct Kernels {
-    FillSpanFn fill_span;
-    LineAddFn line_add;
-    const char* name;
-};
-
-// What the rasterizer runs: the triangle rows' span fill and the line kernel.
-inline Kernels active_kernels() {
-#if defined(ZORBRIX_RASTER_WIDE)
-    if (avx512_spans_supported()) return Kernels{fill_span_avx512, line_add, "avx512 spans, sse2 lines"};
-    if (avx2_spans_supported()) return Kernels{fill_span_avx2, line_add, "avx2 spans, sse2 lines"};
-#endif
-    return Kernels{fill_span, line_add, KERNELS_NAME};
-}
 
 }  // namespace raster

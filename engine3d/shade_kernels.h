@@ -2,12 +2,14 @@
 // A drawn triangle's unit normal and flat colour, as a plain scalar reference and an SSE2 version that
 // works on two triangles at once and gives identical bits (the same operations in the same order; square
 // root and division are exactly rounded in both). Each triangle costs two square roots, a division and
-// another square root in one dependent chain, so two chains side by side nearly halve the wait.
+// another square root in one dependent chain, so two chains side by side nearly halve the wait. `ShadeKernels`
+// holds them per level.
 
 #include <cmath>
 #include <cstdint>
 
 #include "engine3d/vector3d.h"
+#include "platform/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -83,18 +85,19 @@ inline void normals_and_colours_sse2(const Vector3D* const a[2], const Vector3D*
     colour[1] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(rgb, 4)));
 }
 
-inline void normals_and_colours(const Vector3D* const a[2], const Vector3D* const b[2], const Vector3D* const c[2],
-                                uint32_t fill, Vector3D normal[2], uint32_t colour[2]) {
-    normals_and_colours_sse2(a, b, c, fill, normal, colour);
-}
-
-#else
-
-inline void normals_and_colours(const Vector3D* const a[2], const Vector3D* const b[2], const Vector3D* const c[2],
-                                uint32_t fill, Vector3D normal[2], uint32_t colour[2]) {
-    normals_and_colours_scalar(a, b, c, fill, normal, colour);
-}
-
 #endif
 
+using NormalsAndColoursFn = void (*)(const Vector3D* const a[2], const Vector3D* const b[2],
+                                     const Vector3D* const c[2], uint32_t fill, Vector3D normal[2],
+                                     uint32_t colour[2]);
+
 }  // namespace shade
+
+struct ShadeKernels {
+    zorbrix::CpuLevel level;
+    zorbrix::Kernel<shade::NormalsAndColoursFn> normals_and_colours;
+};
+// The table for a level (clamped to zorbrix::cpu_level()), for tests and benchmarks.
+ShadeKernels shade_kernels_for(zorbrix::CpuLevel level);
+// The table the engine uses, for zorbrix::cpu_level(); built once.
+const ShadeKernels& shade_kernels();

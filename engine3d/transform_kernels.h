@@ -2,11 +2,12 @@
 // out[i] = M·in[i] for a 4 x 4 matrix of row-major elements e, each component summed as
 // ((m3·w + m2·z) + m1·y) + m0·x, the order the engine's Transform fixes. A plain scalar reference and an
 // SSE2 version that computes two components at once from matrix columns held in registers: the same
-// products and sums in the same order, so the same bits.
+// products and sums in the same order, so the same bits. `TransformKernels` holds them per level.
 
 #include <cstddef>
 
 #include "engine3d/vector3d.h"
+#include "platform/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -47,16 +48,17 @@ inline void points_sse2(const double* e, const Vector3D* in, Vector3D* out, size
     }
 }
 
-inline void points(const double* e, const Vector3D* in, Vector3D* out, size_t count) {
-    points_sse2(e, in, out, count);
-}
-
-#else
-
-inline void points(const double* e, const Vector3D* in, Vector3D* out, size_t count) {
-    points_scalar(e, in, out, count);
-}
-
 #endif
 
+using PointsFn = void (*)(const double* e, const Vector3D* in, Vector3D* out, size_t count);
+
 }  // namespace transform
+
+struct TransformKernels {
+    zorbrix::CpuLevel level;
+    zorbrix::Kernel<transform::PointsFn> points;
+};
+// The table for a level (clamped to zorbrix::cpu_level()), for tests and benchmarks.
+TransformKernels transform_kernels_for(zorbrix::CpuLevel level);
+// The table the engine uses, for zorbrix::cpu_level(); built once.
+const TransformKernels& transform_kernels();

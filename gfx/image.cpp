@@ -90,7 +90,7 @@ void Image::draw(uint32_t* dst, int dst_width, int dst_height, int x, int y) con
     if (!r) {
         return;
     }
-    const RowKernels& k = active_row_kernels();
+    const RowKernels& k = row_kernels();
     const int run = r->right - r->left + 1;
     for (int row = r->top; row <= r->bottom; ++row) {
         const uint32_t* s = pixels_ + static_cast<ptrdiff_t>(row) * width_ + r->left;
@@ -111,7 +111,7 @@ void Image::draw_faded(uint32_t* dst, int dst_width, int dst_height, int x, int 
     if (!r) {
         return;
     }
-    const RowKernels& k = active_row_kernels();
+    const RowKernels& k = row_kernels();
     const int f = fade_to_byte(fade);
     const int run = r->right - r->left + 1;
     for (int row = r->top; row <= r->bottom; ++row) {
@@ -140,7 +140,7 @@ void upscale_video_2x(uint32_t* dst, const uint32_t* src, int dst_width, int dst
     if (dst == nullptr || src == nullptr || pairs <= 0 || dst_width < 4) {
         return;
     }
-    const RowKernels& k = active_row_kernels();
+    const RowKernels& k = row_kernels();
     const int h = dst_width / 2;
     uint32_t* d = dst + 2 * static_cast<ptrdiff_t>(dst_width) + 1;
     const uint32_t* s = src;

@@ -164,16 +164,15 @@ ZX_AVX2 void upscale_row_pair_avx2(uint32_t* dst, const uint32_t* src, int dst_w
 
 }  // namespace
 
-const RowKernels* avx2_row_kernels() {
-    static const RowKernels kernels{"avx2", copy_row_avx2, blend_row_avx2, blend_row_faded_avx2,
-                                    upscale_row_pair_avx2};
-    // The CPU is asked during static initialisation, possibly before the runtime's own detection has run.
-    static const bool supported = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-    return supported ? &kernels : nullptr;
+void row_kernels_init_avx2(RowKernels& k) {
+    k.copy_row.set(copy_row_avx2, zorbrix::CpuLevel::avx2);
+    k.blend_row.set(blend_row_avx2, zorbrix::CpuLevel::avx2);
+    k.blend_row_faded.set(blend_row_faded_avx2, zorbrix::CpuLevel::avx2);
+    k.upscale_row_pair.set(upscale_row_pair_avx2, zorbrix::CpuLevel::avx2);
 }
 
 #else
 
-const RowKernels* avx2_row_kernels() { return nullptr; }
+void row_kernels_init_avx2(RowKernels&) {}
 
 #endif

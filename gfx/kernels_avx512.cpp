@@ -151,17 +151,15 @@ ZX_AVX512 void upscale_row_pair_avx512(uint32_t* dst, const uint32_t* src, int d
 
 }  // namespace
 
-const RowKernels* avx512_row_kernels() {
-    static const RowKernels kernels{"avx512", copy_row_avx512, blend_row_avx512, blend_row_faded_avx512,
-                                    upscale_row_pair_avx512};
-    // The CPU is asked during static initialisation, possibly before the runtime's own detection has run.
-    static const bool supported =
-        (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"));
-    return supported ? &kernels : nullptr;
+void row_kernels_init_avx512(RowKernels& k) {
+    k.copy_row.set(copy_row_avx512, zorbrix::CpuLevel::avx512);
+    k.blend_row.set(blend_row_avx512, zorbrix::CpuLevel::avx512);
+    k.blend_row_faded.set(blend_row_faded_avx512, zorbrix::CpuLevel::avx512);
+    k.upscale_row_pair.set(upscale_row_pair_avx512, zorbrix::CpuLevel::avx512);
 }
 
 #else
 
-const RowKernels* avx512_row_kernels() { return nullptr; }
+void row_kernels_init_avx512(RowKernels&) {}
 
 #endif

@@ -1,28 +1,20 @@
-// Picks the kernel set once: the widest one the CPU runs.
+// The row kernel table: the scalar reference, overridden level by level.
 #include "gfx/blit_kernels.h"
 
-namespace {
+using zorbrix::CpuLevel;
 
-const RowKernels& choose() {
-    if (const RowKernels* k = avx512_row_kernels()) {
-        return *k;
-    }
-    if (const RowKernels* k = avx2_row_kernels()) {
-        return *k;
-    }
-    if (const RowKernels* k = sse2_row_kernels()) {
-        return *k;
-    }
-    return scalar_row_kernels();
+RowKernels row_kernels_for(CpuLevel level) {
+    return zorbrix::build_kernel_table<RowKernels>(
+        level, {row_kernels_init_scalar, row_kernels_init_sse2, row_kernels_init_avx2, row_kernels_init_avx512});
 }
 
-// Chosen during static initialisation so that no frame pays for the choice; a use from another static initialiser
-// that runs earlier still gets the right set through the function-local static.
-const RowKernels& chosen_at_start_up = active_row_kernels();
-
+namespace {
+// Built during static initialisation so that no frame pays for it; a use from another static initialiser that runs
+// earlier still gets the right table through the function-local static.
+const RowKernels& built_at_start_up = row_kernels();
 }  // namespace
 
-const RowKernels& active_row_kernels() {
-    static const RowKernels& kernels = choose();
+const RowKernels& row_kernels() {
+    static const RowKernels kernels = row_kernels_for(zorbrix::cpu_level());
     return kernels;
 }

@@ -72,10 +72,11 @@ void upscale_row_pair_scalar(uint32_t* dst, const uint32_t* src, int dst_width) 
 
 }  // namespace
 
-const RowKernels& scalar_row_kernels() {
-    static const RowKernels kernels{"scalar", copy_row_scalar, blend_row_scalar, blend_row_faded_scalar,
-                                    upscale_row_pair_scalar};
-    return kernels;
+void row_kernels_init_scalar(RowKernels& k) {
+    k.copy_row.set(copy_row_scalar, zorbrix::CpuLevel::scalar);
+    k.blend_row.set(blend_row_scalar, zorbrix::CpuLevel::scalar);
+    k.blend_row_faded.set(blend_row_faded_scalar, zorbrix::CpuLevel::scalar);
+    k.upscale_row_pair.set(upscale_row_pair_scalar, zorbrix::CpuLevel::scalar);
 }
 
 int fade_to_byte(double fade) {

@@ -156,14 +156,15 @@ void upscale_row_pair_sse2(uint32_t* dst, const uint32_t* src, int dst_width) {
 
 }  // namespace
 
-const RowKernels* sse2_row_kernels() {
-    static const RowKernels kernels{"sse2", copy_row_sse2, blend_row_sse2, blend_row_faded_sse2,
-                                    upscale_row_pair_sse2};
-    return &kernels;
+void row_kernels_init_sse2(RowKernels& k) {
+    k.copy_row.set(copy_row_sse2, zorbrix::CpuLevel::sse2);
+    k.blend_row.set(blend_row_sse2, zorbrix::CpuLevel::sse2);
+    k.blend_row_faded.set(blend_row_faded_sse2, zorbrix::CpuLevel::sse2);
+    k.upscale_row_pair.set(upscale_row_pair_sse2, zorbrix::CpuLevel::sse2);
 }
 
 #else
 
-const RowKernels* sse2_row_kernels() { return nullptr; }
+void row_kernels_init_sse2(RowKernels&) {}
 
 #endif

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/cpu.h"
+
 constexpr int kLzwClearCode = 256;
 constexpr int kLzwEndCode = 257;
 constexpr int kLzwFirstFreeCode = 258;
@@ -34,9 +36,21 @@ unsigned char* LzwUnpack(const unsigned char* packed, size_t packed_length, uint
 uint64_t lzw_max_unpacked_length(size_t packed_length);
 
 // The two implementations behind LzwUnpack, byte-identical in every result: a plain reference and one that copies
-// strings in 16-byte blocks (SSE2). LzwUnpack uses the fastest one the processor has, chosen once.
+// strings in 16-byte blocks (SSE2); the copy is a policy inlined into the decoding loop, so each is a whole unpacker.
+// LzwUnpack calls the program's table, `lzw_kernels()`.
 unsigned char* lzw_unpack_reference(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length);
 unsigned char* lzw_unpack_sse2(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length);
+
+using LzwUnpackFn = unsigned char* (*)(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length);
+struct LzwKernels {
+    zorbrix::CpuLevel level;
+    zorbrix::Kernel<LzwUnpackFn> unpack;
+};
+// The table for a level (clamped to zorbrix::cpu_level()), for tests and benchmarks.
+LzwKernels lzw_kernels_for(zorbrix::CpuLevel level);
+// The table LzwUnpack uses, for zorbrix::cpu_level(); built once.
+const LzwKernels& lzw_kernels();
+// The level of the unpacker LzwUnpack runs ("scalar", "sse2").
 const char* lzw_unpack_kernel_name();
 
 // Where a packer sent its clear and end codes, as the next free code at that moment (for tests at the width

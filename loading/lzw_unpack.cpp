@@ -186,23 +186,26 @@ fail:
     return nullptr;
 }
 
-using UnpackFunction = unsigned char* (*)(const unsigned char*, size_t, uint32_t*);
-
-struct Kernel {
-    UnpackFunction function;
-    const char* name;
-};
-
-Kernel choose_kernel() {
+void init_scalar(LzwKernels& k) { k.unpack.set(unpack<ReferenceCopy>, zorbrix::CpuLevel::scalar); }
 #if defined(__SSE2__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("sse2")) return {unpack<Sse2Copy>, "sse2"};
+void init_sse2(LzwKernels& k) { k.unpack.set(unpack<Sse2Copy>, zorbrix::CpuLevel::sse2); }
+#else
+constexpr zorbrix::KernelInit<LzwKernels> init_sse2 = nullptr;
 #endif
-    return {unpack<ReferenceCopy>, "reference"};
+
+}  // namespace
+
+LzwKernels lzw_kernels_for(zorbrix::CpuLevel level) {
+    return zorbrix::build_kernel_table<LzwKernels>(level, {init_scalar, init_sse2, nullptr, nullptr});
 }
 
-const Kernel g_kernel = choose_kernel();
+const LzwKernels& lzw_kernels() {
+    static const LzwKernels kernels = lzw_kernels_for(zorbrix::cpu_level());
+    return kernels;
+}
 
+namespace {
+const LzwKernels& built_at_start_up = lzw_kernels();
 }  // namespace
 
 unsigned char* lzw_unpack_reference(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
@@ -217,7 +220,7 @@ unsigned char* lzw_unpack_sse2(const unsigned char* packed, size_t packed_length
 #endif
 }
 
-const char* lzw_unpack_kernel_name() { return g_kernel.name; }
+const char* lzw_unpack_kernel_name() { return zorbrix::cpu_level_name(lzw_kernels().unpack.level); }
 
 uint64_t lzw_max_unpacked_length(size_t packed_length) {
     if (packed_length < kLzwHeaderSize) return 0;
@@ -228,5 +231,5 @@ uint64_t lzw_max_unpacked_length(size_t packed_length) {
 }
 
 unsigned char* LzwUnpack(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
-    return g_kernel.function(packed, packed_length, unpacked_length);
+    return lzw_kernels().unpack(packed, packed_length, unpacked_length);
 }

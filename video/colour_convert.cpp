@@ -62,7 +62,6 @@ inline void rgb_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, int pi
     }
 }
 
-}  // namespace
 
 void convert_rgb32_scalar(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
                           uint8_t* dst, int width, int height) {
@@ -85,7 +84,6 @@ void convert_rgb32_scalar(const uint8_t* y, int y_stride, const uint8_t* u, cons
 }
 
 #if defined(__SSE2__)
-namespace {
 
 struct Rgb32Constants {
     __m128i zero = _mm_setzero_si128();
@@ -122,7 +120,6 @@ inline void rgb32_store8(const Rgb32Constants& k, const uint8_t* y, __m128i rt, 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bg, r0));
 }
 
-}  // namespace
 
 void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
                         uint8_t* dst, int width, int height) {
@@ -157,20 +154,30 @@ void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const 
         }
     }
 }
-void convert_rgb32(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
-                   int width, int height) {
-    convert_rgb32_sse2(y, y_stride, u, v, uv_stride, dst, width, height);
-}
+void init_sse2(ColourKernels& k) { k.convert_rgb32.set(convert_rgb32_sse2, CpuLevel::sse2); }
 #else
-void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
-                        uint8_t* dst, int width, int height) {
-    convert_rgb32_scalar(y, y_stride, u, v, uv_stride, dst, width, height);
+constexpr KernelInit<ColourKernels> init_sse2 = nullptr;
+#endif
+
+void init_scalar(ColourKernels& k) { k.convert_rgb32.set(convert_rgb32_scalar, CpuLevel::scalar); }
+
+const ColourKernels& built_at_start_up = colour_kernels();
+
+}  // namespace
+
+ColourKernels colour_kernels_for(CpuLevel level) {
+    return build_kernel_table<ColourKernels>(level, {init_scalar, init_sse2, nullptr, nullptr});
 }
+
+const ColourKernels& colour_kernels() {
+    static const ColourKernels kernels = colour_kernels_for(cpu_level());
+    return kernels;
+}
+
 void convert_rgb32(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
                    int width, int height) {
-    convert_rgb32_scalar(y, y_stride, u, v, uv_stride, dst, width, height);
+    colour_kernels().convert_rgb32(y, y_stride, u, v, uv_stride, dst, width, height);
 }
-#endif
 
 void convert_rgb24(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
                    int width, int height) {

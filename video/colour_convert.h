@@ -6,6 +6,8 @@
 // the bottom up, so the first destination row holds the bottom picture row. Each chroma sample serves a 2x2 group.
 #include <cstdint>
 
+#include "platform/cpu.h"
+
 namespace zorbrix {
 
 using ColourConverter = void (*)(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
@@ -28,13 +30,20 @@ ColourConverter converter_for_format(int format);
 // Bytes a destination needs for one picture in a format (0 for unknown formats).
 int output_frame_bytes(int format, int width, int height);
 
-// 32-bit BGR0 with fixed BT.601 studio-range arithmetic; converts width / 8 groups of eight pixels per row.
+// 32-bit BGR0 with fixed BT.601 studio-range arithmetic; converts width / 8 groups of eight pixels per row. Calls
+// the program's table.
 void convert_rgb32(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
                    int width, int height);
-void convert_rgb32_scalar(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
-                          uint8_t* dst, int width, int height);
-void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
-                        uint8_t* dst, int width, int height);
+
+// The vector converters: a plain reference and an SSE2 version with identical results.
+struct ColourKernels {
+    CpuLevel level;
+    Kernel<ColourConverter> convert_rgb32;
+};
+// The table for a level (clamped to cpu_level()), for tests and benchmarks.
+ColourKernels colour_kernels_for(CpuLevel level);
+// The table the program uses, for cpu_level(); built once.
+const ColourKernels& colour_kernels();
 
 void convert_rgb24(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
                    int width, int height);

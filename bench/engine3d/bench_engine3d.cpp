@@ -1,15 +1,21 @@
 // One full frame of each effect next to a memset of the 512 x 384 screen (the floor any full-screen
-// layer pays), the parts of a frame, and the rasterizer kernels in their scalar and SSE2 forms.
+// layer pays), the same frames with the rasterizer of each lower level, the parts of a frame, and every
+// engine kernel at every level this process runs, through the kernel tables.
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine3d/effects.h"
+#include "engine3d/matrix.h"
+#include "engine3d/object3d.h"
 #include "engine3d/raster.h"
 #include "engine3d/raster_kernels.h"
+#include "engine3d/shade_kernels.h"
+#include "engine3d/transform_kernels.h"
 
 namespace {
 
@@ -54,20 +60,24 @@ void BM_EffectBFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_EffectBFrame);
 
-// Both frames again with narrower span fills, as on processors without AVX-512 or without AVX2.
-template <SpanFill Spans, void (*Frame)(benchmark::State&)>
-void BM_WithSpans(benchmark::State& state) {
-    if (!fill_triangle_use_spans(Spans)) {
-        state.SkipWithError("this processor lacks that span fill");
+// Both frames again with the rasterizer's tables of lower levels, as on processors without AVX-512 or
+// without AVX2 (the geometry keeps the program's level).
+template <zorbrix::CpuLevel Level, void (*Frame)(benchmark::State&)>
+void BM_WithRaster(benchmark::State& state) {
+    if (!zorbrix::cpu_allows(Level)) {
+        state.SkipWithError((std::string(zorbrix::cpu_level_name(Level)) + " not available").c_str());
         return;
     }
+    raster_use_level(Level);
     Frame(state);
-    fill_triangle_use_spans(widest_span_fill());
+    raster_use_level(zorbrix::cpu_level());
 }
-BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Avx2, BM_EffectAFrame)->Name("BM_EffectAFrame/avx2_spans");
-BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Avx2, BM_EffectBFrame)->Name("BM_EffectBFrame/avx2_spans");
-BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Sse2, BM_EffectAFrame)->Name("BM_EffectAFrame/sse2_spans");
-BENCHMARK_TEMPLATE(BM_WithSpans, SpanFill::Sse2, BM_EffectBFrame)->Name("BM_EffectBFrame/sse2_spans");
+BENCHMARK_TEMPLATE(BM_WithRaster, zorbrix::CpuLevel::avx2, BM_EffectAFrame)->Name("BM_EffectAFrame/avx2_raster");
+BENCHMARK_TEMPLATE(BM_WithRaster, zorbrix::CpuLevel::avx2, BM_EffectBFrame)->Name("BM_EffectBFrame/avx2_raster");
+BENCHMARK_TEMPLATE(BM_WithRaster, zorbrix::CpuLevel::sse2, BM_EffectAFrame)->Name("BM_EffectAFrame/sse2_raster");
+BENCHMARK_TEMPLATE(BM_WithRaster, zorbrix::CpuLevel::sse2, BM_EffectBFrame)->Name("BM_EffectBFrame/sse2_raster");
+BENCHMARK_TEMPLATE(BM_WithRaster, zorbrix::CpuLevel::scalar, BM_EffectAFrame)->Name("BM_EffectAFrame/scalar_raster");
+BENCHMARK_TEMPLATE(BM_WithRaster, zorbrix::CpuLevel::scalar, BM_EffectBFrame)->Name("BM_EffectBFrame/scalar_raster");
 
 // Parts of a frame: the mesh rebuild alone.
 void BM_EffectAGeometry(benchmark::State& state) {
@@ -90,19 +100,19 @@ void BM_EffectBGeometry(benchmark::State& state) {
 }
 BENCHMARK(BM_EffectBGeometry);
 
-// Kernels: 384 spans of 200 pixels (a large triangle's worth), and 512 lines of 100 pixels.
-template <raster::FillSpanFn Fill>
-void BM_FillSpans(benchmark::State& state) {
+// Kernels, each level through its table (one call per span or line, as the general triangle path and the
+// line drawing make them; the on-screen triangle rows inline their span fill instead, see the frames above).
+// 384 spans of 200 pixels (a large triangle's worth), and 512 lines of 100 pixels.
+void BM_FillSpans(benchmark::State& state, RasterKernels k) {
     auto& px = screen();
     for (auto _ : state) {
-        for (int y = 0; y < SCREEN_H; ++y) Fill(px.data() + y * SCREEN_W + (y & 63), 200, 0xFAE0AF);
+        for (int y = 0; y < SCREEN_H; ++y) k.fill_span(px.data() + y * SCREEN_W + (y & 63), 200, 0xFAE0AF);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * SCREEN_H * 200);
 }
 
-template <raster::LineAddFn Add>
-void BM_LineAdd(benchmark::State& state) {
+void BM_LineAdd(benchmark::State& state, RasterKernels k) {
     auto& px = screen();
     std::vector<raster::LineWalk> walks;
     std::mt19937 rng(1);
@@ -113,7 +123,7 @@ void BM_LineAdd(benchmark::State& state) {
         walks.push_back({int(rng() % 200), 1, m0 * 65536 + 0x8000, int32_t(rng() % 65536), 100, steep});
     }
     for (auto _ : state) {
-        for (const auto& w : walks) Add(px.data(), SCREEN_W, w, 0x404040);
+        for (const auto& w : walks) k.line_add(px.data(), SCREEN_W, w, 0x404040);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * 512 * 100);
@@ -121,40 +131,69 @@ void BM_LineAdd(benchmark::State& state) {
 
 // The effects' spans: 1 to 18 pixels, at every alignment, with lengths in a sequence too long for the
 // branch predictor to learn.
-template <raster::FillSpanFn Fill>
-void BM_ShortSpans(benchmark::State& state) {
+void BM_ShortSpans(benchmark::State& state, RasterKernels k) {
     auto& px = screen();
     std::vector<std::pair<int, int>> spans;
     std::mt19937 rng(2);
     for (int i = 0; i < (1 << 18); ++i) spans.emplace_back(int(rng() % SCREEN_H) * SCREEN_W + int(rng() % 480), 1 + int(rng() % 18));
     for (auto _ : state) {
-        for (const auto& [start, count] : spans) Fill(px.data() + start, count, 0xFAE0AF);
+        for (const auto& [start, count] : spans) k.fill_span(px.data() + start, count, 0xFAE0AF);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(spans.size()));
 }
 
-BENCHMARK_TEMPLATE(BM_FillSpans, raster::fill_span_scalar);
-BENCHMARK_TEMPLATE(BM_ShortSpans, raster::fill_span_scalar);
-BENCHMARK_TEMPLATE(BM_LineAdd, raster::line_add_scalar);
-#if defined(__SSE2__)
-BENCHMARK_TEMPLATE(BM_FillSpans, raster::fill_span_sse2);
-BENCHMARK_TEMPLATE(BM_ShortSpans, raster::fill_span_sse2);
-BENCHMARK_TEMPLATE(BM_LineAdd, raster::line_add_sse2);
-#endif
-#if defined(ZORBRIX_RASTER_WIDE)
-// Registered only where the processor can run them.
-const bool wide_registered = [] {
-    if (raster::avx2_spans_supported()) {
-        benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx2>", BM_FillSpans<raster::fill_span_avx2>);
-        benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx2>", BM_ShortSpans<raster::fill_span_avx2>);
+// The vertex transform and the shading of triangle pairs, per level.
+void BM_TransformPoints(benchmark::State& state, TransformKernels k) {
+    std::vector<Vector3D> in(1024), out(1024);
+    std::mt19937 rng(3);
+    for (auto& v : in) v = Vector3D(double(rng() % 200) - 100, double(rng() % 200) - 100, double(rng() % 200), 1);
+    const CMatrix m = camera_matrix(Vector3D(3, -2, 40, 1));
+    for (auto _ : state) {
+        k.points(m.Data(), in.data(), out.data(), in.size());
+        benchmark::DoNotOptimize(out.data());
     }
-    if (raster::avx512_spans_supported()) {
-        benchmark::RegisterBenchmark("BM_FillSpans<raster::fill_span_avx512>", BM_FillSpans<raster::fill_span_avx512>);
-        benchmark::RegisterBenchmark("BM_ShortSpans<raster::fill_span_avx512>", BM_ShortSpans<raster::fill_span_avx512>);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(in.size()));
+}
+
+void BM_ShadePairs(benchmark::State& state, ShadeKernels k) {
+    std::vector<Vector3D> corners(3 * 512);
+    std::mt19937 rng(4);
+    for (auto& v : corners) v = Vector3D(double(rng() % 800) - 400, double(rng() % 800) - 400, double(rng() % 800), 1);
+    for (auto _ : state) {
+        for (size_t i = 0; i + 6 <= corners.size(); i += 6) {
+            const Vector3D* a[2] = {&corners[i], &corners[i + 3]};
+            const Vector3D* b[2] = {&corners[i + 1], &corners[i + 4]};
+            const Vector3D* c[2] = {&corners[i + 2], &corners[i + 5]};
+            Vector3D normals[2];
+            uint32_t colours[2];
+            k.normals_and_colours(a, b, c, 0xFAE0AF, normals, colours);
+            benchmark::DoNotOptimize(colours);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(corners.size() / 3));
+}
+
+// Every level this process may run, named after the entry's own level (a level without its own version
+// repeats the one below it, and is left out).
+const bool kernels_registered = [] {
+    for (const zorbrix::CpuLevel level : zorbrix::CPU_LEVELS) {
+        if (!zorbrix::cpu_allows(level)) continue;
+        const std::string name = zorbrix::cpu_level_name(level);
+        const RasterKernels r = raster_kernels_for(level);
+        if (r.fill_span.level == level) {
+            benchmark::RegisterBenchmark(("BM_FillSpans/" + name).c_str(), BM_FillSpans, r);
+            benchmark::RegisterBenchmark(("BM_ShortSpans/" + name).c_str(), BM_ShortSpans, r);
+        }
+        if (r.line_add.level == level) benchmark::RegisterBenchmark(("BM_LineAdd/" + name).c_str(), BM_LineAdd, r);
+        const TransformKernels t = transform_kernels_for(level);
+        if (t.points.level == level)
+            benchmark::RegisterBenchmark(("BM_TransformPoints/" + name).c_str(), BM_TransformPoints, t);
+        const ShadeKernels sh = shade_kernels_for(level);
+        if (sh.normals_and_colours.level == level)
+            benchmark::RegisterBenchmark(("BM_ShadePairs/" + name).c_str(), BM_ShadePairs, sh);
     }
     return true;
 }();
-#endif
 
 }  // namespace

@@ -169,12 +169,17 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<const RowKernels*> sets = {&scalar_row_kernels()};
-    for (const RowKernels* k : {sse2_row_kernels(), avx2_row_kernels(), avx512_row_kernels()}) {
-        if (k != nullptr) sets.push_back(k);
+    // Every level this process may run, each through its own table.
+    static std::vector<RowKernels> tables;
+    for (const zorbrix::CpuLevel level : zorbrix::CPU_LEVELS) {
+        if (zorbrix::cpu_allows(level)) tables.push_back(row_kernels_for(level));
     }
+    std::vector<const RowKernels*> sets;
     std::vector<std::string> set_names;
-    for (const RowKernels* k : sets) set_names.push_back(k->name);
+    for (const RowKernels& k : tables) {
+        sets.push_back(&k);
+        set_names.push_back(zorbrix::cpu_level_name(k.level));
+    }
 
     const int repetitions = 3;
     const auto tune = [&](benchmark::internal::Benchmark* b) {
@@ -183,7 +188,7 @@ int main(int argc, char** argv) {
     // memcpy first, between the kernels and last, so the ratios do not all rest on one moment of a noisy machine.
     tune(benchmark::RegisterBenchmark("memcpy_screen", bench_memcpy));
     for (const RowKernels* k : sets) {
-        const std::string n = k->name;
+        const std::string n = zorbrix::cpu_level_name(k->level);
         tune(benchmark::RegisterBenchmark(("upscale_video_2x/" + n).c_str(), bench_upscale, k));
         tune(benchmark::RegisterBenchmark(("blend_row/" + n).c_str(), bench_blend, k));
         tune(benchmark::RegisterBenchmark(("blend_row_faded/" + n).c_str(), bench_blend_faded, k));

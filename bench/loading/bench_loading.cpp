@@ -85,13 +85,17 @@ void BM_LzwUnpack(benchmark::State& state) {
 }
 
 void BM_LzwUnpackReference(benchmark::State& state) {
-    for (auto _ : state) run_lzw(lzw_unpack_reference);
+    const LzwKernels k = lzw_kernels_for(zorbrix::CpuLevel::scalar);
+    for (auto _ : state) run_lzw(k.unpack.fn);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(total_output()));
+    state.SetLabel(zorbrix::cpu_level_name(k.unpack.level));
 }
 
 void BM_LzwUnpackSse2(benchmark::State& state) {
-    for (auto _ : state) run_lzw(lzw_unpack_sse2);
+    const LzwKernels k = lzw_kernels_for(zorbrix::CpuLevel::sse2);
+    for (auto _ : state) run_lzw(k.unpack.fn);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(total_output()));
+    state.SetLabel(zorbrix::cpu_level_name(k.unpack.level));
 }
 
 void BM_ZlibUncompress(benchmark::State& state) {

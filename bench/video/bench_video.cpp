@@ -146,13 +146,21 @@ BENCHMARK(BM_Ffmpeg)->Arg(0)->UseManualTime()->Iterations(5)->Unit(benchmark::kM
 BENCHMARK(BM_Decode)->Args({1, 0, 0})->Args({1, 0, 1})->Args({1, 100, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ffmpeg)->Arg(1)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
-// ---- Kernels: the SIMD version and its scalar reference on the same data.
+// ---- Kernels: each level's table and the scalar reference on the same data. The first argument is the level
+// (0 scalar, 1 sse2, ...); a level this process may not run is reported as skipped.
+
+zorbrix::CpuLevel bench_level(benchmark::State& state) {
+    const auto level = static_cast<zorbrix::CpuLevel>(state.range(0));
+    if (!zorbrix::cpu_allows(level)) state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
+    return level;
+}
 
 void BM_Idct(benchmark::State& state) {
     std::mt19937 rng(1);
     std::vector<int16_t> blocks(64 * 256);
     for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = (rng() % 4 == 0) ? static_cast<int16_t>(rng() % 512) - 256 : 0;
-    auto fn = state.range(0) ? mpeg4::idct_8x8_sse2 : mpeg4::idct_8x8_scalar;
+    const auto k = mpeg4::idct_kernels_for(bench_level(state));
+    const auto fn = k.idct_8x8.fn;
     std::vector<int16_t> work(blocks.size());
     for (auto _ : state) {
         std::memcpy(work.data(), blocks.data(), blocks.size() * 2);
@@ -160,7 +168,7 @@ void BM_Idct(benchmark::State& state) {
         benchmark::DoNotOptimize(work.data());
     }
     state.SetItemsProcessed(state.iterations() * 256);
-    state.SetLabel(state.range(0) ? "sse2 (blocks)" : "scalar (blocks)");
+    state.SetLabel(std::string(zorbrix::cpu_level_name(k.idct_8x8.level)) + " (blocks)");
 }
 BENCHMARK(BM_Idct)->Arg(0)->Arg(1);
 
@@ -168,35 +176,36 @@ void BM_AddBlock(benchmark::State& state) {
     int16_t blk[64];
     for (int i = 0; i < 64; ++i) blk[i] = static_cast<int16_t>(i * 7 - 200);
     std::vector<uint8_t> plane(64 * 64, 100);
-    auto fn = state.range(0) ? mpeg4::add_block_clamped_sse2 : mpeg4::add_block_clamped_scalar;
+    const auto k = mpeg4::idct_kernels_for(bench_level(state));
+    const auto fn = k.add_block_clamped.fn;
     for (auto _ : state) {
         for (int b = 0; b < 8; ++b) fn(blk, plane.data() + b * 8, 64);
         benchmark::DoNotOptimize(plane.data());
     }
     state.SetItemsProcessed(state.iterations() * 8);
-    state.SetLabel(state.range(0) ? "sse2 (blocks)" : "scalar (blocks)");
+    state.SetLabel(std::string(zorbrix::cpu_level_name(k.add_block_clamped.level)) + " (blocks)");
 }
 BENCHMARK(BM_AddBlock)->Arg(0)->Arg(1);
 
 void BM_Predict(benchmark::State& state) {
-    const int idx = static_cast<int>(state.range(0));
-    const bool simd = state.range(1) != 0;
+    const auto k = mpeg4::predict_kernels_for(bench_level(state));
+    const int idx = static_cast<int>(state.range(1));
     std::mt19937 rng(2);
     std::vector<uint8_t> ref(96 * 48), cur(96 * 48);
     for (auto& x : ref) x = static_cast<uint8_t>(rng());
-    const auto fn = simd ? mpeg4::kPredictBlockSse2[idx] : mpeg4::kPredictBlockScalar[idx];
+    const auto fn = k.predict[idx].fn;
     for (auto _ : state) {
         for (int b = 0; b < 4; ++b) fn(cur.data() + 16 * b, ref.data() + 1 + 16 * b + 96, 96);
         benchmark::DoNotOptimize(cur.data());
     }
     state.SetItemsProcessed(state.iterations() * 4);
-    state.SetLabel(std::string(simd ? "sse2" : "scalar") + " routine " + std::to_string(idx) + " (blocks)");
+    state.SetLabel(std::string(zorbrix::cpu_level_name(k.predict[idx].level)) + " routine " + std::to_string(idx) + " (blocks)");
 }
-BENCHMARK(BM_Predict)->ArgsProduct({{0, 1, 2, 3, 7, 8, 9, 10, 11, 15}, {0, 1}});
+BENCHMARK(BM_Predict)->ArgsProduct({{0, 1}, {0, 1, 2, 3, 7, 8, 9, 10, 11, 15}});
 
 void BM_Deblock(benchmark::State& state) {
-    const bool horizontal = state.range(0) != 0;
-    const bool simd = state.range(1) != 0;
+    const auto k = mpeg4::deblock_kernels_for(bench_level(state));
+    const bool horizontal = state.range(1) != 0;
     std::mt19937 rng(3);
     const int w = 256, h = 16;
     std::vector<uint8_t> src(w * h), work(w * h);
@@ -206,13 +215,14 @@ void BM_Deblock(benchmark::State& state) {
     for (auto _ : state) {
         std::memcpy(work.data(), src.data(), src.size());
         if (horizontal)
-            (simd ? mpeg4::filter_horizontal_edges_sse2 : mpeg4::filter_horizontal_edges_scalar)(work.data() + 8 * w, w, w, quant.data(), true);
+            k.filter_horizontal_edges(work.data() + 8 * w, w, w, quant.data(), true);
         else
-            (simd ? mpeg4::filter_vertical_edges_sse2 : mpeg4::filter_vertical_edges_scalar)(work.data(), w, w, quant.data(), true);
+            k.filter_vertical_edges(work.data(), w, w, quant.data(), true);
         benchmark::DoNotOptimize(work.data());
     }
     state.SetBytesProcessed(state.iterations() * (horizontal ? 10 : 4) * w);
-    state.SetLabel(std::string(horizontal ? "horizontal edges " : "vertical edges ") + (simd ? "sse2" : "scalar"));
+    state.SetLabel(std::string(horizontal ? "horizontal edges " : "vertical edges ") +
+                   zorbrix::cpu_level_name((horizontal ? k.filter_horizontal_edges : k.filter_vertical_edges).level));
 }
 BENCHMARK(BM_Deblock)->ArgsProduct({{0, 1}, {0, 1}});
 
@@ -224,16 +234,18 @@ void BM_ConvertRgb32(benchmark::State& state) {
     for (auto& x : u) x = static_cast<uint8_t>(rng());
     for (auto& x : v) x = static_cast<uint8_t>(rng());
     std::vector<uint8_t> dst(w * h * 4);
+    // Mode 0 and 1: the scalar and SSE2 tables; 2: memcpy.
     const int mode = static_cast<int>(state.range(0));
+    const auto k = colour_kernels_for(mode == 1 ? zorbrix::CpuLevel::sse2 : zorbrix::CpuLevel::scalar);
     for (auto _ : state) {
-        if (mode == 0) convert_rgb32_scalar(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
-        else if (mode == 1) convert_rgb32_sse2(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
+        if (mode < 2) k.convert_rgb32(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
         else std::memcpy(dst.data(), y.data(), y.size()), std::memcpy(dst.data() + y.size(), y.data(), y.size()),
              std::memcpy(dst.data() + 2 * y.size(), y.data(), y.size()), std::memcpy(dst.data() + 3 * y.size(), y.data(), y.size());
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetBytesProcessed(state.iterations() * w * h * 4);
-    state.SetLabel(mode == 0 ? "scalar 256x192 frame" : mode == 1 ? "sse2 256x192 frame" : "memcpy of the output bytes");
+    state.SetLabel(mode < 2 ? std::string(zorbrix::cpu_level_name(k.convert_rgb32.level)) + " 256x192 frame"
+                            : std::string("memcpy of the output bytes"));
 }
 BENCHMARK(BM_ConvertRgb32)->Arg(0)->Arg(1)->Arg(2);
 

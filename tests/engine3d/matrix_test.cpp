@@ -9,6 +9,7 @@
 
 #include "engine3d/object3d.h"
 #include "engine3d/transform_kernels.h"
+#include "tests/support/kernel_levels.h"
 
 namespace {
 
@@ -80,8 +81,11 @@ TEST(Camera, FocalLengthDistanceAndThirdSizeAtTheOrigin) {
     EXPECT_NEAR(q.x, 10, 1e-9);  // pos moves the object before the camera
 }
 
-#if defined(__SSE2__)
-TEST(TransformKernels, Sse2MatchesScalarBitForBit) {
+class TransformKernelLevels : public zorbrix::test::KernelLevelTest {};
+ZORBRIX_KERNEL_LEVELS(TransformKernelLevels);
+
+TEST_P(TransformKernelLevels, MatchScalarBitForBit) {
+    const TransformKernels ref = transform_kernels_for(zorbrix::CpuLevel::scalar), k = transform_kernels_for(level());
     std::mt19937 rng(13);
     std::uniform_real_distribution<double> value(-1000, 1000);
     std::vector<Vector3D> in(333), scalar(333), vector(333);
@@ -90,9 +94,8 @@ TEST(TransformKernels, Sse2MatchesScalarBitForBit) {
         for (double& x : e) x = value(rng) / (n % 3 ? 1.0 : 1e6);
         if (n == 0) std::copy_n(camera_matrix(Vector3D(3, -2, 40, 1)).Data(), 16, e);
         for (auto& v : in) v = Vector3D(value(rng), value(rng), value(rng), n % 2 ? 1.0 : value(rng));
-        transform::points_scalar(e, in.data(), scalar.data(), in.size());
-        transform::points_sse2(e, in.data(), vector.data(), in.size());
+        ref.points(e, in.data(), scalar.data(), in.size());
+        k.points(e, in.data(), vector.data(), in.size());
         ASSERT_EQ(0, std::memcmp(scalar.data(), vector.data(), in.size() * sizeof(Vector3D))) << n;
     }
 }
-#endif

@@ -11,6 +11,7 @@
 
 #include "engine3d/raster.h"
 #include "engine3d/shade_kernels.h"
+#include "tests/support/kernel_levels.h"
 
 namespace {
 
@@ -209,8 +210,11 @@ TEST(C3DObject2, DrawPaintsInTheFullSortOrder) {
     }
 }
 
-#if defined(__SSE2__)
-TEST(ShadeKernels, PairsMatchTheScalarReferenceBitForBit) {
+class ShadeKernelLevels : public zorbrix::test::KernelLevelTest {};
+ZORBRIX_KERNEL_LEVELS(ShadeKernelLevels);
+
+TEST_P(ShadeKernelLevels, PairsMatchTheScalarReferenceBitForBit) {
+    const ShadeKernels ref = shade_kernels_for(zorbrix::CpuLevel::scalar), k = shade_kernels_for(level());
     std::mt19937 rng(9);
     std::uniform_real_distribution<double> coordinate(-400, 400);
     int compared = 0;
@@ -227,8 +231,8 @@ TEST(ShadeKernels, PairsMatchTheScalarReferenceBitForBit) {
         Vector3D scalar_normal[2], vector_normal[2];
         uint32_t scalar_colour[2], vector_colour[2];
         const uint32_t fill = uint32_t(rng()) & 0xFFFFFF;
-        shade::normals_and_colours_scalar(a, b, c, fill, scalar_normal, scalar_colour);
-        shade::normals_and_colours_sse2(a, b, c, fill, vector_normal, vector_colour);
+        ref.normals_and_colours(a, b, c, fill, scalar_normal, scalar_colour);
+        k.normals_and_colours(a, b, c, fill, vector_normal, vector_colour);
         for (int k = 0; k < 2; ++k) {
             ASSERT_EQ(scalar_colour[k], vector_colour[k]) << n;
             ASSERT_EQ(0, std::memcmp(&scalar_normal[k], &vector_normal[k], sizeof(Vector3D))) << n;
@@ -237,4 +241,3 @@ TEST(ShadeKernels, PairsMatchTheScalarReferenceBitForBit) {
     }
     EXPECT_EQ(compared, 40000);
 }
-#endif

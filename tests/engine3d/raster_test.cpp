@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine3d/raster_kernels.h"
+#include "tests/support/kernel_levels.h"
 
 namespace {
 
@@ -83,15 +84,20 @@ TEST(FillTriangle, MatchesTheRowByRowLoopIncludingRowsAboveTheScreen) {
     }
 }
 
-// Triangles inside the screen take the fast rows, with every span fill the processor has; small ones
-// like the effects' and large ones, some touching column 0.
-TEST(FillTriangle, OnScreenRowsMatchTheRowByRowLoopWithEverySpanFill) {
+class RasterKernelLevels : public zorbrix::test::KernelLevelTest {
+protected:
+    void TearDown() override { raster_use_level(zorbrix::cpu_level()); }
+};
+ZORBRIX_KERNEL_LEVELS(RasterKernelLevels);
+
+// Triangles inside the screen take the fast rows, with each level's span fill (scalar here, the vector
+// levels below); small ones like the effects' and large ones, some touching column 0.
+TEST(FillTriangle, OnScreenRowsMatchTheRowByRowLoopWithScalarSpans) {
     std::mt19937 rng(11);
     Screen ours, ref;
-    int fills = 0;
-    for (const SpanFill spans : {SpanFill::Avx512, SpanFill::Avx2, SpanFill::Sse2}) {
-        if (!fill_triangle_use_spans(spans)) continue;
-        ++fills;
+    raster_use_level(zorbrix::CpuLevel::scalar);
+    EXPECT_EQ(raster_kernels().triangle_rows.level, zorbrix::CpuLevel::scalar);
+    {
         for (int n = 0; n < 600; ++n) {
             const int reach = n % 3 == 0 ? 512 : 40;
             const int cx = int(rng() % 512), cy = int(rng() % 384);
@@ -102,10 +108,29 @@ TEST(FillTriangle, OnScreenRowsMatchTheRowByRowLoopWithEverySpanFill) {
             fill_triangle(x0, y0, x1, y1, x2, y2, colour, ours.px.data());
             reference_fill(x0, y0, x1, y1, x2, y2, colour, ref.px.data());
         }
-        EXPECT_EQ(ours.px, ref.px) << "span fill " << int(spans);
     }
-    EXPECT_GE(fills, 1);
-    EXPECT_TRUE(fill_triangle_use_spans(widest_span_fill()));
+    raster_use_level(zorbrix::cpu_level());
+    EXPECT_EQ(ours.px, ref.px);
+}
+
+TEST_P(RasterKernelLevels, OnScreenRowsMatchTheRowByRowLoop) {
+    std::mt19937 rng(11);
+    Screen ours, ref;
+    raster_use_level(level());
+    EXPECT_EQ(raster_kernels().triangle_rows.level, level());
+    {
+        for (int n = 0; n < 600; ++n) {
+            const int reach = n % 3 == 0 ? 512 : 40;
+            const int cx = int(rng() % 512), cy = int(rng() % 384);
+            const auto x = [&] { return std::clamp(cx + int(rng() % (2 * reach)) - reach, n % 5 ? 1 : 0, 511); };
+            const auto y = [&] { return std::clamp(cy + int(rng() % (2 * reach)) - reach, 0, 383); };
+            const int x0 = x(), y0 = y(), x1 = x(), y1 = n % 7 == 0 ? y0 : y(), x2 = x(), y2 = y();
+            const uint32_t colour = uint32_t(rng());
+            fill_triangle(x0, y0, x1, y1, x2, y2, colour, ours.px.data());
+            reference_fill(x0, y0, x1, y1, x2, y2, colour, ref.px.data());
+        }
+    }
+    EXPECT_EQ(ours.px, ref.px) << level_name();
 }
 
 TEST(FillTriangle, ExtremeCoordinatesStayInsideTheBuffer) {
@@ -212,8 +237,8 @@ TEST(DrawLineAdd, NeverWritesOutsideTheScreenForAny16BitCoordinates) {
     EXPECT_TRUE(s.guards_intact());
 }
 
-TEST(RasterKernels, VectorVersionsMatchScalarByteForByte) {
-#if defined(__SSE2__)
+TEST_P(RasterKernelLevels, MatchScalarByteForByte) {
+    const RasterKernels scalar = raster_kernels_for(zorbrix::CpuLevel::scalar), k = raster_kernels_for(level());
     std::mt19937 rng(5);
     std::uniform_int_distribution<uint32_t> word;
     std::vector<uint32_t> a(SCREEN_W * SCREEN_H), b;
@@ -223,21 +248,15 @@ TEST(RasterKernels, VectorVersionsMatchScalarByteForByte) {
         // Spans of every length and start alignment.
         const int count = int(word(rng) % 520), start = int(word(rng) % (a.size() - 520));
         const uint32_t colour = word(rng);
-        raster::fill_span_scalar(a.data() + start, count, colour);
-        raster::fill_span_sse2(b.data() + start, count, colour);
-#if defined(ZORBRIX_RASTER_WIDE)
-        // The same span again over other pixels with each wider fill the processor has.
-        if (raster::avx512_spans_supported()) {
-            const int again = int(word(rng) % (a.size() - 520));
-            raster::fill_span_scalar(a.data() + again, count, colour ^ 0xA5A5A5A5u);
-            raster::fill_span_avx512(b.data() + again, count, colour ^ 0xA5A5A5A5u);
+        scalar.fill_span(a.data() + start, count, colour);
+        k.fill_span(b.data() + start, count, colour);
+        // A span between guard words: nothing outside it may change.
+        {
+            zorbrix::test::GuardedBuffer<uint32_t> span(size_t(count), 0x11111111u);
+            k.fill_span(span.data(), count, colour);
+            for (int i = 0; i < count; ++i) ASSERT_EQ(span[size_t(i)], colour) << count;
+            ASSERT_TRUE(span.guards_intact()) << "span of " << count;
         }
-        if (raster::avx2_spans_supported()) {
-            const int again = int(word(rng) % (a.size() - 520));
-            raster::fill_span_scalar(a.data() + again, count, colour ^ 0x5A5A5A5Au);
-            raster::fill_span_avx2(b.data() + again, count, colour ^ 0x5A5A5A5Au);
-        }
-#endif
 
         // Random line walks that stay on the screen.
         raster::LineWalk w{};
@@ -251,13 +270,32 @@ TEST(RasterKernels, VectorVersionsMatchScalarByteForByte) {
         w.count = std::abs(to - from);
         w.minor_fixed = minor_from * 65536 + 0x8000;
         w.minor_slope = (minor_to - minor_from) * 65536 / w.count;
-        raster::line_add_scalar(a.data(), SCREEN_W, w, colour);
-        raster::line_add_sse2(b.data(), SCREEN_W, w, colour);
+        scalar.line_add(a.data(), SCREEN_W, w, colour);
+        k.line_add(b.data(), SCREEN_W, w, colour);
     }
     EXPECT_EQ(a, b);
-    EXPECT_STREQ(raster::active_kernels().name, raster::avx512_spans_supported() ? "avx512 spans, sse2 lines"
-                                                     : raster::avx2_spans_supported() ? "avx2 spans, sse2 lines" : "sse2");
-#else
-    GTEST_SKIP() << "no SSE2 on this machine";
-#endif
+    // Every level has its own span fill and triangle rows; the line walk is SSE2 from SSE2 up.
+    EXPECT_EQ(k.fill_span.level, level());
+    EXPECT_EQ(k.triangle_rows.level, level());
+    EXPECT_EQ(k.line_add.level, zorbrix::CpuLevel::sse2);
+    EXPECT_EQ(k.fill_triangle.level, level());
+    EXPECT_EQ(k.draw_line_add.level, zorbrix::CpuLevel::sse2);
+    EXPECT_EQ(raster_kernels().level, zorbrix::cpu_level());
+
+    // Whole lines and triangles, clipped ones included, through the level's compiled-in versions.
+    std::vector<uint32_t> c(SCREEN_W * SCREEN_H, 0x01020304u), d = c;
+    for (int n = 0; n < 2000; ++n) {
+        const auto coordinate = [&] { return int(word(rng) % 1400) - 400; };
+        const int x0 = coordinate(), y0 = coordinate(), x1 = coordinate(), y1 = coordinate();
+        const int x2 = coordinate(), y2 = coordinate();
+        const uint32_t colour = word(rng);
+        if (n & 1) {
+            scalar.draw_line_add(c.data(), x0, y0, x1, y1, colour & 0x3F3F3F3Fu);
+            k.draw_line_add(d.data(), x0, y0, x1, y1, colour & 0x3F3F3F3Fu);
+        } else {
+            scalar.fill_triangle(x0, y0, x1, y1, x2, y2, colour, c.data());
+            k.fill_triangle(x0, y0, x1, y1, x2, y2, colour, d.data());
+        }
+    }
+    EXPECT_EQ(c, d);
 }

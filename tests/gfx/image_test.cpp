@@ -160,14 +160,14 @@ TEST(Image, AlphaDrawBlendsEveryRowOfTheClippedRectangle) {
     Canvas expected = c;
     // Drawn at (-3, 2): source rows 0..5, columns 3..16 onto destination rows 2..7, columns 0..13.
     for (int row = 0; row < 6; ++row)
-        scalar_row_kernels().blend_row(&expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14);
+        row_kernels_for(zorbrix::CpuLevel::scalar).blend_row(&expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14);
     img.draw(c.data(), c.width, c.height, -3, 2);
     EXPECT_EQ(c.pixels, expected.pixels);
 
     // The faded draw goes through the faded blend with the fade as a byte.
     Canvas f = c, f_expected = c;
     for (int row = 0; row < 6; ++row)
-        scalar_row_kernels().blend_row_faded(&f_expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14,
+        row_kernels_for(zorbrix::CpuLevel::scalar).blend_row_faded(&f_expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14,
                                              fade_to_byte(0.37));
     img.draw_faded(f.data(), f.width, f.height, -3, 2, 0.37);
     EXPECT_EQ(f.pixels, f_expected.pixels);
@@ -202,7 +202,7 @@ TEST(Image, FadedDrawOfAnImageWithoutAlphaIsAnOpaqueFade) {
         std::vector<uint32_t> opaque(p);
         for (auto& v : opaque) v |= 0xFF000000u;
         for (int row = 0; row < 3; ++row)
-            scalar_row_kernels().blend_row_faded(&expected.at(2, row), &opaque[static_cast<size_t>(row) * 300], 300,
+            row_kernels_for(zorbrix::CpuLevel::scalar).blend_row_faded(&expected.at(2, row), &opaque[static_cast<size_t>(row) * 300], 300,
                                                  fade_to_byte(fade));
         img.draw_faded(c.data(), c.width, c.height, 2, 0, fade);
         ASSERT_EQ(c.pixels, expected.pixels) << "fade " << fade;
@@ -225,7 +225,7 @@ TEST(UpscaleVideo2x, FillsAllButTheTopTwoRowsAndTheOuterColumns) {
     // Source pixel (i, p) lands at (2i + 1, 2p + 2); a row pair lands on screen rows 2p + 2 and 2p + 3.
     Canvas expected(512, 384, kUntouched);
     for (int p = 0; p < 191; ++p)
-        scalar_row_kernels().upscale_row_pair(&expected.at(1, 2 * p + 2), &frame[static_cast<size_t>(p) * 256], 512);
+        row_kernels_for(zorbrix::CpuLevel::scalar).upscale_row_pair(&expected.at(1, 2 * p + 2), &frame[static_cast<size_t>(p) * 256], 512);
     EXPECT_EQ(screen.pixels, expected.pixels);
     EXPECT_EQ(screen.at(1, 2), frame[0]);
     EXPECT_EQ(screen.at(2 * 100 + 1, 2 * 50 + 2), frame[50 * 256 + 100]);

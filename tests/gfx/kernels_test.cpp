@@ -7,17 +7,16 @@
 #include <vector>
 
 #include "gfx/blit_kernels.h"
+#include "tests/support/kernel_levels.h"
 
 namespace {
 
-std::vector<const RowKernels*> vector_sets() {
-    std::vector<const RowKernels*> sets;
-    for (const RowKernels* k : {sse2_row_kernels(), avx2_row_kernels(), avx512_row_kernels()}) {
-        if (k != nullptr) {
-            sets.push_back(k);
-        }
-    }
-    return sets;
+using zorbrix::CpuLevel;
+using zorbrix::test::GuardedBuffer;
+
+const RowKernels& reference() {
+    static const RowKernels k = row_kernels_for(CpuLevel::scalar);
+    return k;
 }
 
 // Pixels with alphas that favour the interesting values: fully transparent, opaque, and anything.
@@ -48,34 +47,46 @@ void compare_blends(const RowKernels& set, Run run, int rows) {
         const int dst_at = static_cast<int>(rng() % 8) + 1;
         const int fade = rng() % 3 == 0 ? (rng() % 2 == 0 ? 0 : 255) : static_cast<int>(rng() % 256);
         std::vector<uint32_t> src(static_cast<size_t>(n + src_at));
-        std::vector<uint32_t> dst(static_cast<size_t>(n + dst_at + 9), kGuard);
+        GuardedBuffer<uint32_t> dst(static_cast<size_t>(n + dst_at + 9), kGuard);
         for (auto& p : src) p = random_pixel(rng);
         for (int i = 0; i < n; ++i) dst[static_cast<size_t>(dst_at + i)] = rng();
-        std::vector<uint32_t> expected = dst;
-        run(scalar_row_kernels(), expected.data() + dst_at, src.data() + src_at, n, fade);
+        std::vector<uint32_t> expected = dst.values();
+        run(reference(), expected.data() + dst_at, src.data() + src_at, n, fade);
         run(set, dst.data() + dst_at, src.data() + src_at, n, fade);
-        ASSERT_EQ(dst, expected) << set.name << ": length " << n << ", fade " << fade << ", trial " << trial;
+        ASSERT_EQ(dst.values(), expected) << cpu_level_name(set.level) << ": length " << n << ", fade " << fade
+                                          << ", trial " << trial;
+        ASSERT_TRUE(dst.guards_intact()) << "length " << n;
     }
 }
 
-TEST(RowKernels, VectorSetsGiveTheReferenceBytesOnRandomRows) {
-    const auto sets = vector_sets();
-    ASSERT_FALSE(sets.empty()) << "an x86-64 build always has SSE2";
-    for (const RowKernels* set : sets) {
-        compare_blends(*set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) {
-            k.copy_row(d, s, n);
-        }, 500);
-        compare_blends(*set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) {
-            k.blend_row(d, s, n);
-        }, 3000);
-        compare_blends(*set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int f) {
-            k.blend_row_faded(d, s, n, f);
-        }, 3000);
-    }
+class RowKernelLevels : public zorbrix::test::KernelLevelTest {};
+
+TEST_P(RowKernelLevels, EveryEntryIsOfThisLevel) {
+    // Every level from SSE2 up has its own version of each row kernel.
+    const RowKernels set = row_kernels_for(level());
+    EXPECT_EQ(set.level, level());
+    EXPECT_EQ(set.copy_row.level, level());
+    EXPECT_EQ(set.blend_row.level, level());
+    EXPECT_EQ(set.blend_row_faded.level, level());
+    EXPECT_EQ(set.upscale_row_pair.level, level());
 }
 
-TEST(RowKernels, VectorBlendsGiveTheReferenceBytesForEveryAlphaAndDestinationByte) {
+TEST_P(RowKernelLevels, GiveTheReferenceBytesOnRandomRows) {
+    const RowKernels set = row_kernels_for(level());
+    compare_blends(set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) {
+        k.copy_row(d, s, n);
+    }, 500);
+    compare_blends(set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) {
+        k.blend_row(d, s, n);
+    }, 3000);
+    compare_blends(set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int f) {
+        k.blend_row_faded(d, s, n, f);
+    }, 3000);
+}
+
+TEST_P(RowKernelLevels, BlendsGiveTheReferenceBytesForEveryAlphaAndDestinationByte) {
     // 65536 pixels: one for each (alpha, destination byte) pair, colour bytes random.
+    const RowKernels set = row_kernels_for(level());
     std::mt19937 rng(99);
     std::vector<uint32_t> src(65536), dst(65536);
     for (uint32_t a = 0; a < 256; ++a) {
@@ -84,47 +95,46 @@ TEST(RowKernels, VectorBlendsGiveTheReferenceBytesForEveryAlphaAndDestinationByt
             dst[a * 256 + d] = d * 0x01010101u;
         }
     }
-    for (const RowKernels* set : vector_sets()) {
-        {
-            std::vector<uint32_t> expected(dst), got(dst);
-            scalar_row_kernels().blend_row(expected.data(), src.data(), 65536);
-            set->blend_row(got.data(), src.data(), 65536);
-            ASSERT_EQ(got, expected) << set->name;
-        }
-        for (const int f : {0, 1, 127, 128, 254, 255}) {
-            std::vector<uint32_t> expected(dst), got(dst);
-            scalar_row_kernels().blend_row_faded(expected.data(), src.data(), 65536, f);
-            set->blend_row_faded(got.data(), src.data(), 65536, f);
-            ASSERT_EQ(got, expected) << set->name << " fade " << f;
-        }
+    {
+        std::vector<uint32_t> expected(dst), got(dst);
+        reference().blend_row(expected.data(), src.data(), 65536);
+        set.blend_row(got.data(), src.data(), 65536);
+        ASSERT_EQ(got, expected);
+    }
+    for (const int f : {0, 1, 127, 128, 254, 255}) {
+        std::vector<uint32_t> expected(dst), got(dst);
+        reference().blend_row_faded(expected.data(), src.data(), 65536, f);
+        set.blend_row_faded(got.data(), src.data(), 65536, f);
+        ASSERT_EQ(got, expected) << "fade " << f;
     }
 }
 
-TEST(RowKernels, VectorEnlargementGivesTheReferenceBytes) {
+TEST_P(RowKernelLevels, EnlargementGivesTheReferenceBytes) {
+    const RowKernels set = row_kernels_for(level());
     std::mt19937 rng(7);
-    for (const RowKernels* set : vector_sets()) {
-        for (int trial = 0; trial < 800; ++trial) {
-            const int dst_width = trial < 40 ? trial : static_cast<int>(rng() % 600);
-            const int h = dst_width / 2;
-            const int src_at = static_cast<int>(rng() % 8);
-            std::vector<uint32_t> src(static_cast<size_t>(2 * h + src_at));
-            for (auto& p : src) p = rng() % 5 == 0 ? (rng() % 2 ? 0xFFFFFFFFu : 0u) : rng();
-            const int dst_at = 1 + static_cast<int>(rng() % 8);
-            std::vector<uint32_t> dst(static_cast<size_t>(2 * dst_width + dst_at + 9), kGuard);
-            std::vector<uint32_t> expected = dst;
-            scalar_row_kernels().upscale_row_pair(expected.data() + dst_at, src.data() + src_at, dst_width);
-            set->upscale_row_pair(dst.data() + dst_at, src.data() + src_at, dst_width);
-            ASSERT_EQ(dst, expected) << set->name << ": dst_width " << dst_width;
-        }
+    for (int trial = 0; trial < 800; ++trial) {
+        const int dst_width = trial < 40 ? trial : static_cast<int>(rng() % 600);
+        const int h = dst_width / 2;
+        const int src_at = static_cast<int>(rng() % 8);
+        std::vector<uint32_t> src(static_cast<size_t>(2 * h + src_at));
+        for (auto& p : src) p = rng() % 5 == 0 ? (rng() % 2 ? 0xFFFFFFFFu : 0u) : rng();
+        const int dst_at = 1 + static_cast<int>(rng() % 8);
+        GuardedBuffer<uint32_t> dst(static_cast<size_t>(2 * dst_width + dst_at + 9), kGuard);
+        std::vector<uint32_t> expected = dst.values();
+        reference().upscale_row_pair(expected.data() + dst_at, src.data() + src_at, dst_width);
+        set.upscale_row_pair(dst.data() + dst_at, src.data() + src_at, dst_width);
+        ASSERT_EQ(dst.values(), expected) << "dst_width " << dst_width;
+        ASSERT_TRUE(dst.guards_intact()) << "dst_width " << dst_width;
     }
 }
 
-TEST(RowKernels, TheProgramUsesTheWidestSetTheCpuRuns) {
-    const RowKernels* widest = avx512_row_kernels()  ? avx512_row_kernels()
-                               : avx2_row_kernels() ? avx2_row_kernels()
-                                                    : sse2_row_kernels();
-    ASSERT_NE(widest, nullptr);
-    EXPECT_EQ(&active_row_kernels(), widest);
+ZORBRIX_KERNEL_LEVELS(RowKernelLevels);
+
+TEST(RowKernels, TheProgramUsesTheTableOfItsCpuLevel) {
+    const RowKernels& k = row_kernels();
+    EXPECT_EQ(k.level, zorbrix::cpu_level());
+    EXPECT_EQ(k.blend_row.fn, row_kernels_for(zorbrix::cpu_level()).blend_row.fn);
+    EXPECT_EQ(reference().blend_row.level, CpuLevel::scalar);
 }
 
 // The arithmetic of the rules, checked through the program's own (fast) kernels.

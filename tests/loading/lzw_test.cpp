@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/kernel_levels.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -30,7 +32,7 @@ struct StreamBuilder {
     int bit = 0;
 };
 
-// Unpacks with both kernels, demands identical results, and returns the bytes (or nullopt-like empty + ok=false).
+// Unpacks with the scalar and the SSE2 table (both scalar where ZORBRIX_CPU masks SSE2), demands identical results, and returns the bytes (or nullopt-like empty + ok=false).
 struct Unpacked {
     bool ok = false;
     Bytes data;
@@ -38,7 +40,8 @@ struct Unpacked {
 
 Unpacked unpack_both(const Bytes& packed) {
     Unpacked result[2];
-    unsigned char* (*kernels[2])(const unsigned char*, size_t, uint32_t*) = {lzw_unpack_reference, lzw_unpack_sse2};
+    const LzwUnpackFn kernels[2] = {lzw_kernels_for(zorbrix::CpuLevel::scalar).unpack.fn,
+                                    lzw_kernels_for(zorbrix::CpuLevel::sse2).unpack.fn};
     for (int k = 0; k < 2; ++k) {
         uint32_t length = 0xDEADBEEF;
         unsigned char* out = kernels[k](packed.data(), packed.size(), &length);
@@ -290,6 +293,27 @@ TEST(Lzw, KernelsAgreeOnRandomAndDamagedStreams) {
         }
     }
     EXPECT_GT(accepted, 0);
+}
+
+// The unpacker of every level against the reference on packed random and repetitive data, through the tables.
+class LzwKernelLevels : public zorbrix::test::KernelLevelTest {};
+ZORBRIX_KERNEL_LEVELS(LzwKernelLevels);
+
+TEST_P(LzwKernelLevels, UnpackGivesTheReferenceBytes) {
+    const LzwKernels ref = lzw_kernels_for(zorbrix::CpuLevel::scalar), k = lzw_kernels_for(level());
+    EXPECT_EQ(k.unpack.level, zorbrix::CpuLevel::sse2);  // one vector version, from SSE2 up
+    for (unsigned seed = 0; seed < 40; ++seed) {
+        const Bytes data = random_bytes(size_t(seed) * 997 % 30000, seed, seed % 3 == 0 ? 256 : int(2 + seed % 9));
+        const Bytes packed = pack(data);
+        uint32_t ref_length = 0, length = 0;
+        unsigned char* a = ref.unpack(packed.data(), packed.size(), &ref_length);
+        unsigned char* b = k.unpack(packed.data(), packed.size(), &length);
+        ASSERT_TRUE(a && b) << seed;
+        ASSERT_EQ(Bytes(a, a + ref_length), data);
+        ASSERT_EQ(Bytes(b, b + length), data) << seed;
+        std::free(a);
+        std::free(b);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The decoder's kernels: every SIMD version against its scalar reference on random inputs, and the worked
-// examples that pin down rounding and saturation.
+// The decoder's kernels: every level's table against the scalar reference on random inputs (through the kernel
+// test driver), and the worked examples that pin down rounding and saturation.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +10,7 @@
 #include "video/mpeg4/idct.h"
 #include "video/mpeg4/motion.h"
 #include "video/mpeg4/postprocess.h"
+#include "tests/support/kernel_levels.h"
 
 using namespace zorbrix;
 using namespace zorbrix::mpeg4;
@@ -32,16 +33,29 @@ void random_block(std::mt19937& rng, int16_t* b) {
     }
 }
 
+// Each kernel family at sse2, avx2 and avx512 (a level without its own versions inherits the one below).
+class IdctLevels : public zorbrix::test::KernelLevelTest {};
+class BlockWriterLevels : public zorbrix::test::KernelLevelTest {};
+class PredictionLevels : public zorbrix::test::KernelLevelTest {};
+class DeblockingLevels : public zorbrix::test::KernelLevelTest {};
+class ColourLevels : public zorbrix::test::KernelLevelTest {};
+ZORBRIX_KERNEL_LEVELS(IdctLevels);
+ZORBRIX_KERNEL_LEVELS(BlockWriterLevels);
+ZORBRIX_KERNEL_LEVELS(PredictionLevels);
+ZORBRIX_KERNEL_LEVELS(DeblockingLevels);
+ZORBRIX_KERNEL_LEVELS(ColourLevels);
+
 }  // namespace
 
-TEST(Idct, Sse2MatchesScalarOnRandomBlocks) {
+TEST_P(IdctLevels, MatchesScalarOnRandomBlocks) {
+    const IdctKernels ref = idct_kernels_for(CpuLevel::scalar), k = idct_kernels_for(level());
     std::mt19937 rng(1);
     for (int n = 0; n < 200000; ++n) {
         int16_t a[64], b[64];
         random_block(rng, a);
         std::memcpy(b, a, sizeof a);
-        idct_8x8_scalar(a);
-        idct_8x8_sse2(b);
+        ref.idct_8x8(a);
+        k.idct_8x8(b);
         ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "block " << n;
     }
 }
@@ -55,11 +69,12 @@ TEST(Idct, DcOnlyAndZeroBlocks) {
     for (int v : z) EXPECT_EQ(0, v);
     // Saturation happens in the transform at the 16-bit range, clamping only in the writers.
     int16_t big[64] = {32767};
-    idct_8x8_scalar(big);
+    idct_kernels_for(CpuLevel::scalar).idct_8x8(big);
     for (int v : big) EXPECT_GT(v, 255);
 }
 
-TEST(BlockWriters, ClampAndMatchScalar) {
+TEST_P(BlockWriterLevels, ClampAndMatchScalar) {
+    const IdctKernels ref = idct_kernels_for(CpuLevel::scalar), k = idct_kernels_for(level());
     std::mt19937 rng(2);
     for (int n = 0; n < 20000; ++n) {
         int16_t blk[64];
@@ -68,11 +83,11 @@ TEST(BlockWriters, ClampAndMatchScalar) {
         for (auto& x : a) x = static_cast<uint8_t>(rng());
         std::memcpy(b, a, sizeof a);
         if (n & 1) {
-            put_block_clamped_scalar(blk, a + 3, 24);
-            put_block_clamped_sse2(blk, b + 3, 24);
+            ref.put_block_clamped(blk, a + 3, 24);
+            k.put_block_clamped(blk, b + 3, 24);
         } else {
-            add_block_clamped_scalar(blk, a + 3, 24);
-            add_block_clamped_sse2(blk, b + 3, 24);
+            ref.add_block_clamped(blk, a + 3, 24);
+            k.add_block_clamped(blk, b + 3, 24);
         }
         ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << n;
     }
@@ -90,7 +105,8 @@ TEST(BlockWriters, ClampAndMatchScalar) {
     EXPECT_EQ(100, plane[2]);
 }
 
-TEST(Prediction, AllRoutinesMatchScalar) {
+TEST_P(PredictionLevels, AllRoutinesMatchScalar) {
+    const PredictKernels ref = predict_kernels_for(CpuLevel::scalar), k = predict_kernels_for(level());
     std::mt19937 rng(3);
     const int stride = 48;
     std::vector<uint8_t> src(stride * 40), a(stride * 40), b(stride * 40);
@@ -100,30 +116,31 @@ TEST(Prediction, AllRoutinesMatchScalar) {
             std::fill(a.begin(), a.end(), 7);
             std::fill(b.begin(), b.end(), 7);
             const int off = stride * 3 + 5;
-            kPredictBlockScalar[idx](a.data() + off, src.data() + off + 1, stride);
-            kPredictBlockSse2[idx](b.data() + off, src.data() + off + 1, stride);
+            ref.predict[idx](a.data() + off, src.data() + off + 1, stride);
+            k.predict[idx](b.data() + off, src.data() + off + 1, stride);
             ASSERT_EQ(a, b) << "routine " << idx;
         }
     }
 }
 
 TEST(Prediction, HalfPelRoundingExamples) {
+    const PredictKernels scalar = predict_kernels_for(CpuLevel::scalar);
     const int stride = 32;
     std::vector<uint8_t> src(stride * 20), dst(stride * 20);
     // A 2x2 checker of 0 and 255: both half-pel directions average 0, 255, 255, 0.
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < stride; ++x) src[y * stride + x] = ((x + y) & 1) ? 255 : 0;
-    kPredictBlockScalar[predict_index(16, 0, 1, 1)](dst.data(), src.data(), stride);
+    scalar.predict[predict_index(16, 0, 1, 1)](dst.data(), src.data(), stride);
     EXPECT_EQ(128, dst[0]);
-    kPredictBlockScalar[predict_index(16, 1, 1, 1)](dst.data(), src.data(), stride);
+    scalar.predict[predict_index(16, 1, 1, 1)](dst.data(), src.data(), stride);
     EXPECT_EQ(127, dst[0]);
-    kPredictBlockScalar[predict_index(8, 0, 1, 0)](dst.data(), src.data(), stride);
+    scalar.predict[predict_index(8, 0, 1, 0)](dst.data(), src.data(), stride);
     EXPECT_EQ(128, dst[0]);
-    kPredictBlockScalar[predict_index(8, 1, 0, 1)](dst.data(), src.data(), stride);
+    scalar.predict[predict_index(8, 1, 0, 1)](dst.data(), src.data(), stride);
     EXPECT_EQ(127, dst[0]);
     // A flat area stays flat, and a zero vector copies whatever the rounding.
     std::fill(src.begin(), src.end(), 100);
-    kPredictBlockSse2[predict_index(16, 0, 1, 1)](dst.data(), src.data(), stride);
+    predict_kernels().predict[predict_index(16, 0, 1, 1)](dst.data(), src.data(), stride);
     EXPECT_EQ(100, dst[15 * stride + 15]);
     EXPECT_EQ(predict_index(16, 1, 0, 0), 12);
     EXPECT_EQ(predict_index(8, 0, 0, 0), 0);
@@ -201,7 +218,8 @@ TEST(Deblocking, StepEdgeAtQp10StaysAndAtQp11Smooths) {
     }
 }
 
-TEST(Deblocking, HorizontalFilterSse2MatchesScalar) {
+TEST_P(DeblockingLevels, HorizontalFilterMatchesScalar) {
+    const DeblockKernels ref = deblock_kernels_for(CpuLevel::scalar), k = deblock_kernels_for(level());
     std::mt19937 rng(5);
     const int w = 64, h = 16;
     for (int n = 0; n < 20000; ++n) {
@@ -216,13 +234,14 @@ TEST(Deblocking, HorizontalFilterSse2MatchesScalar) {
         std::vector<uint8_t> b = a;
         uint8_t quant[8];  // one per 8 columns covers chroma (x / 8) and luma (x / 16)
         for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
-        filter_horizontal_edges_scalar(a.data() + 8 * w, w, w, quant, n & 1);
-        filter_horizontal_edges_sse2(b.data() + 8 * w, w, w, quant, n & 1);
+        ref.filter_horizontal_edges(a.data() + 8 * w, w, w, quant, n & 1);
+        k.filter_horizontal_edges(b.data() + 8 * w, w, w, quant, n & 1);
         ASSERT_EQ(a, b) << n;
     }
 }
 
-TEST(Deblocking, VerticalFilterSse2MatchesScalar) {
+TEST_P(DeblockingLevels, VerticalFilterMatchesScalar) {
+    const DeblockKernels ref = deblock_kernels_for(CpuLevel::scalar), k = deblock_kernels_for(level());
     std::mt19937 rng(7);
     const int w = 64, h = 4;
     for (int n = 0; n < 20000; ++n) {
@@ -236,8 +255,8 @@ TEST(Deblocking, VerticalFilterSse2MatchesScalar) {
         std::vector<uint8_t> b = a;
         uint8_t quant[8];
         for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
-        filter_vertical_edges_scalar(a.data(), w, w, quant, n & 1);
-        filter_vertical_edges_sse2(b.data(), w, w, quant, n & 1);
+        ref.filter_vertical_edges(a.data(), w, w, quant, n & 1);
+        k.filter_vertical_edges(b.data(), w, w, quant, n & 1);
         ASSERT_EQ(a, b) << n;
     }
 }
@@ -245,7 +264,8 @@ TEST(Deblocking, VerticalFilterSse2MatchesScalar) {
 // Every width from 1 to 80 and several strides, in buffers that end right after the last sample the reference
 // reads (so an over-read shows under ASan); flat, stepped, ramped, noisy and mixed rows, so that the default mode,
 // the DC offset mode and the skipped case occur next to each other; quantisers 1..31 and a few extreme ones.
-TEST(Deblocking, VerticalFilterSse2MatchesScalarOnAllWidthsAndAreas) {
+TEST_P(DeblockingLevels, VerticalFilterMatchesScalarOnAllWidthsAndAreas) {
+    const DeblockKernels ref = deblock_kernels_for(CpuLevel::scalar), k = deblock_kernels_for(level());
     std::mt19937 rng(11);
     for (int n = 0; n < 60000; ++n) {
         const int w = 1 + n % 80;
@@ -275,8 +295,8 @@ TEST(Deblocking, VerticalFilterSse2MatchesScalarOnAllWidthsAndAreas) {
         uint8_t quant[16];
         for (int i = 0; i < 16; ++i) quant[i] = static_cast<uint8_t>(1 + (n + i * 5) % 31);
         if (n % 17 == 0) quant[rng() % 16] = static_cast<uint8_t>(rng() % 2 ? 0 : 255);
-        filter_vertical_edges_scalar(a.data(), w, stride, quant, n & 1);
-        filter_vertical_edges_sse2(b.data(), w, stride, quant, n & 1);
+        ref.filter_vertical_edges(a.data(), w, stride, quant, n & 1);
+        k.filter_vertical_edges(b.data(), w, stride, quant, n & 1);
         ASSERT_EQ(a, b) << "case " << n << " width " << w << " stride " << stride;
     }
 }
@@ -313,7 +333,8 @@ TEST(ColourConversion, Rgb32Examples) {
     EXPECT_EQ(0x0000FF00u, rgb32_of(128, 0, 0));
 }
 
-TEST(ColourConversion, Rgb32Sse2MatchesScalarAndOrientation) {
+TEST_P(ColourLevels, Rgb32MatchesScalarAndOrientation) {
+    const ColourKernels ref = colour_kernels_for(CpuLevel::scalar), k = colour_kernels_for(level());
     std::mt19937 rng(6);
     for (int n = 0; n < 2000; ++n) {
         const int w = 40, h = 5 + n % 2, ys = 48, cs = 24;  // odd heights too
@@ -323,8 +344,8 @@ TEST(ColourConversion, Rgb32Sse2MatchesScalarAndOrientation) {
         for (auto& x : v) x = static_cast<uint8_t>(rng());
         for (int sign : {1, -1}) {
             std::vector<uint32_t> a(w * h, 0xDEADBEEF), b(w * h, 0xDEADBEEF);
-            convert_rgb32_scalar(y.data(), ys, u.data(), v.data(), cs, reinterpret_cast<uint8_t*>(a.data()), w, sign * h);
-            convert_rgb32_sse2(y.data(), ys, u.data(), v.data(), cs, reinterpret_cast<uint8_t*>(b.data()), w, sign * h);
+            ref.convert_rgb32(y.data(), ys, u.data(), v.data(), cs, reinterpret_cast<uint8_t*>(a.data()), w, sign * h);
+            k.convert_rgb32(y.data(), ys, u.data(), v.data(), cs, reinterpret_cast<uint8_t*>(b.data()), w, sign * h);
             ASSERT_EQ(a, b);
         }
     }

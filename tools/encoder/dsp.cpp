@@ -212,32 +212,37 @@ void diff8_sse2(const uint8_t* src, int src_stride, const uint8_t* pred, int pre
     }
 }
 
+void init_sse2(DspFunctions& d) {
+    d.fdct.set(fdct_sse2, CpuLevel::sse2);
+    d.sad16.set(sad16_sse2, CpuLevel::sse2);
+    d.sad8.set(sad8_sse2, CpuLevel::sse2);
+    d.quant.set(quant_sse2, CpuLevel::sse2);
+    d.diff8.set(diff8_sse2, CpuLevel::sse2);
+}
+
+#else
+
+constexpr KernelInit<DspFunctions> init_sse2 = nullptr;
+
 #endif
+
+void init_scalar(DspFunctions& d) {
+    d.fdct.set(fdct_scalar, CpuLevel::scalar);
+    d.sad16.set(sad_scalar<16>, CpuLevel::scalar);
+    d.sad8.set(sad_scalar<8>, CpuLevel::scalar);
+    d.quant.set(quant_scalar, CpuLevel::scalar);
+    d.diff8.set(diff8_scalar, CpuLevel::scalar);
+}
 
 }  // namespace
 
-const DspFunctions& dsp_scalar() {
-    static const DspFunctions f{fdct_scalar, sad_scalar<16>, sad_scalar<8>, quant_scalar, diff8_scalar, "scalar"};
-    return f;
-}
-
-const DspFunctions& dsp_sse2() {
-#if defined(__SSE2__)
-    static const DspFunctions f{fdct_sse2, sad16_sse2, sad8_sse2, quant_sse2, diff8_sse2, "sse2"};
-    return f;
-#else
-    return dsp_scalar();
-#endif
+DspFunctions dsp_for(CpuLevel level) {
+    return build_kernel_table<DspFunctions>(level, {init_scalar, init_sse2, nullptr, nullptr});
 }
 
 const DspFunctions& dsp() {
-    static const DspFunctions& chosen = [] () -> const DspFunctions& {
-#if defined(__SSE2__)
-        if (__builtin_cpu_supports("sse2")) return dsp_sse2();
-#endif
-        return dsp_scalar();
-    }();
-    return chosen;
+    static const DspFunctions table = dsp_for(cpu_level());
+    return table;
 }
 
 }  // namespace zorbrix::enc

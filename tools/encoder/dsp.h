@@ -1,7 +1,9 @@
 #pragma once
 // The encoder's hot kernels. Each has a plain scalar reference that reads like its formula and an SSE2 version
-// that produces identical results; `dsp()` hands out the fastest set the processor supports, chosen once.
+// that produces identical results, in the `DspFunctions` table; `dsp()` is the program's table.
 #include <cstdint>
+
+#include "platform/cpu.h"
 
 namespace zorbrix::enc {
 
@@ -21,17 +23,17 @@ using QuantFn = int (*)(const int16_t coef[64], int16_t level[64], int qp, int b
 using DiffFn = void (*)(const uint8_t* src, int src_stride, const uint8_t* pred, int pred_stride, int16_t out[64]);
 
 struct DspFunctions {
-    FdctFn fdct;
-    SadFn sad16;
-    SadFn sad8;
-    QuantFn quant;
-    DiffFn diff8;
-    const char* name;
+    CpuLevel level;
+    Kernel<FdctFn> fdct;
+    Kernel<SadFn> sad16;
+    Kernel<SadFn> sad8;
+    Kernel<QuantFn> quant;
+    Kernel<DiffFn> diff8;
 };
 
-const DspFunctions& dsp_scalar();
-const DspFunctions& dsp_sse2();  // equals dsp_scalar() where SSE2 is unavailable
-// The set used by the encoder: SSE2 when the processor has it (always on x86-64).
+// The table for a level (clamped to cpu_level()), for tests and benchmarks.
+DspFunctions dsp_for(CpuLevel level);
+// The table the encoder uses, for cpu_level(); built once.
 const DspFunctions& dsp();
 
 }  // namespace zorbrix::enc

@@ -41,8 +41,6 @@ inline int32_t wrap32(int64_t v) { return static_cast<int32_t>(static_cast<uint3
 
 inline uint8_t clamp_u8(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
-}  // namespace
-
 void idct_8x8_scalar(int16_t block[64]) {
     int16_t scratch[64];
     for (int r = 0; r < 8; ++r) {
@@ -115,7 +113,6 @@ void add_block_clamped_scalar(const int16_t block[64], uint8_t* dst, int stride)
 
 #if defined(__SSE2__)
 
-namespace {
 
 // Weights laid out for pmaddwd on the word pairs (x0, x2), (x4, x6), (x1, x3), (x5, x7).
 struct RowTables {
@@ -163,7 +160,6 @@ inline __m128i row_pass(__m128i x, int r) {
     return _mm_packs_epi32(lo, _mm_shuffle_epi32(hi, _MM_SHUFFLE(0, 1, 2, 3)));
 }
 
-}  // namespace
 
 void idct_8x8_sse2(int16_t block[64]) {
     __m128i* b = reinterpret_cast<__m128i*>(block);
@@ -228,19 +224,43 @@ void add_block_clamped_sse2(const int16_t block[64], uint8_t* dst, int stride) {
     }
 }
 
-void idct_8x8(int16_t block[64]) { idct_8x8_sse2(block); }
-void put_block_clamped(const int16_t block[64], uint8_t* dst, int stride) { put_block_clamped_sse2(block, dst, stride); }
-void add_block_clamped(const int16_t block[64], uint8_t* dst, int stride) { add_block_clamped_sse2(block, dst, stride); }
+void init_sse2(IdctKernels& k) {
+    k.idct_8x8.set(idct_8x8_sse2, CpuLevel::sse2);
+    k.put_block_clamped.set(put_block_clamped_sse2, CpuLevel::sse2);
+    k.add_block_clamped.set(add_block_clamped_sse2, CpuLevel::sse2);
+}
 
 #else
 
-void idct_8x8_sse2(int16_t block[64]) { idct_8x8_scalar(block); }
-void put_block_clamped_sse2(const int16_t block[64], uint8_t* dst, int stride) { put_block_clamped_scalar(block, dst, stride); }
-void add_block_clamped_sse2(const int16_t block[64], uint8_t* dst, int stride) { add_block_clamped_scalar(block, dst, stride); }
-void idct_8x8(int16_t block[64]) { idct_8x8_scalar(block); }
-void put_block_clamped(const int16_t block[64], uint8_t* dst, int stride) { put_block_clamped_scalar(block, dst, stride); }
-void add_block_clamped(const int16_t block[64], uint8_t* dst, int stride) { add_block_clamped_scalar(block, dst, stride); }
+constexpr KernelInit<IdctKernels> init_sse2 = nullptr;
 
 #endif
+
+void init_scalar(IdctKernels& k) {
+    k.idct_8x8.set(idct_8x8_scalar, CpuLevel::scalar);
+    k.put_block_clamped.set(put_block_clamped_scalar, CpuLevel::scalar);
+    k.add_block_clamped.set(add_block_clamped_scalar, CpuLevel::scalar);
+}
+
+const IdctKernels& built_at_start_up = idct_kernels();
+
+}  // namespace
+
+IdctKernels idct_kernels_for(CpuLevel level) {
+    return build_kernel_table<IdctKernels>(level, {init_scalar, init_sse2, nullptr, nullptr});
+}
+
+const IdctKernels& idct_kernels() {
+    static const IdctKernels kernels = idct_kernels_for(cpu_level());
+    return kernels;
+}
+
+void idct_8x8(int16_t block[64]) { idct_kernels().idct_8x8(block); }
+void put_block_clamped(const int16_t block[64], uint8_t* dst, int stride) {
+    idct_kernels().put_block_clamped(block, dst, stride);
+}
+void add_block_clamped(const int16_t block[64], uint8_t* dst, int stride) {
+    idct_kernels().add_block_clamped(block, dst, stride);
+}
 
 }  // namespace zorbrix::mpeg4

@@ -102,35 +102,52 @@ void half_hv_sse2(uint8_t* dst, const uint8_t* src, int stride) {
     }
 }
 
+// An 8-byte row copy is a single move either way; the plain copy measures faster for 8x8 blocks, so the
+// SSE2 level keeps it.
+void init_sse2(PredictKernels& k) {
+    const PredictBlockFn fns[16] = {
+        copy_block<8, 0>,       half_h_sse2<8, 0>,  half_v_sse2<8, 0>,  half_hv_sse2<8, 0>,
+        copy_block<8, 1>,       half_h_sse2<8, 1>,  half_v_sse2<8, 1>,  half_hv_sse2<8, 1>,
+        copy_block_sse2<16, 0>, half_h_sse2<16, 0>, half_v_sse2<16, 0>, half_hv_sse2<16, 0>,
+        copy_block_sse2<16, 1>, half_h_sse2<16, 1>, half_v_sse2<16, 1>, half_hv_sse2<16, 1>,
+    };
+    for (int i = 0; i < 16; ++i) {
+        if (i % 4 != 0 || i >= 8) k.predict[i].set(fns[i], CpuLevel::sse2);
+    }
+}
+
+#else
+
+constexpr KernelInit<PredictKernels> init_sse2 = nullptr;
+
 #endif
+
+void init_scalar(PredictKernels& k) {
+    const PredictBlockFn fns[16] = {
+        copy_block<8, 0>,  half_h<8, 0>,  half_v<8, 0>,  half_hv<8, 0>,
+        copy_block<8, 1>,  half_h<8, 1>,  half_v<8, 1>,  half_hv<8, 1>,
+        copy_block<16, 0>, half_h<16, 0>, half_v<16, 0>, half_hv<16, 0>,
+        copy_block<16, 1>, half_h<16, 1>, half_v<16, 1>, half_hv<16, 1>,
+    };
+    for (int i = 0; i < 16; ++i) k.predict[i].set(fns[i], CpuLevel::scalar);
+}
+
+const PredictKernels& built_at_start_up = predict_kernels();
 
 }  // namespace
 
-const PredictBlockFn kPredictBlockScalar[16] = {
-    copy_block<8, 0>,  half_h<8, 0>,  half_v<8, 0>,  half_hv<8, 0>,
-    copy_block<8, 1>,  half_h<8, 1>,  half_v<8, 1>,  half_hv<8, 1>,
-    copy_block<16, 0>, half_h<16, 0>, half_v<16, 0>, half_hv<16, 0>,
-    copy_block<16, 1>, half_h<16, 1>, half_v<16, 1>, half_hv<16, 1>,
-};
+PredictKernels predict_kernels_for(CpuLevel level) {
+    return build_kernel_table<PredictKernels>(level, {init_scalar, init_sse2, nullptr, nullptr});
+}
 
-#if defined(__SSE2__)
-// An 8-byte row copy is a single move either way; the plain copy measures faster for 8x8 blocks.
-const PredictBlockFn kPredictBlockSse2[16] = {
-    copy_block<8, 0>,       half_h_sse2<8, 0>,  half_v_sse2<8, 0>,  half_hv_sse2<8, 0>,
-    copy_block<8, 1>,       half_h_sse2<8, 1>,  half_v_sse2<8, 1>,  half_hv_sse2<8, 1>,
-    copy_block_sse2<16, 0>, half_h_sse2<16, 0>, half_v_sse2<16, 0>, half_hv_sse2<16, 0>,
-    copy_block_sse2<16, 1>, half_h_sse2<16, 1>, half_v_sse2<16, 1>, half_hv_sse2<16, 1>,
-};
-void predict_block(int index, uint8_t* dst, const uint8_t* src, int stride) { kPredictBlockSse2[index](dst, src, stride); }
-#else
-const PredictBlockFn kPredictBlockSse2[16] = {
-    copy_block<8, 0>,  half_h<8, 0>,  half_v<8, 0>,  half_hv<8, 0>,
-    copy_block<8, 1>,  half_h<8, 1>,  half_v<8, 1>,  half_hv<8, 1>,
-    copy_block<16, 0>, half_h<16, 0>, half_v<16, 0>, half_hv<16, 0>,
-    copy_block<16, 1>, half_h<16, 1>, half_v<16, 1>, half_hv<16, 1>,
-};
-void predict_block(int index, uint8_t* dst, const uint8_t* src, int stride) { kPredictBlockScalar[index](dst, src, stride); }
-#endif
+const PredictKernels& predict_kernels() {
+    static const PredictKernels kernels = predict_kernels_for(cpu_level());
+    return kernels;
+}
+
+void predict_block(int index, uint8_t* dst, const uint8_t* src, int stride) {
+    predict_kernels().predict[index](dst, src, stride);
+}
 
 int chroma_vector_four(int sum) {
     static const int kRound[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};

@@ -2,6 +2,8 @@
 // Half-pel motion-compensated prediction and the edge padding of reference planes.
 #include <cstdint>
 
+#include "platform/cpu.h"
+
 namespace zorbrix::mpeg4 {
 
 // One prediction routine: writes an n x n block (n = 8 or 16) at dst from the reference at src; both planes use
@@ -13,11 +15,18 @@ constexpr int predict_index(int size, int rounding, int vx, int vy) {
     return (size == 16 ? 8 : 0) + 4 * (rounding & 1) + 2 * (vy & 1) + (vx & 1);
 }
 
-// The 16 routines (copies at 0, 4, 8, 12), plain reference and SSE2 versions with identical results.
-extern const PredictBlockFn kPredictBlockScalar[16];
-extern const PredictBlockFn kPredictBlockSse2[16];
+// The 16 routines (copies at 0, 4, 8, 12), by predict_index; a plain reference and SSE2 versions with identical
+// results.
+struct PredictKernels {
+    CpuLevel level;
+    Kernel<PredictBlockFn> predict[16];
+};
+// The table for a level (clamped to cpu_level()), for tests and benchmarks.
+PredictKernels predict_kernels_for(CpuLevel level);
+// The table the program uses, for cpu_level(); built once.
+const PredictKernels& predict_kernels();
 
-// Predicts one block with the fastest exact routine set.
+// Predicts one block through the program's table.
 void predict_block(int index, uint8_t* dst, const uint8_t* src, int stride);
 
 // Chroma vector component from one luma vector component (half-pel units).

@@ -47,7 +47,6 @@ inline void dc_offset_mode(int v[10], int p0, int p9) {
 
 inline bool near(int a, int b) { return std::abs(a - b) <= 1; }
 
-}  // namespace
 
 void filter_vertical_edges_scalar(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
     for (int x = 8; x < width; x += 8) {
@@ -104,7 +103,6 @@ void filter_horizontal_edges_scalar(uint8_t* first_below, int width, int stride,
 
 #if defined(__SSE2__)
 
-namespace {
 
 // 16-bit lane helpers.
 inline __m128i abs16(__m128i a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
@@ -116,7 +114,6 @@ inline int hsum16(__m128i v) {
     return static_cast<int16_t>(_mm_cvtsi128_si32(v));
 }
 
-}  // namespace
 
 void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma) {
     const __m128i zero = _mm_setzero_si128();
@@ -188,7 +185,6 @@ void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, c
     }
 }
 
-namespace {
 
 // Four rows of two consecutive edges, one sample per 16-bit lane: lanes 0..3 are rows 0..3 at the first edge,
 // lanes 4..7 rows 0..3 at the second.
@@ -324,7 +320,6 @@ inline __m128i qp_pair(int a, int b) {
     return _mm_unpacklo_epi64(_mm_set1_epi16(static_cast<int16_t>(a)), _mm_set1_epi16(static_cast<int16_t>(b)));
 }
 
-}  // namespace
 
 void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
     // Two edges at a time, four rows each, transposed into 16-bit lanes. The edges interact only through the
@@ -362,34 +357,47 @@ void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint
     }
 }
 
-void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
-    filter_vertical_edges_sse2(rows, width, stride, quant_row, luma);
-}
-void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma) {
-    filter_horizontal_edges_sse2(first_below, width, stride, quant_row, luma);
+void init_sse2(DeblockKernels& k) {
+    k.filter_vertical_edges.set(filter_vertical_edges_sse2, CpuLevel::sse2);
+    k.filter_horizontal_edges.set(filter_horizontal_edges_sse2, CpuLevel::sse2);
 }
 
 #else
 
-void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
-    filter_vertical_edges_scalar(rows, width, stride, quant_row, luma);
-}
-void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma) {
-    filter_horizontal_edges_scalar(first_below, width, stride, quant_row, luma);
-}
-void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
-    filter_vertical_edges_scalar(rows, width, stride, quant_row, luma);
-}
-void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma) {
-    filter_horizontal_edges_scalar(first_below, width, stride, quant_row, luma);
-}
+constexpr KernelInit<DeblockKernels> init_sse2 = nullptr;
 
 #endif
+
+void init_scalar(DeblockKernels& k) {
+    k.filter_vertical_edges.set(filter_vertical_edges_scalar, CpuLevel::scalar);
+    k.filter_horizontal_edges.set(filter_horizontal_edges_scalar, CpuLevel::scalar);
+}
+
+const DeblockKernels& built_at_start_up = deblock_kernels();
+
+}  // namespace
+
+DeblockKernels deblock_kernels_for(CpuLevel level) {
+    return build_kernel_table<DeblockKernels>(level, {init_scalar, init_sse2, nullptr, nullptr});
+}
+
+const DeblockKernels& deblock_kernels() {
+    static const DeblockKernels kernels = deblock_kernels_for(cpu_level());
+    return kernels;
+}
+
+void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
+    deblock_kernels().filter_vertical_edges(rows, width, stride, quant_row, luma);
+}
+void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma) {
+    deblock_kernels().filter_horizontal_edges(first_below, width, stride, quant_row, luma);
+}
 
 namespace {
 void filter_plane(const uint8_t* src, int src_stride, uint8_t* out, int out_stride, int width, int height,
                   const uint8_t* quant, int quant_stride, uint32_t flags, uint32_t vflag, uint32_t hflag, bool luma) {
     const int mb = luma ? 16 : 8;
+    const DeblockKernels& k = deblock_kernels();
     for (int y = 0; y < height; y += 4) {
         uint8_t* o = out + static_cast<ptrdiff_t>(y) * out_stride;
         if (!(flags & PP_SKIP_COPY)) {
@@ -397,9 +405,9 @@ void filter_plane(const uint8_t* src, int src_stride, uint8_t* out, int out_stri
                 std::memcpy(o + r * out_stride, src + static_cast<ptrdiff_t>(y + r) * src_stride, width);
         }
         const uint8_t* qrow = quant + (y / mb) * quant_stride;
-        if ((flags & vflag) && y + 4 <= height) filter_vertical_edges(o, width, out_stride, qrow, luma);
+        if ((flags & vflag) && y + 4 <= height) k.filter_vertical_edges(o, width, out_stride, qrow, luma);
         if ((flags & hflag) && y % 8 == 4 && y >= 12)
-            filter_horizontal_edges(out + static_cast<ptrdiff_t>(y - 4) * out_stride, width, out_stride, qrow, luma);
+            k.filter_horizontal_edges(out + static_cast<ptrdiff_t>(y - 4) * out_stride, width, out_stride, qrow, luma);
     }
 }
 }  // namespace

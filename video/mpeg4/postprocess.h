@@ -4,6 +4,8 @@
 // macroblock quantiser). The decoded frame, which is the next reference, is never filtered.
 #include <cstdint>
 
+#include "platform/cpu.h"
+
 namespace zorbrix::mpeg4 {
 
 constexpr uint32_t PP_LUMA_VERTICAL = 0x1;     // luma, across vertical block edges
@@ -20,12 +22,20 @@ void postprocess_frame(const uint8_t* src_y, const uint8_t* src_u, const uint8_t
 
 // Filters the vertical block edges (x = 8, 16, ...) of the four rows starting at `rows`.
 void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma);
-void filter_vertical_edges_scalar(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma);
-void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma);
 
 // Filters the horizontal block edge just above `first_below` (the first row below the edge), all columns.
 void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma);
-void filter_horizontal_edges_scalar(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma);
-void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma);
+
+// Both filters, as a plain reference and SSE2 versions with identical results.
+using EdgeFilterFn = void (*)(uint8_t* at, int width, int stride, const uint8_t* quant_row, bool luma);
+struct DeblockKernels {
+    CpuLevel level;
+    Kernel<EdgeFilterFn> filter_vertical_edges;
+    Kernel<EdgeFilterFn> filter_horizontal_edges;
+};
+// The table for a level (clamped to cpu_level()), for tests and benchmarks.
+DeblockKernels deblock_kernels_for(CpuLevel level);
+// The table the program uses, for cpu_level(); built once.
+const DeblockKernels& deblock_kernels();
 
 }  // namespace zorbrix::mpeg4

@@ -1,5 +1,5 @@
-// The encoder's SSE2 kernels must give exactly the bytes of their scalar references, and the forward DCT must be
-// a DCT.
+// The encoder's kernels at every level must give exactly the bytes of their scalar references (through the kernel
+// test driver), and the forward DCT must be a DCT.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,15 +8,19 @@
 #include <random>
 
 #include "tools/encoder/dsp.h"
+#include "tests/support/kernel_levels.h"
 
 namespace {
 
-using zorbrix::enc::dsp_scalar;
-using zorbrix::enc::dsp_sse2;
+using zorbrix::CpuLevel;
+using zorbrix::enc::dsp_for;
 
-TEST(EncoderKernels, Sse2MatchesScalarOnRandomInputs) {
-    const auto& s = dsp_scalar();
-    const auto& v = dsp_sse2();
+class EncoderKernelLevels : public zorbrix::test::KernelLevelTest {};
+ZORBRIX_KERNEL_LEVELS(EncoderKernelLevels);
+
+TEST_P(EncoderKernelLevels, MatchScalarOnRandomInputs) {
+    const auto s = dsp_for(CpuLevel::scalar);
+    const auto v = dsp_for(level());
     std::mt19937 rng(1234);
     std::uniform_int_distribution<int> byte(0, 255), coef(-32767, 32767), small(-2048, 2048), q(1, 31);
     alignas(16) uint8_t a[40 * 40], b[40 * 40];
@@ -103,14 +107,16 @@ TEST(EncoderKernels, QuantiserSteps) {
 namespace {
 
 // Every coefficient value at every quantiser and both biases: the SSE2 quantiser divides by multiplying.
-TEST(EncoderKernels, Sse2QuantiserIsExactForEveryValue) {
+TEST_P(EncoderKernelLevels, QuantiserIsExactForEveryValue) {
+    const auto s = dsp_for(CpuLevel::scalar);
+    const auto v = dsp_for(level());
     for (int qp = 1; qp <= 31; ++qp) {
         for (int bias : {0, qp / 2}) {
             for (int base = -32767; base <= 32767; base += 64) {
                 int16_t c[64], l1[64], l2[64];
                 for (int i = 0; i < 64; ++i) c[i] = static_cast<int16_t>(std::min(32767, base + i));
-                zorbrix::enc::dsp_scalar().quant(c, l1, qp, bias);
-                zorbrix::enc::dsp_sse2().quant(c, l2, qp, bias);
+                s.quant(c, l1, qp, bias);
+                v.quant(c, l2, qp, bias);
                 ASSERT_EQ(std::memcmp(l1, l2, sizeof(l1)), 0) << "qp " << qp << " bias " << bias << " from " << base;
             }
         }
