@@ -121,7 +121,8 @@ inline int increment_bits(int resolution) {
 }
 
 // VOP header of a rectangular VOP (type 0 = I, 1 = P).
-inline void write_vop_header(BitWriter& w, int type, int quant, int resolution = 30, int rounding = 0, int fcode = 1) {
+inline void write_vop_header(BitWriter& w, int type, int quant, int resolution = 30, int rounding = 0, int fcode = 1,
+                             int intra_dc_vlc_thr = 0) {
     w.put(0x000001B6, 32);
     w.put(type, 2);
     w.put(0, 1);  // modulo_time_base
@@ -130,7 +131,7 @@ inline void write_vop_header(BitWriter& w, int type, int quant, int resolution =
     w.put(1, 1);
     w.put(1, 1);  // vop_coded
     if (type == 1) w.put(rounding, 1);
-    w.put(0, 3);  // intra_dc_vlc_thr
+    w.put(intra_dc_vlc_thr, 3);
     w.put(quant, 5);
     if (type != 0) w.put(fcode, 3);
 }

@@ -18,10 +18,10 @@ using zorbrix::test::BitWriter;
 namespace {
 
 // The layer header alone (without the video object start code before it) and a VOP header of the given type.
-std::vector<uint8_t> layer_and_vop(const test::VolOptions& o, int vop_type = 0, int quant = 7) {
+std::vector<uint8_t> layer_and_vop(const test::VolOptions& o, int vop_type = 0, int quant = 7, int dc_thr = 0) {
     BitWriter bw;
     test::write_vol(bw, o);
-    test::write_vop_header(bw, vop_type, quant, o.resolution, 1, 3);
+    test::write_vop_header(bw, vop_type, quant, o.resolution, 1, 3, dc_thr);
     if (vop_type == 2) bw.put(2, 3);  // fcode_backward
     bw.stuff();
     std::vector<uint8_t> bytes = bw.bytes();
@@ -151,6 +151,13 @@ TEST(StreamFeatures, FirstFeatureInSyntaxOrderAndFieldsPastIt) {
     EXPECT_EQ(StreamFeature::BFrames, p.vop.first);
     EXPECT_EQ(3, p.vop.vop.fcode_forward);
     EXPECT_EQ(2, p.vop.vop.fcode_backward);
+
+    // An intra DC threshold other than 0 is reported; the quantiser after it is still found.
+    p = parse(layer_and_vop({}, 0, 9, 3));
+    EXPECT_EQ(StreamFeature::IntraDcAsAc, p.vop.first);
+    EXPECT_EQ(3, p.vop.vop.intra_dc_vlc_thr);
+    EXPECT_EQ(9, p.vop.vop.quant);
+    EXPECT_EQ(StreamFeature::None, parse(layer_and_vop({}, 0, 9, 0)).vop.first);
 
     // No layer start code, truncated data, no VOP start code: reported, nothing read out of bounds.
     const std::vector<uint8_t> not_a_layer = {0x00, 0x00, 0x01, 0xB6, 0x10};

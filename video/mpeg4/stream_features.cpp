@@ -59,6 +59,7 @@ const char* feature_name(StreamFeature feature) {
     case StreamFeature::Newpred: return "NEWPRED";
     case StreamFeature::ReducedResolution: return "reduced-resolution VOPs";
     case StreamFeature::BFrames: return "B-frames";
+    case StreamFeature::IntraDcAsAc: return "intra DC coded with the AC codes (intra_dc_vlc_thr)";
     }
     return "unknown feature";
 }
@@ -216,6 +217,9 @@ VopReport parse_vop_header(BitReader& br, const LayerInfo& layer) {
         return r;
     }
     v.intra_dc_vlc_thr = static_cast<int>(br.read_bits(3));
+    // The decoder always reads an intra DC on its own; a threshold other than 0 switches that off at some
+    // quantisers, and such intra blocks would decode wrong.
+    if (v.intra_dc_vlc_thr != 0) note(r, StreamFeature::IntraDcAsAc);
     if (layer.interlaced) {
         note(r, StreamFeature::Interlace);
         return r;

@@ -33,6 +33,7 @@ enum class StreamFeature : int {
     Newpred,
     ReducedResolution,
     BFrames,
+    IntraDcAsAc,                   // intra_dc_vlc_thr not 0: some intra DCs are coded among the AC coefficients
 };
 
 // The exit status the decoder ends with for a feature, 0 when it has none.
