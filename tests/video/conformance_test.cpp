@@ -18,6 +18,7 @@
 
 #include "gfx/png_writer.h"
 #include "platform/fatal.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 #include "video/colour_convert.h"
 #include "video/decoder.h"
@@ -36,21 +37,6 @@ std::string output_dir() {
 bool have_ffmpeg() { return std::system("ffmpeg -version > /dev/null 2>&1") == 0; }
 
 int run(const std::string& cmd) { return std::system((cmd + " > /dev/null 2>&1").c_str()); }
-
-std::vector<uint8_t> read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-double psnr(const uint8_t* a, const uint8_t* b, size_t n) {
-    double sum = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double d = static_cast<double>(a[i]) - b[i];
-        sum += d * d;
-    }
-    if (sum == 0) return 99.0;
-    return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / sum);
-}
 
 struct Case {
     const char* name;

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -50,15 +51,6 @@ std::set<std::string> names_in(const fs::path& dir) {
     return names;
 }
 
-bool make_node(const fs::path& path, unsigned minor_number) {
-    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor_number)) == 0;
-}
-
-bool is_char_device(const fs::path& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
-}
-
 TEST(AssetsTool, FailuresAreReportedAndLeaveOnlyCompleteFiles) {
     const fs::path dir = test_output_path("assets_tool_failures");
     fs::remove_all(dir);
@@ -88,7 +80,7 @@ TEST(AssetsTool, FailuresAreReportedAndLeaveOnlyCompleteFiles) {
 
     // A full device where the soundtrack goes: the pictures are written, the soundtrack fails, the device stays.
     fs::create_directories(dir / "full");
-    ASSERT_TRUE(make_node(dir / "full/ambient3.xm", 7)) << "mknod needs root";
+    ASSERT_TRUE(make_char_node(dir / "full/ambient3.xm", 7)) << "mknod needs root";
     EXPECT_EQ(run_assets(dir, "", "full"), 1);
     err = read_file(dir / "err.txt");
     EXPECT_NE(err.find("zorbrix-assets: soundtrack: cannot write full/ambient3.xm: No space left on device"),
@@ -104,7 +96,7 @@ TEST(AssetsTool, DevicesAndSymlinksInTheFolderAreWrittenThrough) {
     fs::remove_all(dir);
     fs::create_directories(dir / "out");
     fs::create_directories(dir / "elsewhere");
-    ASSERT_TRUE(make_node(dir / "out/ambient3.xm", 3));
+    ASSERT_TRUE(make_char_node(dir / "out/ambient3.xm", 3));
     fs::create_symlink("../elsewhere/scroller.tga", dir / "out/tekst.tga");
     EXPECT_EQ(run_assets(dir, "", "out"), 0) << read_file(dir / "err.txt");
     EXPECT_TRUE(is_char_device(dir / "out/ambient3.xm"));

@@ -7,6 +7,7 @@
 #include "gfx/clock.h"
 #include "gfx/image.h"
 #include "loading/file_load.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 #include "tools/capture/rgb_to_yuv.h"
 #include "tools/encoder/y4m.h"
@@ -788,22 +789,12 @@ std::set<std::string> names_in(const fs::path& dir) {
     return names;
 }
 
-// A character device of our own in `dir` (1,3 behaves as null, 1,7 as full), never the machine's /dev.
-bool make_node(const fs::path& path, unsigned minor_number) {
-    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor_number)) == 0;
-}
-
-bool is_char_device(const fs::path& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
-}
-
 constexpr const char* kOneSecond = "--fps 10 --max-seconds 1";
 
 TEST(CaptureOutputs, DevicesFifosAndSymlinksAreWrittenThroughNeverReplaced) {
     const fs::path dir = fresh_dir("outputs_special");
     loose_files(dir);
-    ASSERT_TRUE(make_node(dir / "null", 3)) << "mknod needs root";
+    ASSERT_TRUE(make_char_node(dir / "null", 3)) << "mknod needs root";
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     fs::create_directories(dir / "real");
     fs::create_symlink("real/log.txt", dir / "log_link");
@@ -823,7 +814,7 @@ TEST(CaptureOutputs, DevicesFifosAndSymlinksAreWrittenThroughNeverReplaced) {
 TEST(CaptureOutputs, AnyFailedOutputFailsTheRunAndLeavesNothingBehind) {
     const fs::path dir = fresh_dir("outputs_failures");
     loose_files(dir);
-    ASSERT_TRUE(make_node(dir / "full", 7) && make_node(dir / "null", 3));
+    ASSERT_TRUE(make_char_node(dir / "full", 7) && make_char_node(dir / "null", 3));
     fs::permissions(dir / "null", fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
     {
         std::ofstream(dir / "old.y4m") << "an earlier capture";

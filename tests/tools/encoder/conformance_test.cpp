@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 #include "tests/tools/encoder/sequences.h"
 #include "tools/encoder/encoder.h"
@@ -17,11 +18,6 @@
 namespace {
 
 using zorbrix::enc::YuvFrame;
-
-std::vector<uint8_t> read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Each test has its own log: CTest runs tests in parallel.
 std::string log_path() {

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <thread>
 
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 #include "tools/encoder/bit_writer.h"
 #include "tools/encoder/encode_file.h"
@@ -20,11 +21,6 @@ using namespace zorbrix::enc;
 
 void write_text(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<uint8_t> read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST(Y4m, WritesAndReadsBackFramesAndRate) {

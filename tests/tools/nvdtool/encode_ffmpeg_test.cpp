@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -35,11 +36,6 @@ Result sh(const std::string& line, const std::string& log_name) {
     const int raw = std::system(cmd.c_str());
     std::ifstream in(log);
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
-}
-
-std::vector<uint8_t> read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 double luma_psnr(const uint8_t* a, const uint8_t* b, size_t n) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -46,20 +47,6 @@ bool make_stream(const std::string& path, const std::string& options, int width 
                             std::to_string(height) + ":rate=25 -frames:v " + std::to_string(frames) + " -c:v mpeg4 " +
                             options + " " + path + " > /dev/null 2>&1";
     return std::system(cmd.c_str()) == 0 && std::filesystem::file_size(path) > 0;
-}
-
-std::vector<uint8_t> read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-double psnr(const uint8_t* a, const uint8_t* b, size_t n) {
-    double sum = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double d = static_cast<double>(a[i]) - b[i];
-        sum += d * d;
-    }
-    return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / sum);
 }
 
 // Imports, decodes, and holds every plane of every frame to ffmpeg's decode of the same file. Returns the lowest

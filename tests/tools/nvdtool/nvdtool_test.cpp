@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
 #include "tests/video/stream_builder.h"
 #include "video/mpeg4/vlc_tables.h"
@@ -32,11 +33,6 @@ Result run(const std::string& args) {
     std::ifstream in(log);
     Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
     return r;
-}
-
-std::vector<uint8_t> read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 void write_all(const std::string& path, const std::vector<uint8_t>& d) {
