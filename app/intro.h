@@ -48,7 +48,7 @@ struct Stage {
 
 // Everything the intro sets up around the display: archive, sound, video, pictures, 3D effects, and the scene
 // loops that use them. The entry calls each hook once, at its fixed place in the start-up and shutdown order.
-// Hooks may throw ptc::DynamicError from load_video on; the entry handles it.
+// The hooks from open_video to run may throw ptc::DynamicError; the entry handles it.
 class IntroContent {
 public:
     virtual ~IntroContent() = default;

@@ -24,7 +24,8 @@ public:
     }
     void code(const mpeg4::VlcCode& c) { put(c.code, c.length); }
     bool aligned() const { return bit_ == 0; }
-    // The chunk plus four spare bytes, as .nvd files and the decoder interface provide.
+    // The bytes written so far, the last one filled up with zero bits. No spare bytes are added: a caller that
+    // hands the chunk to the decoder appends four zero bytes itself, as the decoder interface expects.
     std::vector<uint8_t> bytes() const { return bytes_; }
 
 private:
