@@ -59,8 +59,7 @@ int init(const InitParams& p) {
     if (g_first_init) s.vop_time_increment_resolution = 15;
     g_first_init = false;
 
-    d.size_ok = p.width > 0 && p.height > 0 && p.width % 16 == 0 && p.height % 16 == 0 &&
-                p.width / 16 <= mpeg4::kMaxMbWidth && p.height / 16 <= mpeg4::kMaxMbHeight;
+    d.size_ok = mpeg4::size_supported(p.width, p.height);
     d.layer_ok = true;
     d.mb_width = d.size_ok ? p.width / 16 : 0;
     d.mb_height = d.size_ok ? p.height / 16 : 0;

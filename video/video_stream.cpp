@@ -8,6 +8,7 @@
 #include "loading/file_load.h"
 #include "video/colour_convert.h"
 #include "video/decoder.h"
+#include "video/mpeg4/codec_rules.h"
 #include "video/mpeg4/stream_features.h"
 
 namespace zorbrix {
@@ -40,7 +41,7 @@ LayerSize first_layer_size(const unsigned char* records, long size) {
     out.present = true;
     out.width = report.layer.width;
     out.height = report.layer.height;
-    out.supported = report.layer.shape == 0 && mpeg4::picture_size_supported(out.width, out.height);
+    out.supported = report.layer.shape == 0 && mpeg4::size_supported(out.width, out.height);
     return out;
 }
 
@@ -90,7 +91,7 @@ bool VideoStream::open(const char* name, int postproc_level) {
     // The header must describe a picture the decoder takes and every record must lie inside the file; anything
     // else plays as a stream without frames rather than reading outside the buffer or delivering frames that are
     // never decoded.
-    if (!info.valid || !mpeg4::picture_size_supported(info.width, info.height) || !(info.fps > 0.0f) ||
+    if (!info.valid || !mpeg4::size_supported(info.width, info.height) || !(info.fps > 0.0f) ||
         !std::isfinite(info.fps)) {
         size_corrected_ = false;
         std::free(data);

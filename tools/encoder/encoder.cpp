@@ -10,34 +10,18 @@
 #include "tools/encoder/recon.h"
 #include "tools/encoder/scan.h"
 #include "tools/encoder/vlc_codes.h"
+#include "video/mpeg4/codec_rules.h"
 #include "video/mpeg4/motion.h"
 
 namespace zorbrix::enc {
 
 namespace {
 
-constexpr int kLumaMargin = 32;
-constexpr int kChromaMargin = 16;
-constexpr int kDcDefault = 1024;
-
-int dc_scaler(int qp, bool luma) {
-    if (luma) {
-        if (qp <= 4) return 8;
-        if (qp <= 8) return 2 * qp;
-        if (qp <= 24) return qp + 8;
-        return 2 * qp - 16;
-    }
-    if (qp <= 4) return 8;
-    if (qp <= 24) return (qp + 13) / 2;
-    return qp - 6;
-}
-
-// H.263 inverse quantisation of one level, wrapping to 16 bits like the decoder.
-int16_t dequant(int level, int qp) {
-    const int h = (qp & 1) ? qp : qp - 1;
-    const int v = level > 0 ? 2 * qp * level + h : 2 * qp * level - h;
-    return static_cast<int16_t>(v);
-}
+using mpeg4::dc_scaler;
+using mpeg4::dequant;
+using mpeg4::kChromaMargin;
+using mpeg4::kLumaMargin;
+constexpr int kDcDefault = mpeg4::kDcPredictorDefault;
 
 int median3(int a, int b, int c) { return a + b + c - std::min({a, b, c}) - std::max({a, b, c}); }
 

@@ -8,6 +8,7 @@
 
 #include "tools/encoder/bit_writer.h"
 #include "tools/encoder/y4m.h"
+#include "video/mpeg4/codec_rules.h"
 
 namespace zorbrix::enc {
 
@@ -47,8 +48,8 @@ struct PaddedFrame {
 
 class VideoEncoder {
 public:
-    static constexpr int kMaxWidth = 720;
-    static constexpr int kMaxHeight = 576;
+    static constexpr int kMaxWidth = mpeg4::kMaxWidth;
+    static constexpr int kMaxHeight = mpeg4::kMaxHeight;
 
     // Width and height must be multiples of 16 within kMaxWidth x kMaxHeight. False with a message otherwise.
     bool init(int width, int height, const EncoderOptions& options, std::string* error);

@@ -95,17 +95,10 @@ struct Tables {
 
 const Tables g_tables;
 
-inline bool is_intra_type(int t) { return t == 3 || t == 4; }
-
 int time_increment_bits(int resolution) {
     if (resolution <= 1) return 1;
     const int bits = static_cast<int>(std::ceil(std::log(static_cast<double>(resolution)) / std::log(2.0)));
     return std::max(bits, 1);
-}
-
-bool size_supported(int width, int height) {
-    return width > 0 && height > 0 && width % 16 == 0 && height % 16 == 0 && width / 16 <= kMaxMbWidth &&
-           height / 16 <= kMaxMbHeight;
 }
 
 // A layer or VOP size is decoded only when it is the size the frame store was made for.
@@ -160,16 +153,6 @@ inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& 
     ev.level = ((w2 >> (31 - s.length)) & 1) ? -level : level;
     br.advance_bits(s.length + 1);
     return true;
-}
-
-// Reconstructed coefficients are saturated to the 12-bit range of 8-bit video (-2048..2047), as the standard's
-// inverse quantisation demands; a wider value would otherwise wrap or reach the transform out of range.
-inline int16_t saturate_coefficient(int f) { return static_cast<int16_t>(std::clamp(f, -2048, 2047)); }
-
-inline int16_t dequant(int qf, int qp) {
-    const int h = (qp & 1) ? qp : qp - 1;
-    const int f = qf > 0 ? 2 * qp * qf + h : 2 * qp * qf - h;
-    return saturate_coefficient(f);
 }
 
 // ---- Motion vectors.
@@ -287,17 +270,6 @@ inline int decode_cbpy(DecoderState& d) {
     return e.value;
 }
 
-inline int dc_scaler(int qp, bool luma) {
-    if (qp <= 4) return 8;
-    if (luma) {
-        if (qp <= 8) return 2 * qp;
-        if (qp <= 24) return qp + 8;
-        return 2 * qp - 16;
-    }
-    if (qp <= 24) return (qp + 13) / 2;
-    return qp - 6;
-}
-
 inline uint8_t* block_destination(const DecoderState& d, int i, int& stride) {
     const Frame& f = d.frames.current;
     if (i < 4) {
@@ -315,7 +287,7 @@ inline uint8_t* block_destination(const DecoderState& d, int i, int& stride) {
 inline bool predicts_from(const DecoderState& d, int tm_row, int tm_col) {
     if (d.packet_map[tm_row][tm_col] != d.packet_id) return false;
     if (d.stream.vop_coding_type == 0) return true;
-    return is_intra_type(d.type_map[tm_row][tm_col]);
+    return is_intra(d.type_map[tm_row][tm_col]);
 }
 
 // Moves past next_start_code() stuffing. Before a start code the stuffing is a 0 and 1s up to the byte
@@ -404,11 +376,11 @@ DecoderState& decoder_state() { return g_state; }
 
 void reset_prediction_borders() {
     DecoderState& d = g_state;
-    for (int c = 0; c < 2 * kMaxMbWidth + 1; ++c) d.dc_luma[0][c] = 1024;
-    for (int r = 0; r < 2 * kMaxMbHeight + 1; ++r) d.dc_luma[r][0] = 1024;
+    for (int c = 0; c < 2 * kMaxMbWidth + 1; ++c) d.dc_luma[0][c] = kDcPredictorDefault;
+    for (int r = 0; r < 2 * kMaxMbHeight + 1; ++r) d.dc_luma[r][0] = kDcPredictorDefault;
     for (int p = 0; p < 2; ++p) {
-        for (int c = 0; c < kMaxMbWidth + 1; ++c) d.dc_chroma[p][0][c] = 1024;
-        for (int r = 0; r < kMaxMbHeight + 1; ++r) d.dc_chroma[p][r][0] = 1024;
+        for (int c = 0; c < kMaxMbWidth + 1; ++c) d.dc_chroma[p][0][c] = kDcPredictorDefault;
+        for (int r = 0; r < kMaxMbHeight + 1; ++r) d.dc_chroma[p][r][0] = kDcPredictorDefault;
     }
     for (int c = 0; c < 2 * kMaxMbWidth + 1; ++c) {
         std::memset(d.ac_luma_row[0][c], 0, sizeof d.ac_luma_row[0][c]);
@@ -590,9 +562,9 @@ void decode_intra_block(int i, bool coded) {
     }
     const int here = r * grid_stride + c;
     const int left = here - 1, above = here - grid_stride, above_left = above - 1;
-    const int fa = left_ok ? dc[left] : 1024;
-    const int fb = above_left_ok ? dc[above_left] : 1024;
-    const int fc = above_ok ? dc[above] : 1024;
+    const int fa = left_ok ? dc[left] : kDcPredictorDefault;
+    const int fb = above_left_ok ? dc[above_left] : kDcPredictorDefault;
+    const int fc = above_ok ? dc[above] : kDcPredictorDefault;
     const bool from_above = std::abs(fa - fb) < std::abs(fb - fc);
     const int f = from_above ? fc : fa;
     const int half = scaler >> 1;
@@ -691,7 +663,7 @@ int decode_macroblock() {
         }
         type_entry = static_cast<int8_t>(d.mb_type);
         ++d.stats.mb_types[d.mb_type];
-        const bool intra = is_intra_type(d.mb_type);
+        const bool intra = is_intra(d.mb_type);
         if (intra) {
             d.ac_pred_flag = static_cast<int>(br.read_bits(1));
             d.stats.ac_predicted += d.ac_pred_flag;

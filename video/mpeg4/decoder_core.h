@@ -8,13 +8,10 @@
 
 #include "video/colour_convert.h"
 #include "video/mpeg4/bitreader.h"
+#include "video/mpeg4/codec_rules.h"
 
 namespace zorbrix::mpeg4 {
 
-constexpr int kMaxMbWidth = 45;
-constexpr int kMaxMbHeight = 36;
-constexpr int kLumaMargin = 32;
-constexpr int kChromaMargin = 16;
 constexpr int kQuantStride = 46;  // QuantiserMap entries per macroblock row
 
 // Header values that later stages read; they persist from chunk to chunk until a new header replaces them.

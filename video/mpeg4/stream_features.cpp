@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/fatal.h"
+#include "video/mpeg4/codec_rules.h"
 
 namespace zorbrix::mpeg4 {
 namespace {
@@ -71,10 +72,6 @@ void exit_unsupported(StreamFeature feature) {
     fatal_exit(status ? status : 1);
 }
 
-bool picture_size_supported(int width, int height) {
-    return width >= 16 && height >= 16 && width % 16 == 0 && height % 16 == 0 && width <= 720 && height <= 576;
-}
-
 LayerReport parse_layer_header(BitReader& br) {
     LayerReport r;
     LayerInfo& l = r.layer;
@@ -116,7 +113,7 @@ LayerReport parse_layer_header(BitReader& br) {
     br.read_marker();
     l.height = static_cast<int>(br.read_bits(13));
     br.read_marker();
-    if (!picture_size_supported(l.width, l.height)) note(r, StreamFeature::PictureSize);
+    if (!size_supported(l.width, l.height)) note(r, StreamFeature::PictureSize);
     l.interlaced = static_cast<int>(br.read_bits(1));
     if (l.interlaced) note(r, StreamFeature::Interlace);
     l.obmc_disable = static_cast<int>(br.read_bits(1));

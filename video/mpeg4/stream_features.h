@@ -121,7 +121,4 @@ LayerReport parse_layer_header(BitReader& br);
 // next_start_code() stuffing before it. Never ends the process.
 VopReport parse_vop_header(BitReader& br, const LayerInfo& layer);
 
-// Rectangular sizes the decoder takes: multiples of 16, 16 x 16 up to 720 x 576.
-bool picture_size_supported(int width, int height);
-
 }  // namespace zorbrix::mpeg4
