@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 20
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps configure build run test asan fuzz bench screenshots dist dist-test clean
+.PHONY: all deps configure build run test asan fuzz bench screenshots dist dist-test format format-check clean
 
 all: build
 
@@ -50,6 +50,13 @@ dist: build
 
 dist-test:
 	@bash tests/dist/run.sh $(BUILD)
+
+# The layout of every C++ file (.clang-format): `make format` rewrites, `make format-check` (CI) only checks.
+format: deps
+	@bash scripts/check-format.sh --fix
+
+format-check: deps
+	@bash scripts/check-format.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -5,10 +5,10 @@
 #include "assets/video/backdrop.h"
 
 #include <cstdio>
-#include <exception>
 #include <filesystem>
-#include <new>
 #include <string>
+
+#include "platform/tool_main.h"
 
 namespace {
 
@@ -42,17 +42,5 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    // Whatever escapes (a filesystem error, a memory shortage) is one line and status 1, never an abort; each file
-    // appears whole or not at all, so a failed run leaves the ones before it complete and no partial one.
-    try {
-        return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "zorbrix-assets: out of memory\n");
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "zorbrix-assets: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "zorbrix-assets: unexpected failure\n");
-    }
-    return 1;
-}
+// Each file appears whole or not at all, so a failed run leaves the ones before it complete and no partial one.
+int main(int argc, char** argv) { return zorbrix::run_tool("zorbrix-assets", run, argc, argv); }

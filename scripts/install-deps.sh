@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   # toolchain
-  cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+  cmake ninja-build pkg-config g++ clang libclang-rt-14-dev clang-format
   # test and benchmark frameworks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # libraries the intro links

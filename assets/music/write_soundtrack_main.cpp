@@ -2,10 +2,13 @@
 #include "assets/music/soundtrack.h"
 
 #include <cstdio>
-#include <exception>
 #include <string>
 
-int main(int argc, char** argv) try {
+#include "platform/tool_main.h"
+
+namespace {
+
+int run(int argc, char** argv) {
     if (argc > 2) {
         std::fprintf(stderr, "usage: zorbrix-soundtrack [output.xm]\n");
         return 2;
@@ -17,8 +20,8 @@ int main(int argc, char** argv) try {
         return 1;
     }
     return 0;
-} catch (const std::exception& e) {
-    // Whatever escapes (a memory shortage, for one) is a message and status 1, never an abort.
-    std::fprintf(stderr, "zorbrix-soundtrack: %s\n", e.what());
-    return 1;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return zorbrix::run_tool("zorbrix-soundtrack", run, argc, argv); }

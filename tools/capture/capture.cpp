@@ -13,6 +13,7 @@
 #include "gfx/png_writer.h"
 #include "platform/music_position.h"
 #include "platform/output_file.h"
+#include "platform/tool_main.h"
 #include "platform/ptc_offscreen.h"
 #include "platform/wav_writer.h"
 #include "platform/xm_player.h"
@@ -25,10 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -410,17 +409,5 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    // Whatever escapes (a filesystem error, a memory shortage) is one line and status 1, never an abort; the outputs
-    // being written are dropped as the capture unwinds.
-    try {
-        return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "zorbrix-capture: out of memory\n");
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "zorbrix-capture: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "zorbrix-capture: unexpected failure\n");
-    }
-    return 1;
-}
+// The outputs being written are dropped as the capture unwinds from a failure.
+int main(int argc, char** argv) { return zorbrix::run_tool("zorbrix-capture", run, argc, argv); }

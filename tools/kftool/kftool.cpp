@@ -12,9 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <filesystem>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -22,6 +20,7 @@
 #include "loading/lzw.h"
 #include "loading/resource_archive.h"
 #include "platform/output_file.h"
+#include "platform/tool_main.h"
 
 namespace {
 
@@ -257,15 +256,5 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // The archive reader's warnings (entries it refuses, counts the file cannot hold) are shown.
     set_load_diagnostic_sink(show_diagnostic);
-    // Whatever escapes (a filesystem error, a memory shortage) is a message and status 1, never an abort; outputs
-    // still being written are removed as their owners unwind.
-    try {
-        return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        return failure("out of memory");
-    } catch (const std::exception& e) {
-        return failure(e.what());
-    } catch (...) {
-        return failure("unexpected failure");
-    }
+    return zorbrix::run_tool("kftool", run, argc, argv);
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/tool_main.h"
 #include "tools/nvdtool/command.h"
 
 namespace nvdtool {
@@ -16,9 +17,8 @@ void usage(FILE* to) {
     std::fprintf(to, "usage: nvdtool COMMAND ARGS...\n\ncommands:\n");
     for (const auto& c : nvdtool::commands()) std::fprintf(to, "  nvdtool %s\n      %s\n", c.usage, c.summary);
 }
-}  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
         usage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
@@ -29,3 +29,8 @@ int main(int argc, char** argv) {
     usage(stderr);
     return 2;
 }
+
+}  // namespace
+
+// Whatever escapes a command (a memory shortage, a filesystem error) is one line and status 1, never an abort.
+int main(int argc, char** argv) { return zorbrix::run_tool("nvdtool", run, argc, argv); }
