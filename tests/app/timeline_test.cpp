@@ -15,6 +15,8 @@
 
 namespace {
 
+using zorbrix::FrameTimer;
+using zorbrix::MusicPosition;
 using zorbrix::ScenePhase;
 
 TEST(Timeline, ClockAndIntroFades) {
@@ -83,16 +85,16 @@ TEST(Timeline, ScrollKeys) {
 class Scenes : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        effect_b_init();
-        effect_a_init();
+        zorbrix::effect_b_init();
+        zorbrix::effect_a_init();
     }
 
     void SetUp() override {
         zorbrix::scroll_offset = 0;
         std::vector<uint32_t> pixels(64 * 64, 0xff808080u);
-        images.logo.set_pixels(pixels.data(), 64, 64, IMAGE_ALPHA);
+        images.logo.set_pixels(pixels.data(), 64, 64, zorbrix::IMAGE_ALPHA);
         std::vector<uint32_t> text(512 * 1000, 0xffffffffu);
-        images.text.set_pixels(text.data(), 512, 1000, IMAGE_ALPHA);
+        images.text.set_pixels(text.data(), 512, 1000, zorbrix::IMAGE_ALPHA);
         auto backend = std::make_unique<ptc::OffscreenBackend>([this](const uint32_t*, int, int, long) {
             ++frames;
             seen.push_back(note.scene);

@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+using zorbrix::MusicPosition;
+using zorbrix::g_music;
+using zorbrix::on_order;
+using zorbrix::on_row;
+
 namespace {
 
 TEST(MusicPosition, StartsUnsetThenHoldsTheLastCallbackValue) {

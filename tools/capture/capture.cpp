@@ -126,7 +126,7 @@ public:
     }
     double order_time(int order) override { return player_.restart_at(order); }
     void play(int order) override {
-        g_music.reset();
+        zorbrix::g_music.reset();
         player_.restart_at(order);
         playing_ = true;
         // The song's first row starts at time 0, so the first frame already sees it.
@@ -144,9 +144,9 @@ public:
         for (const zorbrix::MusicEvent& e : events_) {
             const auto value = static_cast<unsigned char>(e.value);
             if (e.kind == zorbrix::MusicEvent::Kind::Order) {
-                on_order(nullptr, value);
+                zorbrix::on_order(nullptr, value);
             } else {
-                on_row(nullptr, value);
+                zorbrix::on_row(nullptr, value);
             }
         }
     }
@@ -243,8 +243,8 @@ public:
             const zorbrix::FrameNote& note = content_.frame_note();
             char line[160];
             std::snprintf(line, sizeof line, "%lld %.4f %d %d %d %d %.2f %d %.5f %c\n", static_cast<long long>(frames_),
-                          t, g_music.order.load(), g_music.row.load(), phase_number(note.scene), zorbrix::scroll_offset,
-                          note.clock, note.caption, note.fade, note.effect);
+                          t, zorbrix::g_music.order.load(), zorbrix::g_music.row.load(), phase_number(note.scene),
+                          zorbrix::scroll_offset, note.clock, note.caption, note.fade, note.effect);
             if (!log_.write(std::string_view(line))) fail(log_.error());
         }
         rgb_to_yuv420(pixels, width, height, &yuv_);
@@ -254,7 +254,7 @@ public:
             if (still != last_still_) {
                 last_still_ = still;
                 std::string error;
-                if (!write_png_rgb(still_path(still), pixels, width, height, &error)) fail(error);
+                if (!zorbrix::write_png_rgb(still_path(still), pixels, width, height, &error)) fail(error);
             }
         }
         ++frames_;
@@ -374,7 +374,7 @@ int run(int argc, char** argv) {
     zorbrix::IntroEnvironment environment;
     environment.dialogs = &dialogs;
     // The intro's clock counts presented frames: exactly 1/fps per frame.
-    environment.clock = FrameTimer::Counter{presented_frames, options.fps, &capture};
+    environment.clock = zorbrix::FrameTimer::Counter{presented_frames, options.fps, &capture};
     environment.make_display = [&capture]() {
         // The sink scripts keys through the display it belongs to, known only once the display exists.
         auto self = std::make_shared<ptc::OffscreenBackend*>(nullptr);

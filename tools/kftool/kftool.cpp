@@ -23,6 +23,19 @@
 #include "loading/resource_archive.h"
 #include "platform/output_file.h"
 
+using zorbrix::ArchiveEntryReport;
+using zorbrix::ArchiveMember;
+using zorbrix::LzwUnpack;
+using zorbrix::PACK_LZW;
+using zorbrix::PACK_STORED;
+using zorbrix::PACK_ZLIB;
+using zorbrix::PackForm;
+using zorbrix::ResourceArchive;
+using zorbrix::build_archive;
+using zorbrix::date_stamp_now;
+using zorbrix::lzw_pack;
+using zorbrix::set_load_diagnostic_sink;
+
 namespace {
 
 const char kUsage[] =

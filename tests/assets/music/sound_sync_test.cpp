@@ -21,6 +21,10 @@
 #include <thread>
 #include <vector>
 
+using zorbrix::g_music;
+using zorbrix::on_order;
+using zorbrix::on_row;
+
 namespace {
 
 using namespace std::chrono_literals;
