@@ -107,10 +107,7 @@ void scene4_blob(benchmark::State& st) {
 }
 void scene5(benchmark::State& st) { run_frames(st, [](Stage& s) { zorbrix::logo_frame(*s.context, s.phase, 30); }); }
 void scroller(benchmark::State& st) {
-    run_frames(st, [](Stage& s) {
-        zorbrix::scroll_offset = 384;
-        zorbrix::scroller_frame(*s.context, s.phase, 140.0);
-    });
+    run_frames(st, [](Stage& s) { zorbrix::scroller_frame(*s.context, s.phase, 140.0, 384); });
 }
 
 // The parts, for the breakdown: the two effects alone into a screen, and the video decode alone (a new frame every

@@ -11,9 +11,10 @@
 #include "app/intro_content.h"
 #include "app/soundtrack.h"
 #include "gfx/png_writer.h"
-#include "platform/music_position.h"
 #include "platform/output_file.h"
 #include "platform/ptc_offscreen.h"
+#include "platform/sound.h"
+#include "platform/sound_offline.h"
 #include "platform/wav_writer.h"
 #include "platform/xm_player.h"
 #include "tools/capture/rgb_to_yuv.h"
@@ -112,50 +113,46 @@ bool parse(int argc, char** argv, Options* o) {
     return true;
 }
 
-// The soundtrack rendered offline, advanced by the capture after every frame.
-class OfflineSoundtrack : public zorbrix::Soundtrack {
+// The intro's soundtrack on the sound layer's offline backend: the song moves only as the capture renders it, after
+// every frame, and its callbacks move the music position as they would for a listener.
+class OfflineSoundtrack : public zorbrix::LayerSoundtrack {
 public:
-    bool init() override { return true; }
+    OfflineSoundtrack() : LayerSoundtrack([] { return std::make_unique<zorbrix::OfflineSoundBackend>(); }) {}
+
     bool load(void* data, int length) override {
-        std::string error;
-        if (!player_.load(data, static_cast<size_t>(length), kAudioRate, &error)) {
-            std::fprintf(stderr, "zorbrix-capture: the soundtrack does not load: %s\n", error.c_str());
-            return false;
+        if (LayerSoundtrack::load(data, length)) return true;
+        std::string error = "no module data";
+        if (data != nullptr && length > 0) {
+            zorbrix::XmPlayer().load(data, static_cast<size_t>(length), kAudioRate, &error);
         }
-        return true;
+        std::fprintf(stderr, "zorbrix-capture: the soundtrack does not load: %s\n", error.c_str());
+        return false;
     }
-    double order_time(int order) override { return player_.restart_at(order); }
     void play(int order) override {
-        zorbrix::g_music.reset();
-        player_.restart_at(order);
+        LayerSoundtrack::play(order);
         playing_ = true;
+        rendered_ = 0;
         // The song's first row starts at time 0, so the first frame already sees it.
         advance_to(1);
     }
-    void stop() override { playing_ = false; }
-    void close() override {}
+    void stop() override {
+        LayerSoundtrack::stop();
+        playing_ = false;
+    }
 
-    // Renders the song up to (not including) the output frame `end` and moves the music position as the song's
-    // callbacks would.
+    // Renders the song up to (not including) the output frame `end`; the song's callbacks move the music position.
     void advance_to(int64_t end) {
-        if (!playing_) return;
-        events_.clear();
-        player_.render_until(end, &audio_, &events_);
-        for (const zorbrix::MusicEvent& e : events_) {
-            const auto value = static_cast<unsigned char>(e.value);
-            if (e.kind == zorbrix::MusicEvent::Kind::Order) {
-                zorbrix::on_order(nullptr, value);
-            } else {
-                zorbrix::on_row(nullptr, value);
-            }
-        }
+        if (!playing_ || end <= rendered_) return;
+        const size_t old = audio_.size();
+        audio_.resize(old + size_t(end - rendered_) * 2);
+        zorbrix::sound_render_offline(audio_.data() + old, static_cast<int>(end - rendered_));
+        rendered_ = end;
     }
     const std::vector<int16_t>& audio() const { return audio_; }
 
 private:
-    zorbrix::XmPlayer player_;
     std::vector<int16_t> audio_;
-    std::vector<zorbrix::MusicEvent> events_;
+    int64_t rendered_ = 0;
     bool playing_ = false;
 };
 
@@ -243,8 +240,8 @@ public:
             const zorbrix::FrameNote& note = content_.frame_note();
             char line[160];
             std::snprintf(line, sizeof line, "%lld %.4f %d %d %d %d %.2f %d %.5f %c\n", static_cast<long long>(frames_),
-                          t, zorbrix::g_music.order.load(), zorbrix::g_music.row.load(), phase_number(note.scene),
-                          zorbrix::scroll_offset, note.clock, note.caption, note.fade, note.effect);
+                          t, note.order, note.row, phase_number(note.scene), note.scroll_offset, note.clock,
+                          note.caption, note.fade, note.effect);
             if (!log_.write(std::string_view(line))) fail(log_.error());
         }
         rgb_to_yuv420(pixels, width, height, &yuv_);
@@ -326,7 +323,7 @@ private:
         if (t + 1e-9 < next_press_) return;
         next_press_ += 2.0;
         const int last = content_.images().text.height() - zorbrix::kScreenHeight;
-        if (zorbrix::scroll_offset >= last) {
+        if (content_.frame_note().scroll_offset >= last) {
             display.press(ptc::Key(ptc::Key::ESCAPE));
             escaped_ = true;
         } else {
