@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     }
     // Anything other than a display error (those are handled inside) ends the program with a message, not an abort.
     try {
-        zorbrix::DeviceSoundtrack soundtrack;
+        zorbrix::LayerSoundtrack soundtrack;
         zorbrix::ZorbrixContent content(soundtrack, options.start_order);
         zorbrix::IntroEnvironment environment;
         environment.screen = options.screen;

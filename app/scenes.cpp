@@ -19,8 +19,6 @@ const char* const kCaptionFiles[kCaptionCount] = {
     "text_xbill.tga",
 };
 
-int32_t scroll_offset = 0;
-
 namespace {
 
 constexpr int kWidth = 512;
@@ -89,6 +87,12 @@ void begin_scene(SceneContext& c, ScenePhase scene) {
     c.note.scene = scene;
 }
 
+// The song position the frame is drawn at, for its note.
+void note_position(SceneContext& c) {
+    c.note.order = read_order(c);
+    c.note.row = read_row(c);
+}
+
 void countdown(SceneContext& c) {
     while (scene_goes_on(c, kCountdownLastOrder)) {
         countdown_frame(c);
@@ -127,6 +131,7 @@ void logo(SceneContext& c, EffectPhase& phase) {
 }  // namespace
 
 void countdown_frame(SceneContext& c) {
+    note_position(c);
     const Locked l = backdrop(c);
     const double value = countdown_value(c.timer.elapsed());
     draw_clock(l.screen, kWidth, kHeight, kClockTop, c.images.glyphs, value);
@@ -135,6 +140,7 @@ void countdown_frame(SceneContext& c) {
 }
 
 void intro_frame(SceneContext& c, const Image& picture, int row) {
+    note_position(c);
     backdrop(c);
     unlock_screen_then_video(c);
     const double fade = intro_fade(row);
@@ -143,6 +149,7 @@ void intro_frame(SceneContext& c, const Image& picture, int row) {
 }
 
 void effects_frame(SceneContext& c, EffectPhase& phase, int order, int row) {
+    note_position(c);
     const Locked l = backdrop(c);
     phase.D = effect_phase_base(row);
     const Vector3D position(0, 0, 0, 1);
@@ -162,6 +169,7 @@ void effects_frame(SceneContext& c, EffectPhase& phase, int order, int row) {
 }
 
 void logo_frame(SceneContext& c, const EffectPhase& phase, int row) {
+    note_position(c);
     const Locked l = backdrop(c);
     const Vector3D position(0, 0, 0, 1);
     effect_a_render(l.screen, 0, static_cast<float>(phase.D - phase.A + c.timer.elapsed() * 0.5), position);
@@ -172,13 +180,15 @@ void logo_frame(SceneContext& c, const EffectPhase& phase, int row) {
     c.note.fade = fade;
 }
 
-void scroller_frame(SceneContext& c, const EffectPhase& phase, double t0) {
+void scroller_frame(SceneContext& c, const EffectPhase& phase, double t0, int32_t scroll_offset) {
+    note_position(c);
     c.screen.clear();
     const Locked l = backdrop_at(c, t0);
     const Vector3D position(0, 0, 0, 1);
     effect_a_render(l.screen, 0, static_cast<float>(phase.D - phase.A + c.timer.elapsed() * 0.5), position);
     c.note.effect = 'A';
     c.images.text.draw(l.screen, kWidth, kHeight, 0, -scroll_offset);
+    c.note.scroll_offset = scroll_offset;
     c.video_surface.unlock();
     c.screen.unlock();
 }
@@ -205,6 +215,7 @@ void run_end_scroller(SceneContext& c, const EffectPhase& phase) {
     const bool waiting = c.console.key();
     const double t0 = c.timer.elapsed();
     double prev = t0;
+    int32_t scroll_offset = 0;
     if (waiting) {
         begin_scene(c, ScenePhase::Done);
         return;
@@ -221,7 +232,7 @@ void run_end_scroller(SceneContext& c, const EffectPhase& phase) {
             scroll_offset = scroll_after_key(scroll_offset, code, now - prev, c.images.text.height());
         }
         prev = now;
-        scroller_frame(c, phase, t0);
+        scroller_frame(c, phase, t0, scroll_offset);
         present(c);
     }
     begin_scene(c, ScenePhase::Done);

@@ -33,10 +33,14 @@ struct IntroImages {
 // Which loop is running.
 enum class ScenePhase { Countdown, FirstIntro, SecondIntro, Effects, Logo, Scroller, Done };
 
-// What the frame being drawn shows, filled in before the frame is presented: the capture tool logs it beside the
-// music position, so the timeline can be checked against the song frame by frame.
+// What the frame being drawn shows and the song position it was drawn at, filled in by each frame function before
+// the frame is presented: the capture tool logs it, so the timeline can be checked against the song frame by frame,
+// and scripts the scroller's keys by it.
 struct FrameNote {
     ScenePhase scene = ScenePhase::Countdown;
+    int order = -1;       // the song's order and row as the frame read them (-1 before the first callback)
+    int row = -1;
+    int32_t scroll_offset = 0;   // the end scroller: rows of the text picture above the top of the screen
     double clock = -1;    // scene 1: the clock's value in seconds
     int caption = -1;     // scene 4: the caption index
     double fade = -1;     // scenes 2 to 5: the overlay's fade as passed to the blit (before its clamp)
@@ -60,13 +64,11 @@ struct EffectPhase {
     double A = 0.0;
 };
 
-// Rows of the text picture above the top of the screen; 0 at program start.
-extern int32_t scroll_offset;
-
 // Runs scenes 1 to 5 in order. A key press waiting at a loop test ends every remaining scene (it is not taken).
 void run_scenes(SceneContext& context, EffectPhase& phase);
 
-// The end scroller, until Escape; skipped when a key press is waiting as it starts.
+// The end scroller, until Escape; skipped when a key press is waiting as it starts. The text starts at its top
+// (scroll offset 0).
 void run_end_scroller(SceneContext& context, const EffectPhase& phase);
 
 // One frame of each scene, composited into the screen surface and left there (both surfaces unlocked); the loops
@@ -75,8 +77,9 @@ void countdown_frame(SceneContext& context);
 void intro_frame(SceneContext& context, const Image& picture, int row);
 void effects_frame(SceneContext& context, EffectPhase& phase, int order, int row);
 void logo_frame(SceneContext& context, const EffectPhase& phase, int row);
-// The scroller's frame over the still video frame of time t0 (keys are handled by the loop).
-void scroller_frame(SceneContext& context, const EffectPhase& phase, double t0);
+// The scroller's frame over the still video frame of time t0, with the text picture drawn `scroll_offset` rows above
+// the top of the screen (keys are handled by the loop).
+void scroller_frame(SceneContext& context, const EffectPhase& phase, double t0, int32_t scroll_offset);
 
 // Copies the screen surface to the console and shows it.
 void present(SceneContext& context);

@@ -1,7 +1,11 @@
 #pragma once
-// Where the intro's music comes from. On the desktop the sound layer plays the song on the audio device and its
-// callbacks move the music position; the offline capture renders the same song in step with its frames.
+// Where the intro's music comes from. The sound layer plays the song and its callbacks move the music position: on
+// the desktop on the audio device, in the offline capture on the layer's offline backend, in step with the frames.
 #include "platform/music_position.h"
+#include "platform/sound_backend.h"
+
+#include <functional>
+#include <memory>
 
 namespace zorbrix {
 
@@ -22,9 +26,15 @@ public:
     virtual void close() = 0;
 };
 
-// The sound layer on the audio device (or its silent stand-in where there is none).
-class DeviceSoundtrack : public Soundtrack {
+// The song on the sound layer.
+class LayerSoundtrack : public Soundtrack {
 public:
+    // The layer on the audio device, or its silent stand-in where there is none (FSOUND_Init).
+    LayerSoundtrack() = default;
+    // The layer on a backend the function makes at every init (the capture tool's offline one).
+    using BackendMaker = std::function<std::unique_ptr<SoundBackend>()>;
+    explicit LayerSoundtrack(BackendMaker make_backend) : make_backend_(std::move(make_backend)) {}
+
     bool init() override;
     bool load(void* data, int length) override;
     double order_time(int order) override;
@@ -33,6 +43,7 @@ public:
     void close() override;
 
 private:
+    BackendMaker make_backend_;
     struct FMUSIC_MODULE* song_ = nullptr;
 };
 

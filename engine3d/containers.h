@@ -6,6 +6,8 @@
 #include <new>
 #include <type_traits>
 
+namespace zorbrix {
+
 template <typename T>
 class CList;
 
@@ -141,3 +143,5 @@ void CArray<T>::CopyFrom(const CList<T>& list) {
         node = node->next;
     }
 }
+
+}  // namespace zorbrix

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+namespace zorbrix {
+
 // Recursion on the left part, a loop on the right one.
 void quicksort_by_depth(DepthKey* keys, int lo, int hi) {
     for (;;) {
@@ -92,3 +94,5 @@ void sort_by_depth(DepthKey* keys, int count, DepthSortScratch& scratch) {
     // Distinct numbers have one descending order, hence the quicksort's; otherwise the quicksort decides.
     if (!sort_distinct_depths(keys, count, scratch)) quicksort_by_depth(keys, 0, count - 1);
 }
+
+}  // namespace zorbrix

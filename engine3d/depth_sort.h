@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace zorbrix {
+
 struct DepthKey {
     float depth;
     int index;
@@ -31,3 +33,5 @@ bool sort_distinct_depths(DepthKey* keys, int count, DepthSortScratch& scratch);
 
 // Sorts keys[0..count-1] descending by depth with exactly the quicksort's result.
 void sort_by_depth(DepthKey* keys, int count, DepthSortScratch& scratch);
+
+}  // namespace zorbrix

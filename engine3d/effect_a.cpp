@@ -6,6 +6,8 @@
 
 #include "engine3d/effects.h"
 
+namespace zorbrix {
+
 namespace {
 
 constexpr float PI_F = 3.1415927f;
@@ -111,3 +113,5 @@ void effect_a_render(uint32_t* pixels, int /*ignored*/, float t, const Vector3D&
     object.SetBrightness(1.0f);
     object.Draw(pixels);
 }
+
+}  // namespace zorbrix

@@ -8,6 +8,8 @@
 
 #include "engine3d/effects.h"
 
+namespace zorbrix {
+
 const double HALF_DIAGONAL = std::sqrt((CUBE_SIZE * 0.5) * (CUBE_SIZE * 0.5) * 2.0);
 
 namespace {
@@ -246,3 +248,5 @@ void effect_b_render(uint32_t* pixels, float t, int mode, float scale, const Vec
     object.SetBrightness(1.0f);
     object.Draw(pixels);
 }
+
+}  // namespace zorbrix

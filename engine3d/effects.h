@@ -9,6 +9,8 @@
 #include "engine3d/object3d.h"
 #include "engine3d/vector3d.h"
 
+namespace zorbrix {
+
 // ---- Effect A: the pulsing blob (302 vertices rebuilt every frame, 600 fixed triangles) ----
 
 void effect_a_init();
@@ -37,3 +39,5 @@ void effect_b_geometry(double t, int mode);
 // it; mode 2: a one-armed wave, strongest at the centre, over a constant offset of 30. Other modes: 0.
 double face_height(double d, double angle, double t, int mode);
 const C3DObject2& effect_b_object();
+
+}  // namespace zorbrix

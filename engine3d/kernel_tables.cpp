@@ -2,7 +2,7 @@
 #include "engine3d/shade_kernels.h"
 #include "engine3d/transform_kernels.h"
 
-using zorbrix::CpuLevel;
+namespace zorbrix {
 
 namespace {
 
@@ -41,3 +41,5 @@ namespace {
 const ShadeKernels& shade_built_at_start_up = shade_kernels();
 const TransformKernels& transform_built_at_start_up = transform_kernels();
 }  // namespace
+
+}  // namespace zorbrix

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cmath>
 
+namespace zorbrix {
+
 CMatrix::CMatrix() : m_rows(4), m_cols(4) {
     m_data.SetSize(16);
     Identity();
@@ -138,3 +140,5 @@ Vector3D Transform(const CMatrix& m, const Vector3D& v) {
     r.w = ((e[15] * v.w + e[14] * v.z) + e[13] * v.y) + e[12] * v.x;
     return r;
 }
+
+}  // namespace zorbrix

@@ -5,6 +5,8 @@
 #include "engine3d/containers.h"
 #include "engine3d/vector3d.h"
 
+namespace zorbrix {
+
 class CMatrix {
 public:
     // Dimensions that do not fit (product, identity of a non-square matrix, a 4 x 4 operation on
@@ -63,3 +65,5 @@ CMatrix operator*(const CMatrix& a, const CMatrix& b);
 // M·v for a 4 x 4 M, all four rows, w kept (no division). Each row sum runs from the w term toward the x
 // term, rounding after every addition.
 Vector3D Transform(const CMatrix& m, const Vector3D& v);
+
+}  // namespace zorbrix

@@ -8,6 +8,8 @@
 #include "engine3d/shade_kernels.h"
 #include "engine3d/transform_kernels.h"
 
+namespace zorbrix {
+
 void C3DObject2::SetVertices(const CList<Vector3D>& vertices) { m_vertices.CopyFrom(vertices); }
 
 Vector3D* C3DObject2::VertexStorage(int count) {
@@ -215,3 +217,5 @@ CMatrix camera_matrix(const Vector3D& pos) {
     move.Translation(pos);
     return projection * push * move;
 }
+
+}  // namespace zorbrix

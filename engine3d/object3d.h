@@ -10,6 +10,8 @@
 #include "engine3d/matrix.h"
 #include "engine3d/vector3d.h"
 
+namespace zorbrix {
+
 class C3DObject2 {
 public:
     // One triangle. The normal and the depth are scratch values: Draw rewrites every depth, and the
@@ -108,3 +110,5 @@ void camera_setup(double fov, double width, double depthScale, double& focal, do
 // Translation(pos), with the effects' field of view (53.13 degrees), width 400 and depth scale 2000, so
 // a point at model z = 0 is drawn at a third of its size.
 CMatrix camera_matrix(const Vector3D& pos);
+
+}  // namespace zorbrix

@@ -8,6 +8,8 @@
 
 #include "engine3d/raster_kernels.h"
 
+namespace zorbrix {
+
 namespace {
 
 constexpr int MAX_X = SCREEN_W - 1;
@@ -221,8 +223,6 @@ void draw_line_with(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t c
     Add(pixels, SCREEN_W, walk, colour);
 }
 
-using zorbrix::CpuLevel;
-
 void init_scalar(RasterKernels& k) {
     k.fill_span.set(raster::fill_span_scalar, CpuLevel::scalar);
     k.line_add.set(raster::line_add_scalar, CpuLevel::scalar);
@@ -288,3 +288,5 @@ void fill_triangle(int x0, int y0, int x1, int y1, int x2, int y2, uint32_t colo
 void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour) {
     used_kernels().draw_line_add(pixels, x0, y0, x1, y1, colour);
 }
+
+}  // namespace zorbrix

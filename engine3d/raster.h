@@ -8,6 +8,8 @@
 #include "engine3d/raster_kernels.h"
 #include "platform/cpu.h"
 
+namespace zorbrix {
+
 constexpr int SCREEN_W = 512;
 constexpr int SCREEN_H = 384;
 
@@ -45,3 +47,5 @@ int clip_line(int& x0, int& y0, int& x1, int& y1);
 // Clips, then adds the colour (per byte, saturating at 255, all four bytes) to every pixel of the line
 // from P0 up to but not including P1. Never touches a pixel outside the screen.
 void draw_line_add(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t colour);
+
+}  // namespace zorbrix

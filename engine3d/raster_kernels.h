@@ -19,6 +19,8 @@
 #define ZORBRIX_RASTER_AVX512_TARGET __attribute__((target("avx512f,avx512vl")))
 #endif
 
+namespace zorbrix {
+
 namespace raster {
 
 // A line walk: count pixels; pixel k sits at major = major0 + k·major_step along the major axis and
@@ -154,3 +156,5 @@ using FillSpanFn = void (*)(uint32_t* dst, int count, uint32_t colour);
 using LineAddFn = void (*)(uint32_t* pixels, int pitch, const LineWalk& walk, uint32_t colour);
 
 }  // namespace raster
+
+}  // namespace zorbrix

@@ -15,6 +15,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace zorbrix {
+
 namespace shade {
 
 // (a - b) × (a - c), normalised, w = 1. A degenerate triangle gives non-finite components.
@@ -101,3 +103,5 @@ struct ShadeKernels {
 ShadeKernels shade_kernels_for(zorbrix::CpuLevel level);
 // The table the engine uses, for zorbrix::cpu_level(); built once.
 const ShadeKernels& shade_kernels();
+
+}  // namespace zorbrix

@@ -13,6 +13,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace zorbrix {
+
 namespace transform {
 
 inline void points_scalar(const double* e, const Vector3D* in, Vector3D* out, size_t count) {
@@ -62,3 +64,5 @@ struct TransformKernels {
 TransformKernels transform_kernels_for(zorbrix::CpuLevel level);
 // The table the engine uses, for zorbrix::cpu_level(); built once.
 const TransformKernels& transform_kernels();
+
+}  // namespace zorbrix

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+namespace zorbrix {
+
 class Vector3D {
 public:
     double x = 0.0;
@@ -57,3 +59,5 @@ inline Vector3D operator-(const Vector3D& a, const Vector3D& b) {
     return Vector3D(a.x - b.x, a.y - b.y, a.z - b.z, 1.0);
 }
 inline Vector3D operator*(double s, const Vector3D& v) { return Vector3D(s * v.x, s * v.y, s * v.z, 1.0); }
+
+}  // namespace zorbrix

@@ -8,6 +8,8 @@
 
 #include "platform/cpu.h"
 
+namespace zorbrix {
+
 // Copies `count` words.
 using CopyRowFn = void (*)(uint32_t* dst, const uint32_t* src, int count);
 // Premultiplied-alpha blend of `count` source words onto the destination.
@@ -64,3 +66,5 @@ inline void blend_row_faded(uint32_t* dst, const uint32_t* src, int count, int f
 inline void upscale_row_pair(uint32_t* dst, const uint32_t* src, int dst_width) {
     row_kernels().upscale_row_pair(dst, src, dst_width);
 }
+
+}  // namespace zorbrix

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace zorbrix {
+
 namespace {
 
 // The glyph for a character, or null when it has none.
@@ -61,3 +63,5 @@ int draw_clock(uint32_t* dst, int dst_width, int dst_height, int y, const Image 
     }
     return 0;
 }
+
+}  // namespace zorbrix

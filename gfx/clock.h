@@ -6,6 +6,8 @@
 
 #include "gfx/image.h"
 
+namespace zorbrix {
+
 // Glyph table: indices 0..9 are the digits, 10 the colon; character ch uses glyph ch - '0'.
 constexpr int CLOCK_GLYPHS = 11;
 
@@ -19,3 +21,5 @@ int draw_clock(uint32_t* dst, int dst_width, int dst_height, int y, const Image 
 // The width in pixels of the text drawn with the glyphs: the sum of the glyph widths. Characters without a glyph
 // (anything but '0'..'9' and ':') and glyphs that failed to load count 0.
 int text_width(const char* text, const Image glyphs[CLOCK_GLYPHS]);
+
+}  // namespace zorbrix

@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+namespace zorbrix {
+
 std::optional<BlitRect> clip_blit(int width, int height, int dst_width, int dst_height, int x, int y) {
     // 64-bit so that positions and sizes near the ends of the int range cannot overflow.
     int64_t left = 0, top = 0, right = int64_t{width} - 1, bottom = int64_t{height} - 1;
@@ -168,3 +170,5 @@ void draw_centered_faded(uint32_t* dst, int dst_width, int dst_height, const Ima
     image.draw_faded(dst, dst_width, dst_height, (dst_width - image.width()) / 2, (dst_height - image.height()) / 2,
                      fade);
 }
+
+}  // namespace zorbrix

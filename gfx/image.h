@@ -8,6 +8,8 @@
 
 #include "gfx/blit_kernels.h"
 
+namespace zorbrix {
+
 // Image flag: draw by premultiplied-alpha blending instead of copying.
 constexpr int IMAGE_ALPHA = 1;
 
@@ -77,3 +79,5 @@ void draw_corners(uint32_t* dst, int dst_width, int dst_height, const Image corn
 
 // A faded draw with the image centred (offsets rounded toward zero).
 void draw_centered_faded(uint32_t* dst, int dst_width, int dst_height, const Image& image, double fade);
+
+}  // namespace zorbrix

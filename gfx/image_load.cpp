@@ -4,6 +4,8 @@
 #include "gfx/image.h"
 #include "loading/image_loaders.h"
 
+namespace zorbrix {
+
 int Image::load(const char* name, int flags) {
     if (name == nullptr) {
         return 0;
@@ -16,3 +18,5 @@ int Image::load(const char* name, int flags) {
     // picture is released here either way.
     return set_pixels(picture->pixels, picture->width, picture->height, flags);
 }
+
+}  // namespace zorbrix

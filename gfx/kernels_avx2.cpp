@@ -13,6 +13,8 @@
 
 #define ZX_AVX2 __attribute__((target("avx2")))
 
+namespace zorbrix {
+
 namespace {
 
 ZX_AVX2 inline __m256i load(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
@@ -171,8 +173,12 @@ void row_kernels_init_avx2(RowKernels& k) {
     k.upscale_row_pair.set(upscale_row_pair_avx2, zorbrix::CpuLevel::avx2);
 }
 
+}  // namespace zorbrix
+
 #else
 
+namespace zorbrix {
 void row_kernels_init_avx2(RowKernels&) {}
+}  // namespace zorbrix
 
 #endif

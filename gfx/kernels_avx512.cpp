@@ -13,6 +13,8 @@
 
 #define ZX_AVX512 __attribute__((target("avx512f,avx512bw")))
 
+namespace zorbrix {
+
 namespace {
 
 ZX_AVX512 inline __m512i load(const uint32_t* p) { return _mm512_loadu_si512(p); }
@@ -158,8 +160,12 @@ void row_kernels_init_avx512(RowKernels& k) {
     k.upscale_row_pair.set(upscale_row_pair_avx512, zorbrix::CpuLevel::avx512);
 }
 
+}  // namespace zorbrix
+
 #else
 
+namespace zorbrix {
 void row_kernels_init_avx512(RowKernels&) {}
+}  // namespace zorbrix
 
 #endif

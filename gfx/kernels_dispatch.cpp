@@ -1,7 +1,7 @@
 // The row kernel table: the scalar reference, overridden level by level.
 #include "gfx/blit_kernels.h"
 
-using zorbrix::CpuLevel;
+namespace zorbrix {
 
 RowKernels row_kernels_for(CpuLevel level) {
     return zorbrix::build_kernel_table<RowKernels>(
@@ -18,3 +18,5 @@ const RowKernels& row_kernels() {
     static const RowKernels kernels = row_kernels_for(zorbrix::cpu_level());
     return kernels;
 }
+
+}  // namespace zorbrix

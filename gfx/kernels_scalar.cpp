@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace zorbrix {
+
 namespace {
 
 uint32_t byte_of(uint32_t word, int k) { return (word >> (8 * k)) & 0xFFu; }
@@ -89,3 +91,5 @@ int fade_to_byte(double fade) {
     }
     return static_cast<int>(v);
 }
+
+}  // namespace zorbrix

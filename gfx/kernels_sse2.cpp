@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+namespace zorbrix {
+
 namespace {
 
 // widen() of the four low (or high) bytes of each half, one per 16-bit lane.
@@ -163,8 +165,12 @@ void row_kernels_init_sse2(RowKernels& k) {
     k.upscale_row_pair.set(upscale_row_pair_sse2, zorbrix::CpuLevel::sse2);
 }
 
+}  // namespace zorbrix
+
 #else
 
+namespace zorbrix {
 void row_kernels_init_sse2(RowKernels&) {}
+}  // namespace zorbrix
 
 #endif

@@ -7,6 +7,8 @@
 #include "platform/output_file.h"
 #include <vector>
 
+namespace zorbrix {
+
 namespace {
 
 void put_u32be(std::vector<unsigned char>& out, uint32_t v) {
@@ -67,3 +69,5 @@ bool write_png_rgb(const std::string& path, const uint32_t* pixels, int width, i
 bool write_png_rgb(const std::string& path, const uint32_t* pixels, int width, int height) {
     return write_png_rgb(path, pixels, width, height, nullptr);
 }
+
+}  // namespace zorbrix

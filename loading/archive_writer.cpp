@@ -7,6 +7,8 @@
 
 #include "loading/lzw.h"
 
+namespace zorbrix {
+
 namespace {
 
 void put_u32(std::vector<unsigned char>& out, uint32_t v) {
@@ -99,3 +101,5 @@ bool build_archive(const std::vector<ArchiveMember>& members, PackForm archive_f
     }
     return true;
 }
+
+}  // namespace zorbrix

@@ -8,6 +8,8 @@
 
 #include "loading/resource_archive.h"
 
+namespace zorbrix {
+
 enum class PackForm { stored, lzw, zlib, best };
 
 struct ArchiveMember {
@@ -31,3 +33,5 @@ struct ArchiveEntryReport {
 bool build_archive(const std::vector<ArchiveMember>& members, PackForm form, DateStamp date,
                    std::vector<unsigned char>* archive, std::string* error,
                    std::vector<ArchiveEntryReport>* report = nullptr);
+
+}  // namespace zorbrix

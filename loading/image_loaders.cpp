@@ -13,6 +13,8 @@
 #include "loading/resource_archive.h"
 #include "platform/fatal.h"
 
+namespace zorbrix {
+
 RawImage::RawImage(int w, int h) : pixels(nullptr), width(w < 0 ? 0 : w), height(h < 0 ? 0 : h) {
     const uint64_t count = uint64_t(width) * uint64_t(height);
     if (count > 0 && count <= SIZE_MAX / sizeof(uint32_t)) {
@@ -255,3 +257,5 @@ RawImage* LoadJpeg(const char* name) {
     if (result < 0) zorbrix::fatal_exit(1);
     return nullptr;
 }
+
+}  // namespace zorbrix

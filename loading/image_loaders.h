@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace zorbrix {
+
 // width x height pixels 0xAARRGGBB (bytes B, G, R, A in memory), top row first, rows without padding.
 // The pixel block comes from std::malloc; pixels is null when it could not be allocated (or the size is 0 x 0).
 struct RawImage {
@@ -38,3 +40,5 @@ struct MemoryStream {
 // Reads up to count bytes (element_size is ignored; libjpeg reads single bytes) like fread; returns the number
 // delivered, 0 at the end of the data.
 size_t mem_read(void* destination, size_t element_size, size_t count, MemoryStream* stream);
+
+}  // namespace zorbrix

@@ -10,6 +10,8 @@
 
 #include "platform/cpu.h"
 
+namespace zorbrix {
+
 constexpr int kLzwClearCode = 256;
 constexpr int kLzwEndCode = 257;
 constexpr int kLzwFirstFreeCode = 258;
@@ -66,3 +68,5 @@ struct LzwPackTrace {
 // 32-bit length.
 bool lzw_pack(const unsigned char* data, size_t size, std::vector<unsigned char>* packed,
               int max_string = kLzwMaxString, LzwPackTrace* trace = nullptr);
+
+}  // namespace zorbrix

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+namespace zorbrix {
+
 namespace {
 
 // Bits go into each byte from the most significant bit down, codes from their least significant bit up.
@@ -142,3 +144,5 @@ bool lzw_pack(const unsigned char* data, size_t size, std::vector<unsigned char>
     writer.flush();
     return true;
 }
+
+}  // namespace zorbrix

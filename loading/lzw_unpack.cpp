@@ -12,6 +12,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace zorbrix {
+
 namespace {
 
 // A slot holds up to kLzwMaxString bytes: a 16-byte block copy of a string of length n touches at most n rounded
@@ -233,3 +235,5 @@ uint64_t lzw_max_unpacked_length(size_t packed_length) {
 unsigned char* LzwUnpack(const unsigned char* packed, size_t packed_length, uint32_t* unpacked_length) {
     return lzw_kernels().unpack(packed, packed_length, unpacked_length);
 }
+
+}  // namespace zorbrix

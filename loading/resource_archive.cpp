@@ -10,6 +10,8 @@
 #include "loading/file_load.h"
 #include "loading/lzw.h"
 
+namespace zorbrix {
+
 ResourceArchive g_resource_archive;
 
 namespace {
@@ -342,3 +344,5 @@ unsigned char* file_load(const char* name, int* size) {
     *size = int(length);
     return data;
 }
+
+}  // namespace zorbrix

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace zorbrix {
+
 constexpr uint32_t PACK_LZW = 1;
 constexpr uint32_t PACK_STORED = 2;
 constexpr uint32_t PACK_ZLIB = 4;
@@ -101,3 +103,5 @@ using LoadDiagnosticSink = void (*)(const char* text);
 LoadDiagnosticSink set_load_diagnostic_sink(LoadDiagnosticSink sink);
 // Formats a diagnostic text into a local buffer and hands it to the sink, if one is installed.
 void load_diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace zorbrix

@@ -1,8 +1,12 @@
 #include "platform/frame_timer.h"
 
-#ifndef _WIN32   // Windows reads its performance counter instead (frame_timer_win32.cpp)
+#ifndef _WIN32
 #include <ctime>
+#endif
 
+namespace zorbrix {
+
+#ifndef _WIN32   // Windows reads its performance counter instead (frame_timer_win32.cpp)
 namespace {
 
 int64_t monotonic_now(void*) {
@@ -33,3 +37,5 @@ double FrameTimer::elapsed() const {
     const int64_t ticks = counter_.now(counter_.context) - start_count_;
     return double(ticks) / double(frequency_) - offset_;
 }
+
+}  // namespace zorbrix

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace zorbrix {
+
 // Seconds since the intro started, read afresh by every caller. The counter source is replaceable so that a test
 // or the offline renderer can drive time itself.
 class FrameTimer {
@@ -32,3 +34,5 @@ private:
     bool running_ = false;
     Counter counter_;
 };
+
+}  // namespace zorbrix

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace zorbrix {
+
 // Windows' monotonic clock is the high-resolution performance counter; its rate is fixed at boot, so it is read once.
 namespace {
 
@@ -23,3 +25,5 @@ FrameTimer::Counter FrameTimer::monotonic_clock() {
     static const int64_t frequency = performance_frequency();
     return Counter{performance_counter, frequency, nullptr};
 }
+
+}  // namespace zorbrix

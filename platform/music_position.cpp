@@ -1,5 +1,7 @@
 #include "platform/music_position.h"
 
+namespace zorbrix {
+
 MusicPosition g_music;
 
 void on_order(FMUSIC_MODULE*, unsigned char param) {
@@ -9,3 +11,5 @@ void on_order(FMUSIC_MODULE*, unsigned char param) {
 void on_row(FMUSIC_MODULE*, unsigned char param) {
     g_music.row.store(static_cast<int32_t>(param & 0xff), std::memory_order_relaxed);
 }
+
+}  // namespace zorbrix

@@ -8,6 +8,8 @@
 
 struct FMUSIC_MODULE;
 
+namespace zorbrix {
+
 struct MusicPosition {
     std::atomic<int32_t> order{-1};   // -1 until the song's first order callback
     std::atomic<int32_t> row{-1};     // -1 until the song's first row callback
@@ -24,3 +26,5 @@ extern MusicPosition g_music;
 // The callbacks the program registers: each stores the low 8 bits of its parameter. The module is ignored.
 void on_order(FMUSIC_MODULE* module, unsigned char param);
 void on_row(FMUSIC_MODULE* module, unsigned char param);
+
+}  // namespace zorbrix

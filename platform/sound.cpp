@@ -1,11 +1,7 @@
 #include "platform/sound.h"
 
+#include "platform/sound_sdl.h"
 #include "platform/xm_player.h"
-
-#ifndef _WIN32
-#include <alsa/asoundlib.h>
-#endif
-#include <SDL.h>
 
 #include <algorithm>
 #include <atomic>
@@ -77,11 +73,16 @@ private:
     std::thread thread_;
 };
 
+// The layer's mixer, handed to the backend it runs on.
+class Mixer : public zorbrix::SoundSource {
+public:
+    void fill(int16_t* out, size_t frames, bool real_time) override;
+};
+
 struct SoundState {
     bool initialised = false;
-    bool offline_requested = false;
-    bool offline = false;
-    SDL_AudioDeviceID device = 0;
+    std::unique_ptr<zorbrix::SoundBackend> backend;
+    Mixer mixer;
     int rate = 44100;
     int64_t latency_ns = 0;            // from the end of an audio callback to its buffer's first sample being heard
     double latency_override = -1;      // seconds; negative: the device's own estimate
@@ -157,8 +158,8 @@ void EventSchedule::run() {
     }
 }
 
-// Renders each playing song tick by tick into out (on SDL's audio thread, or on the caller's in offline mode).
-// Offline, the events of a tick fire as its first frame is copied into the buffer. On the device they are scheduled
+// Renders each playing song tick by tick into out (on the backend's audio thread, or on the caller's offline).
+// Offline, the events of a tick fire as its first frame is copied into the buffer. In real time they are scheduled
 // for the moment that frame is heard: `heard_ns` is when the buffer's first frame reaches the speaker. Several
 // playing songs are summed with saturation.
 void mix_songs(int16_t* out, size_t frames, int64_t heard_ns = -1) {
@@ -190,42 +191,19 @@ void mix_songs(int16_t* out, size_t frames, int64_t heard_ns = -1) {
     if (first) std::memset(out, 0, frames * 2 * sizeof(int16_t));
 }
 
-void SDLCALL audio_callback(void*, Uint8* stream, int len) {
+void Mixer::fill(int16_t* out, size_t frames, bool real_time) {
+    if (!real_time) {
+        // On the owner's thread: the scratch buffer may grow to what is asked.
+        if (g_sound.scratch.size() < frames * 2) g_sound.scratch.resize(frames * 2);
+        mix_songs(out, frames);
+        return;
+    }
     // The buffer filled now is heard once the device has played what it already holds.
     const int64_t called = now_ns();
     const int64_t heard = called + g_sound.latency_ns;
-    const size_t frames = static_cast<size_t>(len) / (2 * sizeof(int16_t));
     const int64_t first_frame = g_sound.songs.empty() ? 0 : g_sound.songs.front()->player.frames_rendered();
-    mix_songs(reinterpret_cast<int16_t*>(stream), frames, heard);
+    mix_songs(out, frames, heard);
     if (g_sound.observer) g_sound.observer(g_sound.observer_data, called, heard, first_frame, static_cast<int>(frames));
-}
-
-// The time from the end of a callback to its buffer's first frame being heard. SDL's dummy driver takes each buffer
-// right after the callback and plays it out in real time; a real device first plays the buffer it already holds
-// (SDL keeps one buffer queued ahead of the callback), so the new one is heard one buffer later.
-int64_t device_latency_ns(const SDL_AudioSpec& have) {
-    if (g_sound.latency_override >= 0) return static_cast<int64_t>(g_sound.latency_override * 1e9);
-    const char* driver = SDL_GetCurrentAudioDriver();
-    if (driver && std::strcmp(driver, "dummy") == 0) return 0;
-    return static_cast<int64_t>(have.samples) * 1000000000LL / std::max(have.freq, 1);
-}
-
-bool open_device(int rate) {
-    SDL_AudioSpec want;
-    SDL_zero(want);
-    want.freq = rate;
-    want.format = AUDIO_S16SYS;
-    want.channels = 2;
-    want.samples = 1024;   // 23 ms at 44100 Hz: callbacks stay close to what is heard
-    want.callback = audio_callback;
-    SDL_AudioSpec have;
-    // No changes allowed: SDL converts to whatever the hardware wants, so the callback always sees our format.
-    g_sound.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (g_sound.device == 0) return false;
-    g_sound.scratch.assign(static_cast<size_t>(std::max<int>(have.samples, 1024)) * 4, 0);
-    g_sound.latency_ns = device_latency_ns(have);
-    g_sound.schedule.start();
-    return true;
 }
 
 bool known(FMUSIC_MODULE* module) {
@@ -234,14 +212,17 @@ bool known(FMUSIC_MODULE* module) {
                        [module](const auto& s) { return s.get() == module; });
 }
 
+// Holds the backend's audio thread off while the songs or their callbacks change.
 class DeviceLock {
 public:
     DeviceLock() {
-        if (g_sound.device) SDL_LockAudioDevice(g_sound.device);
+        if (g_sound.backend) g_sound.backend->lock();
     }
     ~DeviceLock() {
-        if (g_sound.device) SDL_UnlockAudioDevice(g_sound.device);
+        if (g_sound.backend) g_sound.backend->unlock();
     }
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
 };
 
 bool set_callback(FMUSIC_MODULE* module, FMUSIC_CALLBACK callback, int step, bool order) {
@@ -258,66 +239,30 @@ bool set_callback(FMUSIC_MODULE* module, FMUSIC_CALLBACK callback, int step, boo
 }
 
 void update_pause() {
-    if (!g_sound.device) return;
+    if (!g_sound.backend) return;
     const bool any = std::any_of(g_sound.songs.begin(), g_sound.songs.end(), [](const auto& s) { return s->playing; });
-    SDL_PauseAudioDevice(g_sound.device, any ? 0 : 1);
+    g_sound.backend->set_paused(!any);
 }
-
-#ifndef _WIN32
-void silent_alsa_error(const char*, int, const char*, int, const char*, ...) {}
-#endif
 
 }  // namespace
 
 bool FSOUND_Init(int rate, int /*channels*/, unsigned /*flags*/) {
     if (g_sound.initialised) return true;
-    if (rate < 8000 || rate > 48000) return false;
-    if (g_sound.offline_requested) {
-        g_sound.initialised = true;
-        g_sound.offline = true;
-        g_sound.rate = rate;
-        return true;
-    }
-    // A machine without a sound card is a normal case here (the dummy driver below takes over); ALSA would otherwise
-    // print its failed probes on standard error, among the program's own messages.
-#ifndef _WIN32
-    snd_lib_error_set_handler(silent_alsa_error);
-#endif
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-        if (open_device(rate)) {
-            g_sound.initialised = true;
-            g_sound.rate = rate;
-            return true;
-        }
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    }
-    // No device: SDL's dummy driver takes the audio at the real-time rate and discards it, so the music position
-    // advances exactly as it would with sound. The override beats an SDL_AUDIODRIVER setting that failed above.
-    SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
-    bool ok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
-    if (ok) {
-        ok = open_device(rate);
-        if (!ok) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    }
-    SDL_ResetHint(SDL_HINT_AUDIODRIVER);
-    if (!ok) return false;
-    g_sound.initialised = true;
-    g_sound.rate = rate;
-    return true;
+    if (rate < zorbrix::kSoundMinRate || rate > zorbrix::kSoundMaxRate) return false;
+    // No device: the silent backend takes the audio at the real-time rate and discards it, so the music position
+    // advances exactly as it would with sound.
+    return zorbrix::sound_init(rate, std::make_unique<zorbrix::DeviceSoundBackend>()) ||
+           zorbrix::sound_init(rate, std::make_unique<zorbrix::SilentSoundBackend>());
 }
 
 void FSOUND_Close() {
     if (!g_sound.initialised) return;
-    if (g_sound.device) {
-        SDL_CloseAudioDevice(g_sound.device);   // waits for the audio thread to finish
-        g_sound.device = 0;
-    }
+    g_sound.backend->close();   // once this returns, no audio thread runs
     g_sound.schedule.stop();
     g_sound.songs.clear();
     g_sound.scratch.clear();
-    if (!g_sound.offline) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    g_sound.backend.reset();
     g_sound.initialised = false;
-    g_sound.offline = false;
 }
 
 FMUSIC_MODULE* FMUSIC_LoadSongMemory(void* data, int length) {
@@ -375,13 +320,25 @@ int FMUSIC_GetRow(FMUSIC_MODULE* module) {
 }
 
 namespace zorbrix {
-const char* sound_driver_name() {
-    if (!g_sound.initialised) return nullptr;
-    if (g_sound.offline) return "offline";
-    return SDL_GetCurrentAudioDriver();
+bool sound_init(int rate, std::unique_ptr<SoundBackend> backend) {
+    if (g_sound.initialised || !backend) return false;
+    if (rate < kSoundMinRate || rate > kSoundMaxRate) return false;
+    g_sound.rate = rate;
+    if (!backend->open(rate, g_sound.mixer)) return false;
+    g_sound.backend = std::move(backend);
+    // Mixing a second song never allocates on the audio thread: the scratch buffer holds the largest buffer asked.
+    g_sound.scratch.assign(static_cast<size_t>(std::max(g_sound.backend->buffer_frames(), 1024)) * 4, 0);
+    g_sound.latency_ns = g_sound.latency_override >= 0 ? static_cast<int64_t>(g_sound.latency_override * 1e9)
+                                                        : g_sound.backend->latency_ns();
+    g_sound.schedule.start();
+    g_sound.initialised = true;
+    return true;
 }
 
-void sound_set_offline(bool offline) { g_sound.offline_requested = offline; }
+const char* sound_driver_name() {
+    if (!g_sound.initialised) return nullptr;
+    return g_sound.backend->driver_name();
+}
 
 double sound_play_song_from(FMUSIC_MODULE* module, int order) {
     if (!known(module)) return -1;
@@ -414,7 +371,7 @@ double sound_output_latency() {
 
 void sound_set_output_latency(double seconds) {
     g_sound.latency_override = seconds;
-    if (g_sound.device) {
+    if (g_sound.initialised) {
         DeviceLock lock;
         g_sound.latency_ns = seconds >= 0 ? static_cast<int64_t>(seconds * 1e9) : g_sound.latency_ns;
     }
@@ -427,10 +384,7 @@ void sound_set_buffer_observer(BufferObserver observer, void* data) {
 }
 
 bool sound_render_offline(int16_t* out, int frames) {
-    if (!g_sound.initialised || !g_sound.offline || out == nullptr || frames < 0) return false;
-    const auto n = static_cast<size_t>(frames);
-    if (g_sound.scratch.size() < n * 2) g_sound.scratch.resize(n * 2);
-    mix_songs(out, n);
-    return true;
+    if (!g_sound.initialised) return false;
+    return g_sound.backend->render(out, frames);
 }
 }  // namespace zorbrix

@@ -6,22 +6,25 @@
 // change, in play order (pattern breaks and jumps included), at the moment the first sample of the tick that starts
 // the row reaches the speaker: the audio device's queue and latency are taken into account, so what the scenes show
 // lands with what is heard.
-// Without a usable sound device (a server, CI) the layer falls back to SDL's "dummy" driver, which consumes audio in
-// real time, so the song and its callbacks keep time silently. Songs repeat at their end.
+// The layer plays through a backend (platform/sound_backend.h) chosen by whoever starts it. FSOUND_Init takes the
+// audio device and, without a usable one (a server, CI), falls back to the silent backend: SDL's "dummy" driver,
+// which consumes audio in real time, so the song and its callbacks keep time silently. zorbrix::sound_init starts the
+// layer on any backend, such as the offline one the capture tool renders through. Songs repeat at their end.
 //
-// All calls are made from the main thread. For offline rendering (the capture tool) the layer can run without a
-// device: see zorbrix::sound_set_offline below, or use zorbrix::XmPlayer directly.
+// All calls are made from the main thread.
 
 #include "platform/music_position.h"
+#include "platform/sound_backend.h"
 
 #include <cstdint>
+#include <memory>
 
 struct FMUSIC_MODULE;   // a loaded song; owned by the sound layer, released by FMUSIC_FreeSong or FSOUND_Close
 using FMUSIC_CALLBACK = void (*)(FMUSIC_MODULE* module, unsigned char param);
 
-// Opens the audio device (rate in Hz; channels and flags are accepted for the interface's sake: the module decides
-// its own channel count). Falls back to the dummy driver when no device opens; false only when even that fails.
-// A second call while open returns true and changes nothing.
+// Opens the audio device (rate in Hz, 8000 to 48000; channels and flags are accepted for the interface's sake: the
+// module decides its own channel count). Falls back to the silent backend (the dummy driver) when no device opens;
+// false only when even that fails. A second call while open returns true and changes nothing.
 bool FSOUND_Init(int rate, int channels, unsigned flags);
 
 // Stops every song, closes the device and releases every loaded song (their handles become invalid).
@@ -50,16 +53,24 @@ int FMUSIC_GetOrder(FMUSIC_MODULE* module);
 int FMUSIC_GetRow(FMUSIC_MODULE* module);
 
 namespace zorbrix {
-// The SDL audio driver in use ("dummy" after the fall-back, "offline" in offline mode), or null when the layer is not
-// initialised.
+// The mixing rates the layer takes, in Hz.
+constexpr int kSoundMinRate = 8000;
+constexpr int kSoundMaxRate = 48000;
+
+// Starts the layer on `backend` at `rate` Hz (FSOUND_Init is this with the device backend, then the silent one).
+// False, the backend dropped, when the layer is already started, the rate is out of range or the backend does not
+// open.
+bool sound_init(int rate, std::unique_ptr<SoundBackend> backend);
+
+// The backend's driver: SDL's audio driver ("dummy" for the silent backend), "offline" for the offline one; null
+// when the layer is not initialised.
 const char* sound_driver_name();
 
-// Offline mode, chosen before FSOUND_Init: no audio device opens and time stands still until the caller asks for
-// audio. sound_render_offline renders the next `frames` stereo frames of every playing song (summed) into out and
-// fires the songs' order and row callbacks, in play order, for every tick that starts within those frames, before it
-// returns. A capture tool that renders the audio up to each video frame's time thus sees the music position exactly
-// as a listener would at that frame. False (out untouched) unless the layer was initialised in offline mode.
-void sound_set_offline(bool offline);
+// On the offline backend (platform/sound_offline.h) time stands still until the caller asks for audio:
+// sound_render_offline renders the next `frames` stereo frames of every playing song (summed) into out and fires the
+// songs' order and row callbacks, in play order, for every tick that starts within those frames, before it returns.
+// A capture tool that renders the audio up to each video frame's time thus sees the music position exactly as a
+// listener would at that frame. False (out untouched) unless the layer runs on the offline backend.
 bool sound_render_offline(int16_t* out, int frames);
 
 // Starts the song at the first row of order `order` (0: FMUSIC_PlaySong). Returns the time in seconds at which that

@@ -18,6 +18,11 @@
 #include <string>
 #include <vector>
 
+using zorbrix::FrameTimer;
+using zorbrix::IMAGE_ALPHA;
+using zorbrix::MusicPosition;
+using zorbrix::Vector3D;
+
 namespace {
 
 constexpr size_t kScreenBytes = 512 * 384 * 4;
@@ -39,7 +44,7 @@ struct Stage {
     std::vector<uint32_t> a = std::vector<uint32_t>(512 * 384, 0x123456), b = std::vector<uint32_t>(512 * 384);
 
     Stage() {
-        if (!file_init("zorbrix.kf", "data/")) file_init(nullptr, "data/");
+        if (!zorbrix::file_init("zorbrix.kf", "data/")) zorbrix::file_init(nullptr, "data/");
         console.open("bench", 512, 384, format);
         video.open("zorbrix.nvd", 100);
         if (video.width() == 0) std::fprintf(stderr, "bench_app: no video (run in build/bin)\n");
@@ -55,8 +60,8 @@ struct Stage {
         for (int i = 0; i < zorbrix::kCaptionCount; ++i) images.captions[i].load(zorbrix::kCaptionFiles[i], IMAGE_ALPHA);
         for (int i = 0; i < 10; ++i) images.glyphs[i].load((std::to_string(i) + ".tga").c_str(), IMAGE_ALPHA);
         images.glyphs[10].load("kolon.tga", IMAGE_ALPHA);
-        effect_b_init();
-        effect_a_init();
+        zorbrix::effect_b_init();
+        zorbrix::effect_a_init();
         timer.start(0.0);
         context = std::make_unique<zorbrix::SceneContext>(
             zorbrix::SceneContext{console, screen, *video_surface, video, timer, music, images, note});
@@ -102,19 +107,20 @@ void scene4_blob(benchmark::State& st) {
 }
 void scene5(benchmark::State& st) { run_frames(st, [](Stage& s) { zorbrix::logo_frame(*s.context, s.phase, 30); }); }
 void scroller(benchmark::State& st) {
-    run_frames(st, [](Stage& s) {
-        zorbrix::scroll_offset = 384;
-        zorbrix::scroller_frame(*s.context, s.phase, 140.0);
-    });
+    run_frames(st, [](Stage& s) { zorbrix::scroller_frame(*s.context, s.phase, 140.0, 384); });
 }
 
 // The parts, for the breakdown: the two effects alone into a screen, and the video decode alone (a new frame every
 // iteration, 25 frames per second of video).
 void effect_blob(benchmark::State& st) {
-    run_frames(st, [](Stage& s) { effect_a_render(s.b.data(), 0, float(s.ticks) * 0.004f, Vector3D(0, 0, 0, 1)); });
+    run_frames(st, [](Stage& s) {
+        zorbrix::effect_a_render(s.b.data(), 0, float(s.ticks) * 0.004f, Vector3D(0, 0, 0, 1));
+    });
 }
 void effect_cube(benchmark::State& st) {
-    run_frames(st, [](Stage& s) { effect_b_render(s.b.data(), float(s.ticks) * 0.0025f, 2, 1.5f, Vector3D(0, 0, 0, 1)); });
+    run_frames(st, [](Stage& s) {
+        zorbrix::effect_b_render(s.b.data(), float(s.ticks) * 0.0025f, 2, 1.5f, Vector3D(0, 0, 0, 1));
+    });
 }
 void video_decode(benchmark::State& st) {
     run_frames(st, [](Stage& s) {

@@ -17,6 +17,26 @@
 #include "engine3d/shade_kernels.h"
 #include "engine3d/transform_kernels.h"
 
+using zorbrix::CMatrix;
+using zorbrix::RasterKernels;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
+using zorbrix::ShadeKernels;
+using zorbrix::TransformKernels;
+using zorbrix::camera_matrix;
+using zorbrix::effect_a_geometry;
+using zorbrix::effect_a_init;
+using zorbrix::effect_a_render;
+using zorbrix::effect_b_geometry;
+using zorbrix::effect_b_init;
+using zorbrix::effect_b_render;
+using zorbrix::raster_kernels_for;
+using zorbrix::raster_use_level;
+using zorbrix::shade_kernels_for;
+using zorbrix::transform_kernels_for;
+namespace raster = zorbrix::raster;
+using zorbrix::Vector3D;
+
 namespace {
 
 std::vector<uint32_t>& screen() {

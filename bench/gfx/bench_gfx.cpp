@@ -18,6 +18,10 @@
 #include "gfx/blit_kernels.h"
 #include "gfx/image.h"
 
+using zorbrix::RowKernels;
+using zorbrix::row_kernels_for;
+using zorbrix::upscale_video_2x;
+
 namespace {
 
 constexpr int kWidth = 512;

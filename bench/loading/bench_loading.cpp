@@ -12,6 +12,12 @@
 #include "bench/loading/corpus.h"
 #include "loading/lzw.h"
 
+using zorbrix::LzwKernels;
+using zorbrix::LzwUnpack;
+using zorbrix::lzw_kernels_for;
+using zorbrix::lzw_pack;
+using zorbrix::lzw_unpack_kernel_name;
+
 namespace {
 
 struct Item {

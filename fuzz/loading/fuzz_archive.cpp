@@ -7,6 +7,8 @@
 #include "fuzz/loading/scratch_file.h"
 #include "loading/resource_archive.h"
 
+using zorbrix::ResourceArchive;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = write_scratch_file("archive.kf", data, size);
     ResourceArchive archive;

@@ -8,6 +8,10 @@
 #include "loading/image_loaders.h"
 #include "platform/fatal.h"
 
+using zorbrix::LoadJpeg;
+using zorbrix::RawImage;
+using zorbrix::file_init;
+
 namespace {
 
 // Pictures whose frame header asks for more than a few megapixels are skipped: decoding them is slow, and libjpeg

@@ -13,6 +13,8 @@
 #include "video/decoder.h"
 #include "video/video_stream.h"
 
+using zorbrix::file_init;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     static const bool ready = file_init(nullptr, "");

@@ -32,6 +32,12 @@
 #include <thread>
 #include <vector>
 
+using zorbrix::IMAGE_ALPHA;
+using zorbrix::Image;
+using zorbrix::file_init;
+using zorbrix::text_width;
+using zorbrix::write_png_rgb;
+
 extern char** environ;
 
 namespace {

@@ -15,6 +15,8 @@
 
 namespace {
 
+using zorbrix::FrameTimer;
+using zorbrix::MusicPosition;
 using zorbrix::ScenePhase;
 
 TEST(Timeline, ClockAndIntroFades) {
@@ -83,20 +85,19 @@ TEST(Timeline, ScrollKeys) {
 class Scenes : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        effect_b_init();
-        effect_a_init();
+        zorbrix::effect_b_init();
+        zorbrix::effect_a_init();
     }
 
     void SetUp() override {
-        zorbrix::scroll_offset = 0;
         std::vector<uint32_t> pixels(64 * 64, 0xff808080u);
-        images.logo.set_pixels(pixels.data(), 64, 64, IMAGE_ALPHA);
+        images.logo.set_pixels(pixels.data(), 64, 64, zorbrix::IMAGE_ALPHA);
         std::vector<uint32_t> text(512 * 1000, 0xffffffffu);
-        images.text.set_pixels(text.data(), 512, 1000, IMAGE_ALPHA);
+        images.text.set_pixels(text.data(), 512, 1000, zorbrix::IMAGE_ALPHA);
         auto backend = std::make_unique<ptc::OffscreenBackend>([this](const uint32_t*, int, int, long) {
             ++frames;
             seen.push_back(note.scene);
-            offsets.push_back(zorbrix::scroll_offset);
+            offsets.push_back(note.scroll_offset);
             if (script) script(*display);
         });
         display = backend.get();
@@ -177,13 +178,24 @@ TEST_F(Scenes, FramesShowTheirLayerOverTheBackdrop) {
     EXPECT_EQ(note.fade, 1.0);
     EXPECT_EQ(note.effect, 'A');
     screen.unlock();
-    // Scene 4 at order 5, row 40: the blob under caption 5 at 0.75.
+    // Scene 4 at order 5, row 40: the blob under caption 5 at 0.75. The note keeps the song position the frame
+    // was drawn at.
+    music.order = 5;
+    music.row = 40;
     zorbrix::effects_frame(context, phase, 5, 40);
     EXPECT_EQ(note.caption, 5);
     EXPECT_EQ(note.fade, 0.75);
+    EXPECT_EQ(note.order, 5);
+    EXPECT_EQ(note.row, 40);
     EXPECT_EQ(phase.D, 2.5);
     EXPECT_FALSE(screen.locked());
     EXPECT_FALSE(video_surface.locked());
+    // The scroller's frame draws the text at the offset it is given and notes it.
+    music.row = 41;
+    zorbrix::scroller_frame(context, phase, 0.0, 100);
+    EXPECT_EQ(note.scroll_offset, 100);
+    EXPECT_EQ(note.row, 41);
+    EXPECT_FALSE(screen.locked());
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 #include "engine3d/vector3d.h"
 
+using zorbrix::CArray;
+using zorbrix::CList;
+using zorbrix::Vector3D;
+
 TEST(CArray, ResizeDropsContentsAndEveryIndexIsChecked) {
     CArray<Vector3D> a;
     EXPECT_THROW(a[0], CArray<Vector3D>::Constraint);

@@ -13,6 +13,24 @@
 #include "gfx/png_writer.h"
 #include "tests/support/test_paths.h"
 
+using zorbrix::C3DObject2;
+using zorbrix::CMatrix;
+using zorbrix::HALF_DIAGONAL;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
+using zorbrix::effect_a_geometry;
+using zorbrix::effect_a_init;
+using zorbrix::effect_a_object;
+using zorbrix::effect_a_render;
+using zorbrix::effect_b_geometry;
+using zorbrix::effect_b_init;
+using zorbrix::effect_b_object;
+using zorbrix::effect_b_render;
+using zorbrix::face_height;
+using zorbrix::pulse_radius;
+using zorbrix::write_png_rgb;
+using zorbrix::Vector3D;
+
 namespace {
 
 using poly_t = C3DObject2::poly_t;

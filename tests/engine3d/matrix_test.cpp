@@ -11,6 +11,15 @@
 #include "engine3d/transform_kernels.h"
 #include "tests/support/kernel_levels.h"
 
+using zorbrix::CArray;
+using zorbrix::CMatrix;
+using zorbrix::Transform;
+using zorbrix::TransformKernels;
+using zorbrix::camera_matrix;
+using zorbrix::camera_setup;
+using zorbrix::transform_kernels_for;
+using zorbrix::Vector3D;
+
 namespace {
 
 void expect_near(const Vector3D& v, double x, double y, double z, double w) {

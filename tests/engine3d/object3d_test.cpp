@@ -13,6 +13,23 @@
 #include "engine3d/shade_kernels.h"
 #include "tests/support/kernel_levels.h"
 
+using zorbrix::C3DObject2;
+using zorbrix::CArray;
+using zorbrix::CList;
+using zorbrix::CMatrix;
+using zorbrix::DepthKey;
+using zorbrix::DepthSortScratch;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
+using zorbrix::ShadeKernels;
+using zorbrix::camera_matrix;
+using zorbrix::draw_line_add;
+using zorbrix::fill_triangle;
+using zorbrix::quicksort_by_depth;
+using zorbrix::shade_kernels_for;
+using zorbrix::sort_by_depth;
+using zorbrix::Vector3D;
+
 namespace {
 
 using poly_t = C3DObject2::poly_t;

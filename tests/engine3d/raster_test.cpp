@@ -10,6 +10,17 @@
 #include "engine3d/raster_kernels.h"
 #include "tests/support/kernel_levels.h"
 
+using zorbrix::RasterKernels;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
+using zorbrix::clip_line;
+using zorbrix::draw_line_add;
+using zorbrix::fill_triangle;
+using zorbrix::raster_kernels;
+using zorbrix::raster_kernels_for;
+using zorbrix::raster_use_level;
+namespace raster = zorbrix::raster;
+
 namespace {
 
 struct Screen {

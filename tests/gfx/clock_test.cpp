@@ -6,6 +6,13 @@
 
 #include "gfx/clock.h"
 
+using zorbrix::CLOCK_GLYPHS;
+using zorbrix::IMAGE_ALPHA;
+using zorbrix::Image;
+using zorbrix::clock_text;
+using zorbrix::draw_clock;
+using zorbrix::text_width;
+
 namespace {
 
 // Digit glyphs 24 x 30 pixels, each a solid opaque colour 0xFF0000d0 + digit; the colon 10 x 30, 0xFF0000AA.

@@ -10,6 +10,15 @@
 #include "gfx/png_writer.h"
 #include "tests/support/test_paths.h"
 
+using zorbrix::CLOCK_GLYPHS;
+using zorbrix::IMAGE_ALPHA;
+using zorbrix::Image;
+using zorbrix::draw_centered_faded;
+using zorbrix::draw_clock;
+using zorbrix::draw_corners;
+using zorbrix::upscale_video_2x;
+using zorbrix::write_png_rgb;
+
 namespace {
 
 // Premultiplies a colour 0xRRGGBB by alpha (0..255) into 0xAARRGGBB.

@@ -9,6 +9,10 @@
 #include "loading/file_load.h"
 #include "tests/support/test_paths.h"
 
+using zorbrix::IMAGE_ALPHA;
+using zorbrix::Image;
+using zorbrix::file_init;
+
 namespace {
 
 // A 32-bit uncompressed Targa, bottom row first, of the given top-down pixels.

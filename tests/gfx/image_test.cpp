@@ -9,6 +9,15 @@
 
 #include "gfx/image.h"
 
+using zorbrix::IMAGE_ALPHA;
+using zorbrix::Image;
+using zorbrix::clip_blit;
+using zorbrix::draw_centered_faded;
+using zorbrix::draw_corners;
+using zorbrix::fade_to_byte;
+using zorbrix::row_kernels_for;
+using zorbrix::upscale_video_2x;
+
 namespace {
 
 constexpr uint32_t kBackground = 0x00123456u;

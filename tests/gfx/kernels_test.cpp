@@ -12,6 +12,13 @@
 namespace {
 
 using zorbrix::CpuLevel;
+using zorbrix::RowKernels;
+using zorbrix::blend_row;
+using zorbrix::blend_row_faded;
+using zorbrix::fade_to_byte;
+using zorbrix::row_kernels;
+using zorbrix::row_kernels_for;
+using zorbrix::upscale_row_pair;
 using zorbrix::test::GuardedBuffer;
 
 const RowKernels& reference() {

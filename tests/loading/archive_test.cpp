@@ -13,6 +13,21 @@
 #include "loading/resource_archive.h"
 #include "tests/support/test_paths.h"
 
+using zorbrix::DateStamp;
+using zorbrix::LoadDiagnosticSink;
+using zorbrix::PACK_LZW;
+using zorbrix::PACK_STORED;
+using zorbrix::PACK_ZLIB;
+using zorbrix::ResourceArchive;
+using zorbrix::date_stamp_now;
+using zorbrix::file_init;
+using zorbrix::file_load;
+using zorbrix::file_shutdown;
+using zorbrix::g_resource_archive;
+using zorbrix::kArchiveVersion;
+using zorbrix::lzw_pack;
+using zorbrix::set_load_diagnostic_sink;
+
 namespace {
 
 namespace fs = std::filesystem;

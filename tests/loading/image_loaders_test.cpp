@@ -15,6 +15,14 @@
 #include "platform/fatal.h"
 #include "tests/support/test_paths.h"
 
+using zorbrix::LoadJpeg;
+using zorbrix::LoadTarga;
+using zorbrix::RawImage;
+using zorbrix::file_init;
+using zorbrix::file_shutdown;
+using zorbrix::image_load;
+using zorbrix::write_png_rgb;
+
 namespace {
 
 namespace fs = std::filesystem;

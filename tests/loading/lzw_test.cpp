@@ -10,6 +10,19 @@
 #include <string>
 #include <vector>
 
+using zorbrix::LzwKernels;
+using zorbrix::LzwPackTrace;
+using zorbrix::LzwUnpackFn;
+using zorbrix::kLzwClearCode;
+using zorbrix::kLzwEndCode;
+using zorbrix::kLzwFirstFreeCode;
+using zorbrix::kLzwHeaderSize;
+using zorbrix::kLzwMaxCodes;
+using zorbrix::kLzwMaxString;
+using zorbrix::lzw_kernels_for;
+using zorbrix::lzw_pack;
+using zorbrix::lzw_width_for;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using zorbrix::FrameTimer;
+
 namespace {
 
 struct DrivenClock {

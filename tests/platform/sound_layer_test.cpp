@@ -2,12 +2,20 @@
 // with the soundtrack's tests).
 #include "platform/music_position.h"
 #include "platform/sound.h"
+#include "platform/sound_offline.h"
+#include "platform/sound_sdl.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
+
+using zorbrix::MusicPosition;
+using zorbrix::g_music;
+using zorbrix::on_order;
+using zorbrix::on_row;
 
 namespace {
 
@@ -70,6 +78,111 @@ TEST(SoundLayer, FallsBackToTheDummyDriverWhenNoDeviceOpens) {
     ASSERT_EQ(setenv("SDL_AUDIODRIVER", "dummy", 1), 0);
     EXPECT_TRUE(FSOUND_Init(44100, 32, 0));
     FSOUND_Close();
+    unsetenv("SDL_AUDIODRIVER");
+}
+
+// What the layer asked of a backend.
+struct BackendLog {
+    int opened_rate = 0;
+    zorbrix::SoundSource* source = nullptr;
+    int closes = 0;
+    int locks = 0;
+    int unlocks = 0;
+    int pauses = 0;
+};
+
+class RecordingBackend : public zorbrix::SoundBackend {
+public:
+    RecordingBackend(BackendLog& log, bool opens) : log_(log), opens_(opens) {}
+    bool open(int rate, zorbrix::SoundSource& source) override {
+        log_.opened_rate = rate;
+        log_.source = &source;
+        return opens_;
+    }
+    void close() override { ++log_.closes; }
+    const char* driver_name() const override { return "recording"; }
+    int buffer_frames() const override { return 256; }
+    int64_t latency_ns() const override { return 5000000; }
+    void set_paused(bool) override { ++log_.pauses; }
+    void lock() override { ++log_.locks; }
+    void unlock() override { ++log_.unlocks; }
+
+private:
+    BackendLog& log_;
+    bool opens_;
+};
+
+// Whoever starts the layer picks the backend; the layer keeps it until FSOUND_Close and never takes a second one.
+TEST(SoundLayer, RunsOnTheBackendItIsStartedOn) {
+    BackendLog refused;
+    EXPECT_FALSE(zorbrix::sound_init(44100, std::make_unique<RecordingBackend>(refused, false)));
+    EXPECT_EQ(refused.opened_rate, 44100);
+    EXPECT_EQ(zorbrix::sound_driver_name(), nullptr);
+    BackendLog too_fast;
+    EXPECT_FALSE(zorbrix::sound_init(96000, std::make_unique<RecordingBackend>(too_fast, true)));
+    EXPECT_EQ(too_fast.opened_rate, 0);   // never asked to open
+    EXPECT_FALSE(zorbrix::sound_init(44100, nullptr));
+
+    BackendLog log;
+    ASSERT_TRUE(zorbrix::sound_init(22050, std::make_unique<RecordingBackend>(log, true)));
+    EXPECT_EQ(log.opened_rate, 22050);
+    EXPECT_STREQ(zorbrix::sound_driver_name(), "recording");
+    EXPECT_DOUBLE_EQ(zorbrix::sound_output_latency(), 0.005);
+    BackendLog second;
+    EXPECT_FALSE(zorbrix::sound_init(22050, std::make_unique<RecordingBackend>(second, true)));
+    EXPECT_EQ(second.opened_rate, 0);
+    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));   // already started: nothing changes
+    EXPECT_STREQ(zorbrix::sound_driver_name(), "recording");
+
+    // A backend that takes audio on its own renders nothing on request.
+    std::vector<int16_t> out(8, 7);
+    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 4));
+    EXPECT_EQ(out, std::vector<int16_t>(8, 7));
+    // Without a song the mixer gives silence, asked in real time or not.
+    ASSERT_NE(log.source, nullptr);
+    log.source->fill(out.data(), 4, true);
+    EXPECT_EQ(out, std::vector<int16_t>(8, 0));
+    out.assign(8, 7);
+    log.source->fill(out.data(), 4, false);
+    EXPECT_EQ(out, std::vector<int16_t>(8, 0));
+
+    zorbrix::sound_set_buffer_observer(nullptr, nullptr);   // changed under the backend's lock
+    EXPECT_GT(log.locks, 0);
+    EXPECT_EQ(log.locks, log.unlocks);
+    FSOUND_Close();
+    EXPECT_EQ(log.closes, 1);
+    EXPECT_EQ(zorbrix::sound_driver_name(), nullptr);
+    EXPECT_EQ(refused.closes + too_fast.closes + second.closes, 0);
+}
+
+// The offline backend makes audio only when asked, at once: silence while no song plays.
+TEST(SoundLayer, OfflineBackendRendersOnRequest) {
+    ASSERT_TRUE(zorbrix::sound_init(44100, std::make_unique<zorbrix::OfflineSoundBackend>()));
+    EXPECT_STREQ(zorbrix::sound_driver_name(), "offline");
+    EXPECT_DOUBLE_EQ(zorbrix::sound_output_latency(), 0.0);
+    std::vector<int16_t> out(2 * 5000, 7);   // more than any buffer the mixer was sized for
+    ASSERT_TRUE(zorbrix::sound_render_offline(out.data(), 5000));
+    EXPECT_EQ(out, std::vector<int16_t>(2 * 5000, 0));
+    EXPECT_TRUE(zorbrix::sound_render_offline(out.data(), 0));
+    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), -1));
+    EXPECT_FALSE(zorbrix::sound_render_offline(nullptr, 4));
+    FSOUND_Close();
+    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 4));
+}
+
+// The silent backend is the dummy driver whatever SDL_AUDIODRIVER asks for, and renders nothing on request.
+TEST(SoundLayer, SilentBackendIsTheDummyDriver) {
+    ASSERT_EQ(setenv("SDL_AUDIODRIVER", "no-such-driver", 1), 0);
+    ASSERT_TRUE(zorbrix::sound_init(44100, std::make_unique<zorbrix::SilentSoundBackend>()));
+    EXPECT_STREQ(zorbrix::sound_driver_name(), "dummy");
+    EXPECT_DOUBLE_EQ(zorbrix::sound_output_latency(), 0.0);
+    std::vector<int16_t> out(4, 7);
+    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 2));
+    EXPECT_EQ(out, std::vector<int16_t>(4, 7));
+    FSOUND_Close();
+    // A device backend refuses what the silent one takes.
+    EXPECT_FALSE(zorbrix::sound_init(44100, std::make_unique<zorbrix::DeviceSoundBackend>()));
+    EXPECT_EQ(zorbrix::sound_driver_name(), nullptr);
     unsetenv("SDL_AUDIODRIVER");
 }
 

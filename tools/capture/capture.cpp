@@ -11,10 +11,11 @@
 #include "app/intro_content.h"
 #include "app/soundtrack.h"
 #include "gfx/png_writer.h"
-#include "platform/music_position.h"
 #include "platform/output_file.h"
 #include "platform/tool_main.h"
 #include "platform/ptc_offscreen.h"
+#include "platform/sound.h"
+#include "platform/sound_offline.h"
 #include "platform/wav_writer.h"
 #include "platform/xm_player.h"
 #include "tools/capture/rgb_to_yuv.h"
@@ -111,50 +112,46 @@ bool parse(int argc, char** argv, Options* o) {
     return true;
 }
 
-// The soundtrack rendered offline, advanced by the capture after every frame.
-class OfflineSoundtrack : public zorbrix::Soundtrack {
+// The intro's soundtrack on the sound layer's offline backend: the song moves only as the capture renders it, after
+// every frame, and its callbacks move the music position as they would for a listener.
+class OfflineSoundtrack : public zorbrix::LayerSoundtrack {
 public:
-    bool init() override { return true; }
+    OfflineSoundtrack() : LayerSoundtrack([] { return std::make_unique<zorbrix::OfflineSoundBackend>(); }) {}
+
     bool load(void* data, int length) override {
-        std::string error;
-        if (!player_.load(data, static_cast<size_t>(length), kAudioRate, &error)) {
-            std::fprintf(stderr, "zorbrix-capture: the soundtrack does not load: %s\n", error.c_str());
-            return false;
+        if (LayerSoundtrack::load(data, length)) return true;
+        std::string error = "no module data";
+        if (data != nullptr && length > 0) {
+            zorbrix::XmPlayer().load(data, static_cast<size_t>(length), kAudioRate, &error);
         }
-        return true;
+        std::fprintf(stderr, "zorbrix-capture: the soundtrack does not load: %s\n", error.c_str());
+        return false;
     }
-    double order_time(int order) override { return player_.restart_at(order); }
     void play(int order) override {
-        g_music.reset();
-        player_.restart_at(order);
+        LayerSoundtrack::play(order);
         playing_ = true;
+        rendered_ = 0;
         // The song's first row starts at time 0, so the first frame already sees it.
         advance_to(1);
     }
-    void stop() override { playing_ = false; }
-    void close() override {}
+    void stop() override {
+        LayerSoundtrack::stop();
+        playing_ = false;
+    }
 
-    // Renders the song up to (not including) the output frame `end` and moves the music position as the song's
-    // callbacks would.
+    // Renders the song up to (not including) the output frame `end`; the song's callbacks move the music position.
     void advance_to(int64_t end) {
-        if (!playing_) return;
-        events_.clear();
-        player_.render_until(end, &audio_, &events_);
-        for (const zorbrix::MusicEvent& e : events_) {
-            const auto value = static_cast<unsigned char>(e.value);
-            if (e.kind == zorbrix::MusicEvent::Kind::Order) {
-                on_order(nullptr, value);
-            } else {
-                on_row(nullptr, value);
-            }
-        }
+        if (!playing_ || end <= rendered_) return;
+        const size_t old = audio_.size();
+        audio_.resize(old + size_t(end - rendered_) * 2);
+        zorbrix::sound_render_offline(audio_.data() + old, static_cast<int>(end - rendered_));
+        rendered_ = end;
     }
     const std::vector<int16_t>& audio() const { return audio_; }
 
 private:
-    zorbrix::XmPlayer player_;
     std::vector<int16_t> audio_;
-    std::vector<zorbrix::MusicEvent> events_;
+    int64_t rendered_ = 0;
     bool playing_ = false;
 };
 
@@ -242,8 +239,8 @@ public:
             const zorbrix::FrameNote& note = content_.frame_note();
             char line[160];
             std::snprintf(line, sizeof line, "%lld %.4f %d %d %d %d %.2f %d %.5f %c\n", static_cast<long long>(frames_),
-                          t, g_music.order.load(), g_music.row.load(), phase_number(note.scene), zorbrix::scroll_offset,
-                          note.clock, note.caption, note.fade, note.effect);
+                          t, note.order, note.row, phase_number(note.scene), note.scroll_offset, note.clock,
+                          note.caption, note.fade, note.effect);
             if (!log_.write(std::string_view(line))) fail(log_.error());
         }
         rgb_to_yuv420(pixels, width, height, &yuv_);
@@ -253,7 +250,7 @@ public:
             if (still != last_still_) {
                 last_still_ = still;
                 std::string error;
-                if (!write_png_rgb(still_path(still), pixels, width, height, &error)) fail(error);
+                if (!zorbrix::write_png_rgb(still_path(still), pixels, width, height, &error)) fail(error);
             }
         }
         ++frames_;
@@ -325,7 +322,7 @@ private:
         if (t + 1e-9 < next_press_) return;
         next_press_ += 2.0;
         const int last = content_.images().text.height() - zorbrix::kScreenHeight;
-        if (zorbrix::scroll_offset >= last) {
+        if (content_.frame_note().scroll_offset >= last) {
             display.press(ptc::Key(ptc::Key::ESCAPE));
             escaped_ = true;
         } else {
@@ -373,7 +370,7 @@ int run(int argc, char** argv) {
     zorbrix::IntroEnvironment environment;
     environment.dialogs = &dialogs;
     // The intro's clock counts presented frames: exactly 1/fps per frame.
-    environment.clock = FrameTimer::Counter{presented_frames, options.fps, &capture};
+    environment.clock = zorbrix::FrameTimer::Counter{presented_frames, options.fps, &capture};
     environment.make_display = [&capture]() {
         // The sink scripts keys through the display it belongs to, known only once the display exists.
         auto self = std::make_shared<ptc::OffscreenBackend*>(nullptr);

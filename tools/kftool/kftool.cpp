@@ -22,6 +22,19 @@
 #include "platform/output_file.h"
 #include "platform/tool_main.h"
 
+using zorbrix::ArchiveEntryReport;
+using zorbrix::ArchiveMember;
+using zorbrix::LzwUnpack;
+using zorbrix::PACK_LZW;
+using zorbrix::PACK_STORED;
+using zorbrix::PACK_ZLIB;
+using zorbrix::PackForm;
+using zorbrix::ResourceArchive;
+using zorbrix::build_archive;
+using zorbrix::date_stamp_now;
+using zorbrix::lzw_pack;
+using zorbrix::set_load_diagnostic_sink;
+
 namespace {
 
 const char kUsage[] =

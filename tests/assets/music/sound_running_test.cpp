@@ -3,6 +3,8 @@
 #include "assets/music/soundtrack.h"
 #include "platform/music_position.h"
 #include "platform/sound.h"
+#include "platform/sound_offline.h"
+#include "platform/sound_sdl.h"
 #include "platform/xm_player.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +12,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
+#include <memory>
 #include <thread>
 #include <vector>
+
+using zorbrix::g_music;
+using zorbrix::on_order;
+using zorbrix::on_row;
 
 namespace {
 
@@ -55,8 +63,9 @@ TEST(SoundRunning, RowAdvancesAboutEightRowsInASecondAndStopsWithTheSong) {
     unsetenv("SDL_AUDIODRIVER");
 }
 
-// Offline mode, as the capture tool uses it: audio rendered one 30 fps video frame at a time, and after each frame
-// the music position is exactly the last order and row whose ticks started before that frame's end.
+// The offline backend, as the capture tool uses it: audio rendered one 30 fps video frame at a time, the same samples
+// as the player gives directly, and after each frame the music position is exactly the last order and row whose
+// ticks started before that frame's end.
 TEST(SoundOffline, RenderingVideoFrameByFrameGivesTheExactPositionAndTheSameAudio) {
     const std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
     zorbrix::XmPlayer reference;
@@ -66,8 +75,9 @@ TEST(SoundOffline, RenderingVideoFrameByFrameGivesTheExactPositionAndTheSameAudi
     std::vector<zorbrix::MusicEvent> events;
     reference.render_until(total, &expected_audio, &events);
 
-    zorbrix::sound_set_offline(true);
-    ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
+    ASSERT_TRUE(zorbrix::sound_init(44100, std::make_unique<zorbrix::OfflineSoundBackend>()));
+    EXPECT_STREQ(zorbrix::sound_driver_name(), "offline");
+    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));   // already started: stays offline
     EXPECT_STREQ(zorbrix::sound_driver_name(), "offline");
     FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(const_cast<uint8_t*>(module.data()), static_cast<int>(module.size()));
     ASSERT_NE(song, nullptr);
@@ -97,9 +107,60 @@ TEST(SoundOffline, RenderingVideoFrameByFrameGivesTheExactPositionAndTheSameAudi
     EXPECT_EQ(audio, expected_audio);
 
     FSOUND_Close();
-    zorbrix::sound_set_offline(false);
-    std::vector<int16_t> out(4);
-    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 2));
+    std::vector<int16_t> out(4, 7);
+    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 2));   // closed
+    EXPECT_EQ(out, std::vector<int16_t>(4, 7));
+}
+
+// The silent backend, the layer's stand-in where no device opens: nothing is heard, but the song and its callbacks
+// keep real time as on a device.
+TEST(SoundRunning, TheSilentBackendKeepsTheMusicPositionMoving) {
+    ASSERT_EQ(setenv("SDL_AUDIODRIVER", "no-such-driver", 1), 0);
+    ASSERT_TRUE(zorbrix::sound_init(44100, std::make_unique<zorbrix::SilentSoundBackend>()));
+    EXPECT_STREQ(zorbrix::sound_driver_name(), "dummy");
+    std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
+    FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(module.data(), static_cast<int>(module.size()));
+    ASSERT_NE(song, nullptr);
+    g_music.reset();
+    ASSERT_TRUE(FMUSIC_SetOrderCallback(song, on_order, 1));
+    ASSERT_TRUE(FMUSIC_SetRowCallback(song, on_row, 1));
+    ASSERT_TRUE(FMUSIC_PlaySong(song));
+    // At 0.12 s a row, row 4 is due after half a second; the bound allows for a loaded machine.
+    const auto give_up = std::chrono::steady_clock::now() + 5s;
+    while (g_music.row.load() < 4 && std::chrono::steady_clock::now() < give_up) std::this_thread::sleep_for(5ms);
+    EXPECT_GE(g_music.row.load(), 4);
+    EXPECT_EQ(g_music.order.load(), 0);
+    FMUSIC_StopSong(song);
+    FSOUND_Close();
+    unsetenv("SDL_AUDIODRIVER");
+    g_music.reset();
+}
+
+// Started part-way in (--start-order), the offline backend gives the samples of the player started at that order,
+// however the requests cut them.
+TEST(SoundOffline, FromAnOrderInUnevenPiecesGivesThePlayersSamples) {
+    const std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
+    zorbrix::XmPlayer reference;
+    ASSERT_TRUE(reference.load(module.data(), module.size(), 44100));
+    ASSERT_GT(reference.restart_at(4), 0.0);
+    const int64_t total = 3 * 44100;
+    std::vector<int16_t> expected;
+    reference.render_until(total, &expected, nullptr);
+
+    ASSERT_TRUE(zorbrix::sound_init(44100, std::make_unique<zorbrix::OfflineSoundBackend>()));
+    FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(const_cast<uint8_t*>(module.data()), static_cast<int>(module.size()));
+    ASSERT_NE(song, nullptr);
+    ASSERT_GT(zorbrix::sound_play_song_from(song, 4), 0.0);
+    std::vector<int16_t> audio(static_cast<size_t>(total) * 2);
+    const int pieces[] = {1, 735, 4096, 2, 1470, 9000};
+    int64_t done = 0;
+    for (size_t k = 0; done < total; ++k) {
+        const int n = static_cast<int>(std::min<int64_t>(pieces[k % std::size(pieces)], total - done));
+        ASSERT_TRUE(zorbrix::sound_render_offline(audio.data() + done * 2, n));
+        done += n;
+    }
+    EXPECT_EQ(audio, expected);
+    FSOUND_Close();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "assets/music/soundtrack.h"
 #include "platform/music_position.h"
 #include "platform/sound.h"
+#include "platform/sound_offline.h"
 #include "platform/xm_player.h"
 #include "tests/support/test_paths.h"
 
@@ -18,8 +19,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <vector>
+
+using zorbrix::g_music;
+using zorbrix::on_order;
+using zorbrix::on_row;
 
 namespace {
 
@@ -149,8 +155,7 @@ TEST(SoundSync, RowsAreReportedWhenTheirFirstSampleIsHeard) {
 // Starting the soundtrack part-way in, as --start-order does: the layer tells when the order starts (the drop at
 // 27.00 s, the captions at 50.04 s) and the first callbacks report that order's first row.
 TEST(SoundSync, ASongStartedAtAnOrderReportsThatOrderFirst) {
-    zorbrix::sound_set_offline(true);
-    ASSERT_TRUE(FSOUND_Init(kRate, 32, 0));
+    ASSERT_TRUE(zorbrix::sound_init(kRate, std::make_unique<zorbrix::OfflineSoundBackend>()));
     std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
     FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(module.data(), int(module.size()));
     ASSERT_NE(song, nullptr);
@@ -168,7 +173,6 @@ TEST(SoundSync, ASongStartedAtAnOrderReportsThatOrderFirst) {
     EXPECT_EQ(zorbrix::sound_play_song_from(song, 10), -1);
     EXPECT_EQ(FMUSIC_GetOrder(song), 4) << "a refused start changed the song";
     FSOUND_Close();
-    zorbrix::sound_set_offline(false);
     g_music.reset();
 }
 

@@ -13,6 +13,8 @@
 #include "video/colour_convert.h"
 #include "video/decoder.h"
 
+using zorbrix::write_png_rgb;
+
 namespace {
 
 using namespace zorbrix::assets;

@@ -31,6 +31,12 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using zorbrix::IMAGE_ALPHA;
+using zorbrix::Image;
+using zorbrix::clock_text;
+using zorbrix::file_init;
+using zorbrix::text_width;
+using zorbrix::write_png_rgb;
 
 namespace {
 

@@ -20,6 +20,12 @@
 #include "loading/resource_archive.h"
 #include "tests/support/test_paths.h"
 
+using zorbrix::ArchiveMember;
+using zorbrix::DateStamp;
+using zorbrix::PackForm;
+using zorbrix::build_archive;
+using zorbrix::date_stamp_now;
+
 namespace {
 
 namespace fs = std::filesystem;
