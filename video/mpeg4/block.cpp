@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "video/mpeg4/codec_rules.h"
 #include "video/mpeg4/decoder_core.h"
@@ -145,7 +146,7 @@ inline bool predicts_from(const DecoderState& d, int tm_row, int tm_col) {
 
 void decode_intra_block(DecoderState& d, int i, bool coded) {
     BitReader& br = d.reader;
-    int16_t* blk = d.blocks[i];
+    int16_t* blk = std::assume_aligned<16>(d.blocks[i]);
     std::memset(blk, 0, 64 * sizeof(int16_t));
     const bool luma = i < 4;
     const int qp = d.qp;
@@ -235,7 +236,7 @@ void decode_intra_block(DecoderState& d, int i, bool coded) {
 }
 
 void decode_inter_block(DecoderState& d, int i, bool coded) {
-    int16_t* blk = d.blocks[i];
+    int16_t* blk = std::assume_aligned<16>(d.blocks[i]);
     std::memset(blk, 0, 64 * sizeof(int16_t));
     if (coded) read_coefficients<false>(d.reader, d.stats.escapes, blk, kZigzagScan, d.qp);
     idct_8x8(blk);
