@@ -573,6 +573,48 @@ TEST(DecoderInterface, UnsupportedSizesAreNotDecoded) {
     EXPECT_EQ(0x11, out[0]);
 }
 
+TEST(DecoderInterface, NonRectangularLayersAreNotDecoded) {
+    // A binary-shape layer whose VOP names a size equal to the initialisation size: the layer is not one this
+    // decoder takes, whatever its VOPs say, so nothing is decoded or delivered.
+    Release r;
+    init_decoder(16, 16);
+    BitWriter bw;
+    bw.put(0x00000100, 32);
+    bw.put(0x00000120, 32);
+    bw.put(0, 1);   // random_accessible_vol
+    bw.put(1, 8);   // video_object_type_indication
+    bw.put(0, 1);   // is_object_layer_identifier
+    bw.put(1, 4);   // aspect_ratio_info
+    bw.put(0, 1);   // vol_control_parameters
+    bw.put(1, 2);   // shape: binary
+    bw.put(1, 1);
+    bw.put(30, 16);  // vop_time_increment_resolution
+    bw.put(1, 1);
+    bw.put(0, 1);   // fixed_vop_rate
+    bw.stuff();
+    bw.put(0x000001B6, 32);
+    bw.put(0, 2);   // I
+    bw.put(0, 1);
+    bw.put(1, 1);
+    bw.put(1, 5);
+    bw.put(1, 1);
+    bw.put(1, 1);   // vop_coded
+    for (int v : {16, 16, 0, 0}) {
+        bw.put(static_cast<uint32_t>(v), 13);  // vop_width, vop_height, the spatial references
+        bw.put(1, 1);
+    }
+    bw.put(0, 2);   // change_conv_ratio_disable, vop_constant_alpha
+    bw.put(0, 3);   // intra_dc_vlc_thr
+    bw.put(8, 5);   // vop_quant
+    test::write_flat_intra_mb(bw, false);
+    bw.stuff();
+    std::vector<uint8_t> out(16 * 16 * 3 / 2, 0x11);
+    decode_chunk(bw.bytes(), out.data());
+    EXPECT_EQ(0, state().stats.vops);
+    EXPECT_EQ(std::vector<uint8_t>(16 * 16 * 3 / 2, 0x11), out);
+    EXPECT_EQ(1, state().layer.shape);
+}
+
 namespace {
 
 // An .nvd file of n flat I-VOPs, each with its own grey level in block 0 so frames can be told apart.

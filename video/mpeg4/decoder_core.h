@@ -5,7 +5,7 @@
 // Every function works on the DecoderState it is given, so any number of decoders can run side by side. The
 // decoder interface (video/decoder.h) keeps one state per handle, allocates its frame store and chooses the output
 // converter. A stream feature the decoder refuses is thrown as UnsupportedFeature (video/mpeg4/stream_features.h)
-// out of decode_vol_header and decode_vop_header; the state is then left as it was before that header.
+// out of decode_vol_header, before any of the refused header's values are taken.
 //
 // The work is split by layer: headers.cpp (layer, VOP and video packet headers), vop.cpp (the VOP loop, padding,
 // delivery), macroblock.cpp (macroblock syntax, motion vectors, motion compensation) and block.cpp (intra DC,
