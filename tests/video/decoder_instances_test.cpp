@@ -28,7 +28,7 @@ namespace {
 using Picture = std::vector<uint8_t>;
 using Records = std::vector<std::vector<uint8_t>>;
 
-struct StreamSpec {
+struct TestStream {
     const char* kind;  // a sequence of tests/tools/encoder/sequences.h
     int width;
     int height;
@@ -37,7 +37,7 @@ struct StreamSpec {
 };
 
 // The coded frames of a synthetic sequence: an I-VOP with the headers, then P-VOPs (scene cuts aside).
-Records encode(const StreamSpec& s) {
+Records encode(const TestStream& s) {
     enc::EncoderOptions opt;
     opt.qp = 5;
     opt.mv4 = s.mv4;
@@ -50,10 +50,11 @@ Records encode(const StreamSpec& s) {
     return records;
 }
 
-std::string write_nvd(const std::string& name, const StreamSpec& s, float fps) {
+std::string write_nvd(const std::string& name, const TestStream& s, float fps) {
     const std::vector<uint8_t> file = enc::build_nvd(s.width, s.height, fps, encode(s));
     const std::string path = test_output_path(name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
     return path;
 }
 
@@ -85,7 +86,7 @@ private:
     Picture picture_;
 };
 
-std::vector<Picture> decode_alone(void* handle, const StreamSpec& s, const Records& records, int format, int postproc) {
+std::vector<Picture> decode_alone(void* handle, const TestStream& s, const Records& records, int format, int postproc) {
     RawDecoder d(handle, s.width, s.height, format, postproc);
     std::vector<Picture> out;
     for (const auto& r : records) out.push_back(d.decode(r));
@@ -117,8 +118,8 @@ long first_difference(const Picture& a, const Picture& b) {
 
 TEST(DecoderInstances, TwoVideoStreamsPlaySideBySideAsTheyPlayAlone) {
     file_init(nullptr, "");
-    const StreamSpec a{"blobs", 96, 64, 12, true};
-    const StreamSpec b{"text", 128, 96, 10, false};
+    const TestStream a{"blobs", 96, 64, 12, true};
+    const TestStream b{"text", 128, 96, 10, false};
     const std::string path_a = write_nvd("instances_a.nvd", a, 10.0f);
     const std::string path_b = write_nvd("instances_b.nvd", b, 25.0f);
     // Frame indices: forward one by one, a jump, a step back (decoding restarts at the first record), the same
@@ -163,9 +164,9 @@ TEST(DecoderInstances, TwoVideoStreamsPlaySideBySideAsTheyPlayAlone) {
 TEST(DecoderInstances, RawDecodersOfDifferentSizesInterleave) {
     // Three decoders: two handles and the null handle's default one, each with its own size, output format and
     // post-processing level.
-    const StreamSpec a{"blobs", 64, 48, 9, true};
-    const StreamSpec b{"gradients", 160, 112, 9, false};
-    const StreamSpec c{"cut", 48, 32, 9, false};
+    const TestStream a{"blobs", 64, 48, 9, true};
+    const TestStream b{"gradients", 160, 112, 9, false};
+    const TestStream c{"cut", 48, 32, 9, false};
     const Records ra = encode(a), rb = encode(b), rc = encode(c);
     int handle_a = 0, handle_b = 0;
     const std::vector<Picture> alone_a = decode_alone(&handle_a, a, ra, FMT_YV12, 0);
@@ -202,7 +203,7 @@ TEST(DecoderInstances, RawDecodersOfDifferentSizesInterleave) {
 }
 
 TEST(DecoderInstances, TheNullHandlesDecoderOutlivesRelease) {
-    const StreamSpec s{"gradients", 32, 32, 2, false};
+    const TestStream s{"gradients", 32, 32, 2, false};
     const Records records = encode(s);
     {
         RawDecoder d(nullptr, s.width, s.height, FMT_YV12, 0);
@@ -234,7 +235,7 @@ TEST(DecoderInstances, TheNullHandlesDecoderOutlivesRelease) {
 
 TEST(DecoderInstances, AnUnsupportedStreamEndsThroughTheCallAndDisturbsNoOtherDecoder) {
     ScopedFatalTrap trap;
-    const StreamSpec s{"blobs", 64, 48, 6, true};
+    const TestStream s{"blobs", 64, 48, 6, true};
     const Records records = encode(s);
     int handle_good = 0, handle_bad = 0;
     const std::vector<Picture> alone = decode_alone(&handle_good, s, records, FMT_YV12, 0);
