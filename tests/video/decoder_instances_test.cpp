@@ -1,12 +1,14 @@
 // Decoders side by side: each handle of decoder_call, and so each VideoStream, decodes with a state of its own.
 // Streams of different sizes and content, made here by the encoder, are decoded alone and then interleaved; every
 // picture must be the same both ways. Also: the null handle's default decoder, release, and an unsupported stream on
-// one handle leaving the others (and its own earlier layer) untouched.
+// one handle leaving the others (and its own earlier layer) untouched. Decoders of different handles may also run on
+// different threads at once.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loading/file_load.h"
@@ -200,6 +202,28 @@ TEST(DecoderInstances, RawDecodersOfDifferentSizesInterleave) {
     EXPECT_EQ(static_cast<long>(rb.size()), sb->stats.vops);
     EXPECT_EQ(4, sa->mb_width);
     EXPECT_EQ(10, sb->mb_width);
+}
+
+TEST(DecoderInstances, DecodersOnDifferentThreadsGiveTheirLonePictures) {
+    const TestStream a{"blobs", 80, 64, 10, true};
+    const TestStream b{"text", 112, 80, 10, false};
+    const Records ra = encode(a), rb = encode(b);
+    int handle_a = 0, handle_b = 0;
+    const std::vector<Picture> alone_a = decode_alone(&handle_a, a, ra, FMT_RGB32, 100);
+    const std::vector<Picture> alone_b = decode_alone(&handle_b, b, rb, FMT_YV12, 0);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<Picture> pa, pb;
+        std::thread ta([&] { pa = decode_alone(&handle_a, a, ra, FMT_RGB32, 100); });
+        std::thread tb([&] { pb = decode_alone(&handle_b, b, rb, FMT_YV12, 0); });
+        ta.join();
+        tb.join();
+        ASSERT_EQ(alone_a.size(), pa.size());
+        ASSERT_EQ(alone_b.size(), pb.size());
+        for (size_t k = 0; k < alone_a.size(); ++k) {
+            EXPECT_EQ(-1, first_difference(alone_a[k], pa[k])) << "round " << round << ", decoder a, frame " << k;
+            EXPECT_EQ(-1, first_difference(alone_b[k], pb[k])) << "round " << round << ", decoder b, frame " << k;
+        }
+    }
 }
 
 TEST(DecoderInstances, TheNullHandlesDecoderOutlivesRelease) {
