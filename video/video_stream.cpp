@@ -72,7 +72,6 @@ VideoStream::~VideoStream() { close(); }
 bool VideoStream::open(const char* name, int postproc_level) {
     close();
     postproc_level_ = postproc_level;
-    handle_ = this;
     int size = 0;
     unsigned char* data = file_load(name, &size);
     if (!data) return false;

@@ -36,6 +36,9 @@ public:
     long decoded_records() const { return decoded_records_; }
     // True when the file header's size disagreed with the stream's and the stream's was taken.
     bool size_corrected() const { return size_corrected_; }
+    // The handle of this stream's own decoder (video/decoder.h), for callers that send it further options, such
+    // as another output format. Any number of streams play side by side, each with its decoder.
+    void* decoder_handle() const { return handle_; }
 
 private:
     int width_ = 0;
@@ -49,7 +52,7 @@ private:
     const unsigned char* next_record_ = nullptr;
     uint32_t* frame_cache_ = nullptr;
     int cached_index_ = -1;
-    void* handle_ = nullptr;
+    void* handle_ = this;  // names this stream's decoder
     bool decoder_ready_ = false;
     long decoded_records_ = 0;
     bool size_corrected_ = false;

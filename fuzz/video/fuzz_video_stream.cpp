@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int format = mode & 7;
         if (format) {
             zorbrix::InitParams out{0, 0, 0, format};
-            int handle = 0;
-            zorbrix::decoder_call(&handle, zorbrix::OPT_OUTPUT, &out, nullptr);
+            zorbrix::decoder_call(vs.decoder_handle(), zorbrix::OPT_OUTPUT, &out, nullptr);
         }
         std::vector<uint32_t> frame(static_cast<size_t>(vs.width()) * vs.height());
         const float fps = vs.fps();

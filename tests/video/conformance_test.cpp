@@ -102,7 +102,7 @@ mpeg4::DecodeStats decode_in_process(const std::string& nvd) {
         decoder_call(&handle, OPT_DECODE, &f, nullptr);
         pos += 4 + static_cast<size_t>(length);
     }
-    const mpeg4::DecodeStats stats = mpeg4::decoder_state().stats;
+    const mpeg4::DecodeStats stats = decoder_instance(&handle)->stats;
     decoder_call(&handle, OPT_RELEASE, nullptr, nullptr);
     return stats;
 }

@@ -40,6 +40,9 @@ struct Release {
     ~Release() { decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr); }
 };
 
+// The state of the tests' decoder (initialised, not yet released).
+const DecoderState& state() { return *decoder_instance(&g_handle); }
+
 // An I-VOP of flat intra macroblocks (all DC differentials 0) behind a layer header.
 std::vector<uint8_t> flat_intra_chunk(int w, int h, int quant, const test::VolOptions* vol = nullptr) {
     BitWriter bw;
@@ -86,12 +89,12 @@ TEST(Headers, LayerFieldsDefaultsAndTimeIncrementWidth) {
         o.resolution = resolution;
         std::vector<uint8_t> out(16 * 16 * 3 / 2);
         decode_chunk(flat_intra_chunk(16, 16, 8, &o), out.data());
-        const DecoderState& d = decoder_state();
-        EXPECT_EQ(resolution, d.stream.vop_time_increment_resolution);
-        EXPECT_EQ(1, d.stream.video_object_layer_verid);
-        EXPECT_EQ(1, d.stream.video_object_layer_priority);
-        EXPECT_EQ(16, d.stream.video_object_layer_width);
-        EXPECT_EQ(8, d.stream.vop_quant);
+        const DecoderState& d = state();
+        EXPECT_EQ(resolution, d.layer.vop_time_increment_resolution);
+        EXPECT_EQ(1, d.layer.verid);
+        EXPECT_EQ(1, d.layer.priority);
+        EXPECT_EQ(16, d.layer.width);
+        EXPECT_EQ(8, d.vop.quant);
         EXPECT_EQ(1, d.stats.vops) << "resolution " << resolution;  // the VOP header was found after the layer
         // Flat intra: DC 1024 from the default predictor gives luma 128 (QP 8: 1024 / 16 * 16); chroma's
         // dc_scaler 10 gives 1020, so 127 or 128.
@@ -114,9 +117,9 @@ TEST(Headers, ControlParametersAspectAndVerid2AreParsed) {
 
     // The layer header ends on a byte boundary here, so a whole stuffing byte stands before the VOP.
     decode_chunk(flat_intra_chunk(32, 16, 4, &o), out.data());
-    EXPECT_EQ(2, decoder_state().stream.video_object_layer_verid);
-    EXPECT_EQ(32, decoder_state().stream.video_object_layer_width);
-    EXPECT_EQ(4, decoder_state().stream.vop_quant);
+    EXPECT_EQ(2, state().layer.verid);
+    EXPECT_EQ(32, state().layer.width);
+    EXPECT_EQ(4, state().vop.quant);
     for (int i = 0; i < 32 * 16; ++i) ASSERT_EQ(128, out[i]);
 }
 
@@ -188,7 +191,7 @@ TEST(Macroblocks, DcPredictionStuffingAndDquantClamp) {
     bw.stuff();
     std::vector<uint8_t> out(32 * 16 * 3 / 2);
     decode_chunk(bw.bytes(), out.data());
-    const DecoderState& d = decoder_state();
+    const DecoderState& d = state();
     EXPECT_EQ(31, d.qp);
     EXPECT_EQ(31, d.quant_map[0]);
     EXPECT_EQ(1, d.stats.mb_types[7]);
@@ -231,7 +234,7 @@ TEST(Macroblocks, SaturatedDcIsThePredictorOfTheNextBlocks) {
     bw.stuff();
     std::vector<uint8_t> out(32 * 32 * 3 / 2);
     decode_chunk(bw.bytes(), out.data());
-    const DecoderState& d = decoder_state();
+    const DecoderState& d = state();
     EXPECT_EQ(1750, d.dc_chroma[1][1][1]);
     EXPECT_EQ(1450, d.dc_chroma[1][1][2]);
     EXPECT_EQ(2047, d.dc_chroma[1][2][1]);
@@ -303,7 +306,7 @@ TEST(VideoPackets, PositionQuantiserAndNoPredictionAcrossPackets) {
     bw.stuff();
     std::vector<uint8_t> out(48 * 16 * 3 / 2);
     decode_chunk(bw.bytes(), out.data());
-    const DecoderState& d = decoder_state();
+    const DecoderState& d = state();
     EXPECT_EQ(1, d.stats.video_packets);
     EXPECT_EQ(4, d.quant_map[0]);
     EXPECT_EQ(3, d.quant_map[1]);
@@ -370,8 +373,8 @@ TEST(VideoPackets, OneMacroblockWideVectorPrediction) {
     }
     p.stuff();
     decode_chunk(p.bytes(), out.data());
-    EXPECT_EQ(6, decoder_state().mv[0][0][0].x);
-    EXPECT_EQ(6, decoder_state().mv[1][0][0].x);
+    EXPECT_EQ(6, state().mv[0][0][0].x);
+    EXPECT_EQ(6, state().mv[1][0][0].x);
 }
 
 TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
@@ -388,7 +391,7 @@ TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
     bw.stuff();
     decode_chunk(bw.bytes(), out.data());
     EXPECT_EQ(first, out);
-    EXPECT_EQ(4, decoder_state().stats.skipped);
+    EXPECT_EQ(4, state().stats.skipped);
 
     // P-VOP: macroblock 0 inter with mvd (+31, 0), then macroblock 1 with mvd (+2, 0): 31 + 2 wraps to -31.
     BitWriter p;
@@ -407,7 +410,7 @@ TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
     p.put(1, 1);
     p.stuff();
     decode_chunk(p.bytes(), out.data());
-    const DecoderState& d = decoder_state();
+    const DecoderState& d = state();
     EXPECT_EQ(31, d.mv[0][0][0].x);
     EXPECT_EQ(-31, d.mv[0][1][3].x);
     EXPECT_EQ(0, d.mv[1][0][0].x);
@@ -475,15 +478,15 @@ TEST(Macroblocks, FarVectorsStayInsideThePaddedPlanes) {
     }
     p.stuff();
     decode_chunk(p.bytes(), out.data());
-    EXPECT_EQ(4, decoder_state().stats.mb_types[0] + decoder_state().stats.mb_types[2]);
-    EXPECT_EQ(7, decoder_state().stats.max_fcode);
+    EXPECT_EQ(4, state().stats.mb_types[0] + state().stats.mb_types[2]);
+    EXPECT_EQ(7, state().stats.max_fcode);
     EXPECT_EQ(first, out);  // every read landed on (replicated) picture samples
 }
 
 TEST(DecoderInterface, OptionsLevelsAndConverterChoice) {
     Release r;
     init_decoder(256, 192, FMT_RGB32);
-    const DecoderState& d = decoder_state();
+    const DecoderState& d = state();
     EXPECT_EQ(16, d.mb_width);
     EXPECT_EQ(12, d.mb_height);
     EXPECT_EQ(192, d.mb_count);
@@ -539,11 +542,20 @@ TEST(DecoderInterface, OptionsLevelsAndConverterChoice) {
     FrameParams f{dst.data(), chunk.data(), static_cast<int32_t>(chunk.size() - 4), 1};
     decoder_call(&g_handle, 0x1234, &f, nullptr);
     EXPECT_EQ(2, d.stats.vops);
-    // A second release does nothing.
-    decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr);
-    decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr);
-    decode_chunk(chunk, dst.data());  // after release: nothing happens, no crash
-    EXPECT_EQ(2, d.stats.vops);
+    // Release frees the handle's decoder; a second release does nothing, and so do the other options until the
+    // next initialisation.
+    EXPECT_EQ(0, decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr));
+    EXPECT_EQ(nullptr, decoder_instance(&g_handle));
+    EXPECT_EQ(0, decoder_call(&g_handle, OPT_RELEASE, nullptr, nullptr));
+    std::fill(dst.begin(), dst.end(), 0x5A);
+    f.destination = dst.data();
+    EXPECT_EQ(0, decoder_call(&g_handle, OPT_DECODE, &f, nullptr));  // after release: nothing happens, no crash
+    EXPECT_EQ(std::vector<uint8_t>(16 * 16 * 4, 0x5A), dst);
+    PostProcParams on{100}, bad{101};
+    EXPECT_EQ(0, decoder_call(&g_handle, OPT_POSTPROC, &on, nullptr));
+    EXPECT_EQ(2, decoder_call(&g_handle, OPT_POSTPROC, &bad, nullptr));  // refused with or without a decoder
+    EXPECT_EQ(0, decoder_call(&g_handle, OPT_OUTPUT, &out, nullptr));
+    EXPECT_EQ(nullptr, decoder_instance(&g_handle));  // none of them made one
 }
 
 TEST(DecoderInterface, UnsupportedSizesAreNotDecoded) {
@@ -552,13 +564,55 @@ TEST(DecoderInterface, UnsupportedSizesAreNotDecoded) {
     for (auto [w, h] : {std::pair{24, 16}, std::pair{736, 16}, std::pair{16, 592}}) {
         init_decoder(w, h);
         decode_chunk(flat_intra_chunk(16, 16, 8), out.data());
-        EXPECT_EQ(0, decoder_state().stats.vops);
+        EXPECT_EQ(0, state().stats.vops);
     }
     // A layer whose size differs from the initialisation size.
     init_decoder(32, 32);
     decode_chunk(flat_intra_chunk(16, 16, 8), out.data());
-    EXPECT_EQ(0, decoder_state().stats.vops);
+    EXPECT_EQ(0, state().stats.vops);
     EXPECT_EQ(0x11, out[0]);
+}
+
+TEST(DecoderInterface, NonRectangularLayersAreNotDecoded) {
+    // A binary-shape layer whose VOP names a size equal to the initialisation size: the layer is not one this
+    // decoder takes, whatever its VOPs say, so nothing is decoded or delivered.
+    Release r;
+    init_decoder(16, 16);
+    BitWriter bw;
+    bw.put(0x00000100, 32);
+    bw.put(0x00000120, 32);
+    bw.put(0, 1);   // random_accessible_vol
+    bw.put(1, 8);   // video_object_type_indication
+    bw.put(0, 1);   // is_object_layer_identifier
+    bw.put(1, 4);   // aspect_ratio_info
+    bw.put(0, 1);   // vol_control_parameters
+    bw.put(1, 2);   // shape: binary
+    bw.put(1, 1);
+    bw.put(30, 16);  // vop_time_increment_resolution
+    bw.put(1, 1);
+    bw.put(0, 1);   // fixed_vop_rate
+    bw.stuff();
+    bw.put(0x000001B6, 32);
+    bw.put(0, 2);   // I
+    bw.put(0, 1);
+    bw.put(1, 1);
+    bw.put(1, 5);
+    bw.put(1, 1);
+    bw.put(1, 1);   // vop_coded
+    for (int v : {16, 16, 0, 0}) {
+        bw.put(static_cast<uint32_t>(v), 13);  // vop_width, vop_height, the spatial references
+        bw.put(1, 1);
+    }
+    bw.put(0, 2);   // change_conv_ratio_disable, vop_constant_alpha
+    bw.put(0, 3);   // intra_dc_vlc_thr
+    bw.put(8, 5);   // vop_quant
+    test::write_flat_intra_mb(bw, false);
+    bw.stuff();
+    std::vector<uint8_t> out(16 * 16 * 3 / 2, 0x11);
+    decode_chunk(bw.bytes(), out.data());
+    EXPECT_EQ(0, state().stats.vops);
+    EXPECT_EQ(std::vector<uint8_t>(16 * 16 * 3 / 2, 0x11), out);
+    EXPECT_EQ(1, state().layer.shape);
 }
 
 namespace {

@@ -169,6 +169,55 @@ TEST(StreamFeatures, FirstFeatureInSyntaxOrderAndFieldsPastIt) {
     EXPECT_FALSE(p.vop.found);
 }
 
+TEST(StreamFeatures, VopFieldsTheHeaderDoesNotCarryKeepThePreviousValues) {
+    // The decoder parses every VOP header from the last one's values: an I-VOP carries no fcode, a VOP that is
+    // not coded stops after vop_coded, a chunk without the start code carries nothing.
+    const std::vector<uint8_t> bytes = layer_and_vop({}, 1, 12);
+    BitReader br;
+    br.reset(bytes.data(), bytes.size());
+    const LayerReport layer = parse_layer_header(br);
+    VopInfo previous;
+    previous.fcode_forward = 6;
+    previous.quant = 20;
+    previous.modulo_time_base = 3;
+    VopReport p = parse_vop_header(br, layer.layer, previous);
+    EXPECT_EQ(3, p.vop.fcode_forward);  // a P-VOP carries its own
+    EXPECT_EQ(12, p.vop.quant);
+    EXPECT_EQ(0, p.vop.modulo_time_base);  // this header's seconds only
+
+    const std::vector<uint8_t> intra = layer_and_vop({}, 0, 9);
+    br.reset(intra.data(), intra.size());
+    parse_layer_header(br);
+    p = parse_vop_header(br, layer.layer, previous);
+    EXPECT_EQ(9, p.vop.quant);
+    EXPECT_EQ(6, p.vop.fcode_forward);
+    EXPECT_EQ(0, p.vop.rounding_type);
+
+    BitWriter n;
+    n.put(0x000001B6, 32);
+    n.put(1, 2);
+    n.put(0, 1);
+    n.put(1, 1);
+    n.put(2, 5);
+    n.put(1, 1);
+    n.put(0, 1);  // vop_coded 0
+    n.stuff();
+    const std::vector<uint8_t> not_coded = n.bytes();
+    br.reset(not_coded.data(), not_coded.size());
+    p = parse_vop_header(br, layer.layer, previous);
+    EXPECT_TRUE(p.found);
+    EXPECT_EQ(0, p.vop.coded);
+    EXPECT_EQ(1, p.vop.coding_type);
+    EXPECT_EQ(20, p.vop.quant);
+
+    const std::vector<uint8_t> no_vop = {0x00, 0x00, 0x01, 0xB5, 0x00};
+    br.reset(no_vop.data(), no_vop.size());
+    p = parse_vop_header(br, layer.layer, previous);
+    EXPECT_FALSE(p.found);
+    EXPECT_EQ(20, p.vop.quant);
+    EXPECT_EQ(6, p.vop.fcode_forward);
+}
+
 TEST(StreamFeatures, DecoderNamesTheFeatureBeforeItsStatus) {
     ScopedFatalTrap trap;
     auto run = [](const test::VolOptions& o, std::string* err) {

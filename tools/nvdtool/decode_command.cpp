@@ -130,7 +130,7 @@ int run_decode(int argc, char** argv) {
         ok = false;
     }
     if (stats) {
-        const auto& st = zorbrix::mpeg4::decoder_state().stats;
+        const auto& st = zorbrix::decoder_instance(&handle)->stats;
         std::FILE* report = !std::strcmp(out, "-") || !std::strcmp(out, "/dev/stdout") ? stderr : stdout;
         std::fprintf(report, "vops %ld\ninter %ld\ninter_q %ld\ninter4v %ld\nintra %ld\nintra_q %ld\nstuffing %ld\nskipped %ld\n"
                     "ac_predicted %ld\nescape1 %ld\nescape2 %ld\nescape3 %ld\nmax_fcode %d\n",

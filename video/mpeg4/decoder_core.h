@@ -2,54 +2,24 @@
 // The MPEG-4 visual decoding core: stream headers, the VOP and macroblock layers, the block layer with DC/AC
 // prediction, motion compensation, padding and the hand-over to post-processing and colour conversion.
 //
-// There is one decoder per process; its state is module-level (decoder_state()) and driven by the decoder
-// interface (video/decoder.h), which allocates the frame store and chooses the output converter.
+// Every function works on the DecoderState it is given, so any number of decoders can run side by side. The
+// decoder interface (video/decoder.h) keeps one state per handle, allocates its frame store and chooses the output
+// converter. A stream feature the decoder refuses is thrown as UnsupportedFeature (video/mpeg4/stream_features.h)
+// out of decode_vol_header, before any of the refused header's values are taken.
+//
+// The work is split by layer: headers.cpp (layer, VOP and video packet headers), vop.cpp (the VOP loop, padding,
+// delivery), macroblock.cpp (macroblock syntax, motion vectors, motion compensation) and block.cpp (intra DC,
+// coefficients, DC/AC prediction, dequantisation).
 #include <cstdint>
 
 #include "video/colour_convert.h"
 #include "video/mpeg4/bitreader.h"
 #include "video/mpeg4/codec_rules.h"
+#include "video/mpeg4/stream_features.h"
 
 namespace zorbrix::mpeg4 {
 
 constexpr int kQuantStride = 46;  // QuantiserMap entries per macroblock row
-
-// Header values that later stages read; they persist from chunk to chunk until a new header replaces them.
-struct StreamState {
-    int video_object_layer_id = 0;
-    int random_accessible_vol = 0;
-    int video_object_type_indication = 0;
-    int video_object_layer_verid = 1;
-    int video_object_layer_priority = 1;
-    int aspect_ratio_info = 0;
-    int vol_control_parameters = 0;
-    int video_object_layer_shape = 0;
-    int vop_time_increment_resolution = 15;
-    int fixed_vop_rate = 0;
-    int fixed_vop_time_increment = 0;
-    int video_object_layer_width = 0;
-    int video_object_layer_height = 0;
-    int interlaced = 0;
-    int obmc_disable = 0;
-    int sprite_enable = 0;
-    int quant_precision = 5;
-    int bits_per_pixel = 8;
-    int quant_type = 0;
-    int quarter_sample = 0;
-    int complexity_estimation_disable = 1;
-    int resync_marker_disable = 1;
-    int data_partitioned = 0;
-    int reversible_vlc = 0;
-    int scalability = 0;
-    int vop_coding_type = 0;
-    int modulo_time_base = 0;
-    int vop_time_increment = 0;
-    int vop_coded = 0;
-    int vop_rounding_type = 0;
-    int intra_dc_vlc_thr = 0;
-    int vop_quant = 1;
-    int vop_fcode_forward = 1;
-};
 
 // One frame: three planes, addressed at their picture origins, and the allocations behind them.
 struct Frame {
@@ -88,7 +58,10 @@ struct DecodeStats {
 
 struct DecoderState {
     BitReader reader;
-    StreamState stream;
+    // The header values in force; they persist from chunk to chunk until a new header replaces them.
+    LayerInfo layer;
+    VopInfo vop;
+    long seconds = 0;  // modulo_time_base seconds of every VOP header so far
 
     // Geometry fixed at initialisation.
     int width = 0;
@@ -147,22 +120,25 @@ struct DecoderState {
     alignas(16) int16_t blocks[6][64];
 };
 
-DecoderState& decoder_state();
+// The layer values a new decoder starts from: those of an empty layer header, with a time increment resolution
+// of 15 (4-bit time fields) until a layer header says otherwise.
+LayerInfo initial_layer();
 
 // Writes the border values of the predictor store and the macroblock type map.
-void reset_prediction_borders();
+void reset_prediction_borders(DecoderState& d);
 
-// Header parsing for the chunk the reader points at. Return 1 when the header was present and parsed.
-int decode_vol_header();
-int decode_vop_header();
+// Header parsing for the chunk the reader points at. Return 1 when the header was present and parsed. A layer
+// header with a feature the decoder refuses throws UnsupportedFeature before any of its values are taken.
+int decode_vol_header(DecoderState& d);
+int decode_vop_header(DecoderState& d);
 
 // Decodes the VOP after its header; with render set, delivers the picture through the converter into output.
-void decode_vop(uint8_t* output, int render);
+void decode_vop(DecoderState& d, uint8_t* output, int render);
 
 // Macroblock and block layers (exposed for tests and benchmarks).
-int decode_macroblock();
-void decode_intra_block(int i, bool coded);
-void decode_inter_block(int i, bool coded);
+int decode_macroblock(DecoderState& d);
+void decode_intra_block(DecoderState& d, int i, bool coded);
+void decode_inter_block(DecoderState& d, int i, bool coded);
 
 // Zigzag and alternate scans (scan position -> raster position).
 extern const uint8_t kZigzagScan[64];

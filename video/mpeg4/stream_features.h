@@ -1,8 +1,9 @@
 #pragma once
-// The stream features this decoder does not play, with their names and exit statuses, and header parsers that
-// report them instead of ending the process. The decoder's own path parses its headers with the same functions
-// and ends through exit_unsupported(); tools (an importer, for instance) call the parsers to refuse a stream
-// before anything is written.
+// The stream features this decoder does not play, with their names and exit statuses, and the layer and VOP header
+// parsers that report them instead of ending the process. The decoder parses its headers with the same functions
+// (video/mpeg4/headers.cpp), raises UnsupportedFeature for the features it refuses, and the decoder interface turns
+// that into the process exit; tools (an importer, for instance) call the parsers to refuse a stream before
+// anything is written.
 #include <cstddef>
 #include <cstdint>
 
@@ -41,8 +42,14 @@ int feature_exit_status(StreamFeature feature);
 // The human name: "MPEG quantisation", "B-frames", ... ("" for None).
 const char* feature_name(StreamFeature feature);
 
+// What the decoding core throws when a stream uses a feature it refuses. Nothing is printed where it is raised:
+// decoder_call (video/decoder.cpp) catches it and ends the process through exit_unsupported().
+struct UnsupportedFeature {
+    StreamFeature feature;
+};
+
 // Prints "unsupported video feature: NAME" on standard error, then ends through fatal_exit with the feature's
-// status (1 for a feature without one). The decoder's one way out for unsupported streams.
+// status (1 for a feature without one). Called in one place, decoder_call, for an UnsupportedFeature.
 [[noreturn]] void exit_unsupported(StreamFeature feature);
 
 // The video object layer's fields, as parsed.
@@ -118,7 +125,10 @@ constexpr uint64_t feature_bit(StreamFeature f) {
 LayerReport parse_layer_header(BitReader& br);
 
 // Parses a VOP header for the given layer. The reader stands at the VOP start code (0x000001B6) or at the
-// next_start_code() stuffing before it. Never ends the process.
-VopReport parse_vop_header(BitReader& br, const LayerInfo& layer);
+// next_start_code() stuffing before it. Never ends the process. The fields start from `previous`, so those the
+// header does not carry (the forward fcode of an I-VOP, everything after vop_coded 0, all of them when the start
+// code is missing) keep its values; the decoder passes its last VOP's, so values persist from VOP to VOP.
+// modulo_time_base always counts this header's seconds only.
+VopReport parse_vop_header(BitReader& br, const LayerInfo& layer, const VopInfo& previous = VopInfo{});
 
 }  // namespace zorbrix::mpeg4
