@@ -110,8 +110,6 @@ bool VideoEncoder::init(int width, int height, const EncoderOptions& options, st
     }
     time_res_ = static_cast<int>(res);
     time_inc_ = static_cast<int>(inc);
-    time_bits_ = 1;
-    while ((1 << time_bits_) < time_res_) ++time_bits_;
 
     src_.allocate(width, height);
     cur_.allocate(width, height);
@@ -139,54 +137,27 @@ bool VideoEncoder::init(int width, int height, const EncoderOptions& options, st
     return true;
 }
 
-void VideoEncoder::write_vol_header(BitWriter& bw) const {
-    bw.put_bits(0x00000100, 32);  // video_object_start_code, id 0
-    bw.put_bits(0x00000120, 32);  // video_object_layer_start_code, id 0
-    bw.put_bits(0, 1);            // random_accessible_vol
-    bw.put_bits(1, 8);            // video_object_type_indication: simple object
-    bw.put_bits(0, 1);            // is_object_layer_identifier
-    bw.put_bits(1, 4);            // aspect_ratio_info: square pixels
-    bw.put_bits(0, 1);            // vol_control_parameters
-    bw.put_bits(0, 2);            // video_object_layer_shape: rectangular
-    bw.put_bits(1, 1);            // marker
-    bw.put_bits(static_cast<uint32_t>(time_res_), 16);
-    bw.put_bits(1, 1);  // marker
-    bw.put_bits(0, 1);  // fixed_vop_rate
-    bw.put_bits(1, 1);  // marker
-    bw.put_bits(static_cast<uint32_t>(width_), 13);
-    bw.put_bits(1, 1);  // marker
-    bw.put_bits(static_cast<uint32_t>(height_), 13);
-    bw.put_bits(1, 1);  // marker
-    bw.put_bits(0, 1);  // interlaced
-    bw.put_bits(1, 1);  // obmc_disable
-    bw.put_bits(0, 1);  // sprite_enable
-    bw.put_bits(0, 1);  // not_8_bit
-    bw.put_bits(0, 1);  // quant_type: H.263
-    bw.put_bits(1, 1);  // complexity_estimation_disable
-    bw.put_bits(1, 1);  // resync_marker_disable
-    bw.put_bits(0, 1);  // data_partitioned
-    bw.put_bits(0, 1);  // scalability
-    // The VOP start code follows at the next byte boundary. The layer header above is 74 bits after its start
-    // codes, so this always stuffs; an aligned end would need no stuffing byte at all.
-    bw.stuff_if_unaligned();
+mpeg4::LayerHeader VideoEncoder::layer_header() const {
+    mpeg4::LayerHeader layer;  // the defaults are the plain layer this encoder codes
+    layer.width = width_;
+    layer.height = height_;
+    layer.time_resolution = time_res_;
+    return layer;
 }
 
 void VideoEncoder::write_vop_header(BitWriter& bw, bool intra, int qp, int fcode) {
     const int64_t ticks = frame_index_ * time_inc_;
     const int64_t seconds = ticks / time_res_;
-    bw.put_bits(0x000001B6, 32);
-    bw.put_bits(intra ? 0 : 1, 2);
-    for (int64_t s = last_seconds_; s < seconds; ++s) bw.put_bits(1, 1);  // modulo_time_base
-    bw.put_bits(0, 1);
+    mpeg4::VopHeader vop;
+    vop.coding_type = intra ? 0 : 1;
+    vop.modulo_time_base = static_cast<int>(seconds - last_seconds_);
+    vop.time_increment = static_cast<int>(ticks % time_res_);
+    vop.rounding_type = rounding_;
+    vop.intra_dc_vlc_thr = 0;  // intra DC always coded separately
+    vop.quant = qp;
+    vop.fcode_forward = fcode;
+    mpeg4::write_vop_header(bw, layer_header(), vop);
     last_seconds_ = seconds;
-    bw.put_bits(1, 1);  // marker
-    bw.put_bits(static_cast<uint32_t>(ticks % time_res_), time_bits_);
-    bw.put_bits(1, 1);  // marker
-    bw.put_bits(1, 1);  // vop_coded
-    if (!intra) bw.put_bits(static_cast<uint32_t>(rounding_), 1);
-    bw.put_bits(0, 3);  // intra_dc_vlc_thr: intra DC always coded separately
-    bw.put_bits(static_cast<uint32_t>(qp), 5);
-    if (!intra) bw.put_bits(static_cast<uint32_t>(fcode), 3);
 }
 
 void VideoEncoder::load_source(const YuvFrame& picture) {
@@ -224,7 +195,7 @@ std::vector<uint8_t> VideoEncoder::encode(const YuvFrame& picture) {
 
     BitWriter bw;
     if (!header_written_) {
-        write_vol_header(bw);
+        mpeg4::write_layer_headers(bw, layer_header());
         header_written_ = true;
     }
     write_vop_header(bw, intra, qp, fcode);
@@ -253,7 +224,7 @@ std::vector<uint8_t> VideoEncoder::encode(const YuvFrame& picture) {
         }
     }
     write_mb(bw, !intra, last, fcode);
-    bw.stuff_to_byte();
+    bw.stuff();
 
     cur_.y.pad();
     cur_.u.pad();

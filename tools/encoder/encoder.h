@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/encoder/bit_writer.h"
 #include "tools/encoder/y4m.h"
+#include "video/mpeg4/bit_writer.h"
 #include "video/mpeg4/codec_rules.h"
+#include "video/mpeg4/header_writer.h"
 
 namespace zorbrix::enc {
+
+using mpeg4::BitWriter;
 
 struct EncoderOptions {
     int qp = 4;              // constant quantiser 1..31 (used when kbps is 0)
@@ -64,7 +67,7 @@ public:
 
 private:
     struct MbCode;
-    void write_vol_header(BitWriter& bw) const;
+    mpeg4::LayerHeader layer_header() const;
     void write_vop_header(BitWriter& bw, bool intra, int qp, int fcode);
     void load_source(const YuvFrame& picture);
     void analyse_vop(bool intra, int qp, std::vector<MbCode>& mbs);
@@ -85,7 +88,7 @@ private:
 
     int width_ = 0, height_ = 0, mb_w_ = 0, mb_h_ = 0;
     EncoderOptions opt_;
-    int time_res_ = 25, time_inc_ = 1, time_bits_ = 5;
+    int time_res_ = 25, time_inc_ = 1;
     int64_t frame_index_ = 0;
     int64_t last_seconds_ = 0;
     int rounding_ = 0;

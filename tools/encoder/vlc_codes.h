@@ -4,9 +4,11 @@
 // vector differences, intra DC). Cost functions give the bit counts that mode decisions use.
 #include <cstdint>
 
-#include "tools/encoder/bit_writer.h"
+#include "video/mpeg4/bit_writer.h"
 
 namespace zorbrix::enc {
+
+using mpeg4::BitWriter;
 
 // Texture event writer. level must be non-zero and within -2047..2047; run within 0..63.
 void put_tcoef(BitWriter& bw, bool intra, bool last, int run, int level);
