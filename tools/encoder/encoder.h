@@ -66,16 +66,16 @@ public:
     int height() const { return height_; }
 
 private:
-    struct MbCode;
-    mpeg4::LayerHeader layer_header() const;
-    void write_vop_header(BitWriter& bw, bool intra, int qp, int fcode);
+    struct MbCode;  // encoder_internal.h
+    // The frame loop (encoder.cpp).
     void load_source(const YuvFrame& picture);
+    // Mode decision and the inter residual (mode_decision.cpp).
     void analyse_vop(bool intra, int qp, std::vector<MbCode>& mbs);
-    void analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode& mb);
     void analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb);
-    void write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fcode) const;
     void motion_compensate(int mbx, int mby, const int16_t (&mv)[4][2], bool four);
-    // Motion search helpers.
+    // Intra macroblocks (intra.cpp).
+    void analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode& mb);
+    // Motion search (motion_search.cpp).
     uint32_t cost16(int mbx, int mby, int vx, int vy, int px, int py, int lambda, uint32_t* sad_out);
     uint32_t sad_half(int x, int y, int n, int vx, int vy);
     void search16(int mbx, int mby, int px, int py, int lambda, int* best_x, int* best_y, uint32_t* best_sad);
@@ -83,6 +83,13 @@ private:
                  int* best_y, uint32_t* best_sad);
     void vector_predictor(int mbx, int mby, int block, const int16_t (&own)[4][2], int* px, int* py) const;
     bool in_bounds(int mbx, int mby, int vx, int vy) const;
+    // Bitstream writing (macroblock_syntax.cpp).
+    mpeg4::LayerHeader layer_header() const;
+    void write_vop_header(BitWriter& bw, bool intra, int qp, int fcode);
+    static int vop_fcode(const std::vector<MbCode>& mbs);
+    void write_vop(BitWriter& bw, bool intra, int qp, int fcode, const std::vector<MbCode>& mbs);
+    void write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fcode) const;
+    // Rate control (rate_control.cpp).
     int choose_qp(bool intra);
     void update_rate(bool intra, int qp, int bits);
 

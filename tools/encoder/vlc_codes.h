@@ -14,7 +14,7 @@ using mpeg4::BitWriter;
 void put_tcoef(BitWriter& bw, bool intra, bool last, int run, int level);
 int tcoef_bits(bool intra, bool last, int run, int level);
 
-// mcbpc: mb_type 3 (intra) in I-VOPs; 0 (inter), 2 (inter4v) or 3 (intra) in P-VOPs; cbpc 0..3.
+// mcbpc: mb_type kMbIntra in I-VOPs; kMbInter, kMbInter4V or kMbIntra in P-VOPs (mpeg4::MbType); cbpc 0..3.
 void put_mcbpc(BitWriter& bw, bool p_vop, int mb_type, int cbpc);
 int mcbpc_bits(bool p_vop, int mb_type, int cbpc);
 // cbpy as the intra table codes it (the caller passes 15 - cbpy for inter macroblocks).
