@@ -12,7 +12,7 @@ namespace zorbrix::enc {
 // integers.
 using FdctFn = void (*)(int16_t block[64]);
 
-// Sum of absolute differences of a 16x16 (or 8x8) area of two planes.
+// Sum of absolute differences of a 16x16 (or 8x8) area of two planes. A stride of 0 repeats one row.
 using SadFn = uint32_t (*)(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
 
 // Quantises 64 coefficients with step 2 x qp: level = sign(c) x (max(|c| - bias, 0) / (2 qp)), truncated, limited

@@ -73,6 +73,11 @@ bool VideoEncoder::init(int width, int height, const EncoderOptions& options, st
     mv_cur_.assign(n_mb * 8, 0);
     mv_prev_.assign(n_mb * 8, 0);
     mb_intra_.assign(n_mb, 0);
+    half_scratch_.assign(static_cast<size_t>(17) * cur_.y.stride, 0);
+    // in_bounds() keeps vectors within the search range and within the reference's margins.
+    visit_reach_ = 2 * std::min(options.search, std::max(width, height) + mpeg4::kLumaMargin + 16);
+    visited_.assign(static_cast<size_t>(2 * visit_reach_ + 1) * (2 * visit_reach_ + 1), 0);
+    visit_stamp_ = 0;
     for (int p = 0; p < 3; ++p) {
         const int bw = p == 0 ? 2 * mb_w_ : mb_w_, bh = p == 0 ? 2 * mb_h_ : mb_h_;
         pred_stride_[p] = bw + 1;

@@ -76,8 +76,9 @@ private:
     // Intra macroblocks (intra.cpp).
     void analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode& mb);
     // Motion search (motion_search.cpp).
-    uint32_t cost16(int mbx, int mby, int vx, int vy, int px, int py, int lambda, uint32_t* sad_out);
     uint32_t sad_half(int x, int y, int n, int vx, int vy);
+    void begin_search();
+    bool first_visit(int vx, int vy);
     void search16(int mbx, int mby, int px, int py, int lambda, int* best_x, int* best_y, uint32_t* best_sad);
     void search8(int mbx, int mby, int block, int start_x, int start_y, int lambda, int px, int py, int* best_x,
                  int* best_y, uint32_t* best_sad);
@@ -108,6 +109,13 @@ private:
     // Motion vectors of the VOP being coded and of the previous one, [mb][block][x/y], half-pel.
     std::vector<int16_t> mv_cur_, mv_prev_;
     std::vector<int8_t> mb_intra_;  // 1 where the macroblock of the current VOP is intra
+    // Motion search: the interpolated candidate, and the vectors costed in the current search (those whose
+    // entry holds visit_stamp_), indexed by vector within the search range.
+    std::vector<uint8_t> half_scratch_;
+    std::vector<uint32_t> visited_;
+    uint32_t visit_stamp_ = 0;
+    int visit_reach_ = 0;  // largest vector component in half-pels
+
     // Intra predictors: dequantised DC and the quantised first row / first column of every 8x8 block position.
     std::vector<int16_t> dc_[3];
     std::vector<int16_t> ac_row_[3], ac_col_[3];

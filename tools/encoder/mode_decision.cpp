@@ -22,7 +22,7 @@ void VideoEncoder::analyse_vop(bool intra, int qp, std::vector<MbCode>& mbs) {
     for (int mby = 0; mby < mb_h_; ++mby) {
         for (int mbx = 0; mbx < mb_w_; ++mbx) {
             MbCode& mb = mbs[static_cast<size_t>(mby) * mb_w_ + mbx];
-            mb = MbCode{};
+            mb.clear();
             if (intra) {
                 analyse_intra_mb(mbx, mby, false, qp, mb);
             } else {
@@ -74,13 +74,11 @@ void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
 
     // Intra when the macroblock's own variation is well below what motion leaves.
     const uint8_t* s = src_.y.origin + 16 * mby * src_.y.stride + 16 * mbx;
-    int sum = 0;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) sum += s[y * src_.y.stride + x];
-    const int mean = (sum + 128) >> 8;
-    uint32_t dev = 0;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) dev += static_cast<uint32_t>(std::abs(s[y * src_.y.stride + x] - mean));
+    // Sum and absolute deviation from the mean as SADs against one constant row (a stride of 0 repeats it).
+    alignas(16) uint8_t flat[16] = {};
+    const uint32_t sum = d.sad16(s, src_.y.stride, flat, 0);
+    std::memset(flat, static_cast<int>((sum + 128) >> 8), sizeof(flat));
+    const uint32_t dev = d.sad16(s, src_.y.stride, flat, 0);
     if (dev + 500 < sad16) {
         analyse_intra_mb(mbx, mby, true, qp, mb);
         return;
@@ -131,10 +129,7 @@ void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
         const uint8_t* pb = cp.origin + row * cp.stride + col;
         // No coefficient exceeds a quarter of the residual's absolute sum (plus the transform's rounding), so a
         // small enough residual quantises to nothing: skip the transform.
-        if (static_cast<int>(d.sad8(sb, sp.stride, pb, cp.stride)) < zero_block_limit) {
-            std::memset(mb.level[i], 0, sizeof(mb.level[i]));
-            continue;
-        }
+        if (static_cast<int>(d.sad8(sb, sp.stride, pb, cp.stride)) < zero_block_limit) continue;
         int16_t coef[64];
         d.diff8(sb, sp.stride, pb, cp.stride, coef);
         d.fdct(coef);

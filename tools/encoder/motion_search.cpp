@@ -16,6 +16,18 @@ namespace {
 
 int median3(int a, int b, int c) { return a + b + c - std::min({a, b, c}) - std::max({a, b, c}); }
 
+// Bits of one vector difference component at f_code 1 (mvd_bits), by table: beyond +-32 every difference takes the
+// longest code.
+struct MvBits {
+    uint8_t bits[65];
+    MvBits() {
+        for (int d = -32; d <= 32; ++d) bits[d + 32] = static_cast<uint8_t>(mvd_bits(d, 1));
+    }
+};
+const MvBits kMvBits;
+
+int mv_bits(int d) { return kMvBits.bits[std::clamp(d, -32, 32) + 32]; }
+
 }  // namespace
 
 bool VideoEncoder::in_bounds(int mbx, int mby, int vx, int vy) const {
@@ -65,7 +77,7 @@ void VideoEncoder::vector_predictor(int mbx, int mby, int block, const int16_t (
 
 uint32_t VideoEncoder::sad_half(int x, int y, int n, int vx, int vy) {
     const int stride = ref_.y.stride;
-    alignas(16) static thread_local uint8_t scratch[17 * (VideoEncoder::kMaxWidth + 64)];
+    uint8_t* scratch = half_scratch_.data();
     const uint8_t* src = ref_.y.origin + (y + (vy >> 1)) * stride + x + (vx >> 1);
     const int index = mpeg4::predict_index(n, rounding_, vx, vy);
     recon_predict(index, src, scratch, stride);
@@ -73,38 +85,49 @@ uint32_t VideoEncoder::sad_half(int x, int y, int n, int vx, int vy) {
     return n == 16 ? dsp().sad16(s, src_.y.stride, scratch, stride) : dsp().sad8(s, src_.y.stride, scratch, stride);
 }
 
-uint32_t VideoEncoder::cost16(int mbx, int mby, int vx, int vy, int px, int py, int lambda, uint32_t* sad_out) {
-    uint32_t sad;
-    if (((vx | vy) & 1) == 0) {
-        const uint8_t* s = src_.y.origin + 16 * mby * src_.y.stride + 16 * mbx;
-        const uint8_t* r = ref_.y.origin + (16 * mby + vy / 2) * ref_.y.stride + 16 * mbx + vx / 2;
-        sad = dsp().sad16(s, src_.y.stride, r, ref_.y.stride);
-    } else {
-        sad = sad_half(16 * mbx, 16 * mby, 16, vx, vy);
+void VideoEncoder::begin_search() {
+    if (++visit_stamp_ == 0) {
+        std::fill(visited_.begin(), visited_.end(), 0u);
+        visit_stamp_ = 1;
     }
-    if (sad_out) *sad_out = sad;
-    return sad + static_cast<uint32_t>(lambda * (mvd_bits(vx - px, 1) + mvd_bits(vy - py, 1)));
 }
 
+bool VideoEncoder::first_visit(int vx, int vy) {
+    const int reach = visit_reach_;
+    uint32_t& v = visited_[static_cast<size_t>(vy + reach) * (2 * reach + 1) + (vx + reach)];
+    if (v == visit_stamp_) return false;
+    v = visit_stamp_;
+    return true;
+}
+
+// Both searches keep the best by strictly lower cost, so costing a vector a second time can never change the
+// result: each vector is costed once per search. A vector whose bits alone cost at least the best so far cannot win
+// either, and its SAD is not computed.
 void VideoEncoder::search16(int mbx, int mby, int px, int py, int lambda, int* best_x, int* best_y,
                             uint32_t* best_sad) {
+    const DspFunctions& d = dsp();
+    const int src_stride = src_.y.stride, ref_stride = ref_.y.stride;
+    const uint8_t* s = src_.y.origin + 16 * mby * src_stride + 16 * mbx;
+    const uint8_t* r = ref_.y.origin + 16 * mby * ref_stride + 16 * mbx;
     uint32_t best = UINT32_MAX, sad = 0;
     int bx = 0, by = 0;
-    auto try_full = [&](int vx, int vy) {
-        vx &= ~1;
-        vy &= ~1;
-        if (!in_bounds(mbx, mby, vx, vy)) return false;
-        uint32_t s;
-        const uint32_t c = cost16(mbx, mby, vx, vy, px, py, lambda, &s);
-        if (c < best) {
-            best = c;
-            sad = s;
+    begin_search();
+    auto try_v = [&](int vx, int vy) {
+        if (!in_bounds(mbx, mby, vx, vy) || !first_visit(vx, vy)) return false;
+        const uint32_t bits = static_cast<uint32_t>(lambda * (mv_bits(vx - px) + mv_bits(vy - py)));
+        if (bits >= best) return false;
+        const uint32_t sv = ((vx | vy) & 1) == 0 ? d.sad16(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
+                                                 : sad_half(16 * mbx, 16 * mby, 16, vx, vy);
+        if (sv + bits < best) {
+            best = sv + bits;
+            sad = sv;
             bx = vx;
             by = vy;
             return true;
         }
         return false;
     };
+    auto try_full = [&](int vx, int vy) { return try_v(vx & ~1, vy & ~1); };
     // Predictive start: zero, the median predictor, the neighbours' vectors and last VOP's vector here.
     try_full(0, 0);
     try_full(px, py);
@@ -126,21 +149,9 @@ void VideoEncoder::search16(int mbx, int mby, int px, int py, int lambda, int* b
     }
     // Half-pel refinement around the best full-pel vector.
     const int cx = bx, cy = by;
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            if (!dx && !dy) continue;
-            const int vx = cx + dx, vy = cy + dy;
-            if (!in_bounds(mbx, mby, vx, vy)) continue;
-            uint32_t s;
-            const uint32_t c = cost16(mbx, mby, vx, vy, px, py, lambda, &s);
-            if (c < best) {
-                best = c;
-                sad = s;
-                bx = vx;
-                by = vy;
-            }
-        }
-    }
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if (dx || dy) try_v(cx + dx, cy + dy);
     *best_x = bx;
     *best_y = by;
     *best_sad = sad;
@@ -148,25 +159,23 @@ void VideoEncoder::search16(int mbx, int mby, int px, int py, int lambda, int* b
 
 void VideoEncoder::search8(int mbx, int mby, int block, int start_x, int start_y, int lambda, int px, int py,
                            int* best_x, int* best_y, uint32_t* best_sad) {
+    const DspFunctions& d = dsp();
     const int x = 16 * mbx + 8 * (block & 1), y = 16 * mby + 8 * (block >> 1);
+    const int src_stride = src_.y.stride, ref_stride = ref_.y.stride;
+    const uint8_t* s = src_.y.origin + y * src_stride + x;
+    const uint8_t* r = ref_.y.origin + y * ref_stride + x;
     uint32_t best = UINT32_MAX, sad = 0;
     int bx = start_x, by = start_y;
-    auto eval = [&](int vx, int vy, uint32_t* s) {
-        if (((vx | vy) & 1) == 0) {
-            *s = dsp().sad8(src_.y.origin + y * src_.y.stride + x, src_.y.stride,
-                            ref_.y.origin + (y + vy / 2) * ref_.y.stride + x + vx / 2, ref_.y.stride);
-        } else {
-            *s = sad_half(x, y, 8, vx, vy);
-        }
-        return *s + static_cast<uint32_t>(lambda * (mvd_bits(vx - px, 1) + mvd_bits(vy - py, 1)));
-    };
+    begin_search();
     auto try_v = [&](int vx, int vy) {
-        if (!in_bounds(mbx, mby, vx, vy)) return false;
-        uint32_t s;
-        const uint32_t c = eval(vx, vy, &s);
-        if (c < best) {
-            best = c;
-            sad = s;
+        if (!in_bounds(mbx, mby, vx, vy) || !first_visit(vx, vy)) return false;
+        const uint32_t bits = static_cast<uint32_t>(lambda * (mv_bits(vx - px) + mv_bits(vy - py)));
+        if (bits >= best) return false;
+        const uint32_t sv = ((vx | vy) & 1) == 0 ? d.sad8(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
+                                                 : sad_half(x, y, 8, vx, vy);
+        if (sv + bits < best) {
+            best = sv + bits;
+            sad = sv;
             bx = vx;
             by = vy;
             return true;

@@ -12,16 +12,17 @@ class BitWriter {
 public:
     // Appends the low n bits of value (0 <= n <= 32), most significant first.
     void put_bits(uint32_t value, int n) {
-        if (n == 0) return;
         if (n < 32) value &= (1u << n) - 1;
-        uint64_t acc = (static_cast<uint64_t>(acc_) << n) | value;
-        int fill = fill_ + n;
-        while (fill >= 8) {
-            fill -= 8;
-            bytes_.push_back(static_cast<uint8_t>(acc >> fill));
+        acc_ = (acc_ << n) | value;  // fewer than 32 bits were pending, so at most 63 are now
+        fill_ += n;
+        if (fill_ >= 32) {
+            fill_ -= 32;
+            const uint32_t word = static_cast<uint32_t>(acc_ >> fill_);
+            const uint8_t out[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                                    static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+            bytes_.insert(bytes_.end(), out, out + 4);
+            acc_ &= (uint64_t{1} << fill_) - 1;
         }
-        acc_ = static_cast<uint32_t>(acc & ((1u << fill) - 1));
-        fill_ = fill;
     }
     // The short form the hand-built chunks of the tests are written with.
     void put(uint32_t value, int n) { put_bits(value, n); }
@@ -32,22 +33,23 @@ public:
     // already aligned.
     void stuff() {
         put_bits(0, 1);
-        if (fill_ != 0) put_bits((1u << (8 - fill_)) - 1, 8 - fill_);
+        const int ones = (8 - (fill_ & 7)) & 7;
+        put_bits((1u << ones) - 1, ones);
     }
-    bool byte_aligned() const { return fill_ == 0; }
+    bool byte_aligned() const { return (fill_ & 7) == 0; }
     // Total bits written so far.
-    uint64_t bit_count() const { return bytes_.size() * 8ull + fill_; }
+    uint64_t bit_count() const { return bytes_.size() * 8ull + static_cast<uint64_t>(fill_); }
     // The bytes written so far, a partial last byte filled up with zero bits; the writer is left as it is. No
     // spare bytes are added: a caller that hands the chunk to the decoder appends them itself.
     std::vector<uint8_t> bytes() const {
         std::vector<uint8_t> out = bytes_;
-        if (fill_) out.push_back(static_cast<uint8_t>(acc_ << (8 - fill_)));
+        append_pending(out);
         return out;
     }
     // Flushes a partial byte (zero padded) and hands the bytes over, leaving the writer empty.
     std::vector<uint8_t> take() {
-        if (fill_) put_bits(0, 8 - fill_);
         std::vector<uint8_t> out;
+        append_pending(bytes_);
         out.swap(bytes_);
         acc_ = 0;
         fill_ = 0;
@@ -55,8 +57,15 @@ public:
     }
 
 private:
+    // The pending bits as whole bytes, the last one zero padded.
+    void append_pending(std::vector<uint8_t>& out) const {
+        const int pad = (8 - (fill_ & 7)) & 7;
+        const uint64_t bits = acc_ << pad;
+        for (int n = fill_ + pad; n > 0; n -= 8) out.push_back(static_cast<uint8_t>(bits >> (n - 8)));
+    }
+
     std::vector<uint8_t> bytes_;
-    uint32_t acc_ = 0;  // pending bits, fewer than 8
+    uint64_t acc_ = 0;  // pending bits, fewer than 32
     int fill_ = 0;
 };
 

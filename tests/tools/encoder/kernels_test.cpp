@@ -49,6 +49,8 @@ TEST_P(EncoderKernelLevels, MatchScalarOnRandomInputs) {
         const int off_a = byte(rng) % 20, off_b = byte(rng) % 20;
         ASSERT_EQ(s.sad16(a + off_a, 40, b + off_b, 40), v.sad16(a + off_a, 40, b + off_b, 40));
         ASSERT_EQ(s.sad8(a + off_a, 40, b + off_b, 40), v.sad8(a + off_a, 40, b + off_b, 40));
+        // A stride of 0 repeats one row: the encoder's sum and deviation of a macroblock.
+        ASSERT_EQ(s.sad16(a + off_a, 40, b + off_b, 0), v.sad16(a + off_a, 40, b + off_b, 0));
         int16_t d1[64], d2[64];
         s.diff8(a + off_a, 40, b + off_b, 40, d1);
         v.diff8(a + off_a, 40, b + off_b, 40, d2);
