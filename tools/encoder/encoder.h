@@ -72,6 +72,7 @@ private:
     // Mode decision and the inter residual (mode_decision.cpp).
     void analyse_vop(bool intra, int qp, std::vector<MbCode>& mbs);
     void analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb);
+    bool nothing_to_code_in_place(int mbx, int mby, int zero_block_limit) const;
     void motion_compensate(int mbx, int mby, const int16_t (&mv)[4][2], bool four);
     // Intra macroblocks (intra.cpp).
     void analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode& mb);

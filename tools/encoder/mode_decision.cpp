@@ -60,11 +60,36 @@ void VideoEncoder::motion_compensate(int mbx, int mby, const int16_t (&mv)[4][2]
     predict(cur_.v, ref_.v, 8 * mby, 8 * mbx, 8, cvx, cvy);
 }
 
+bool VideoEncoder::nothing_to_code_in_place(int mbx, int mby, int zero_block_limit) const {
+    const DspFunctions& d = dsp();
+    for (int i = 0; i < 6; ++i) {
+        const bool luma = i < 4;
+        const PaddedPlane& sp = luma ? src_.y : i == 4 ? src_.u : src_.v;
+        const PaddedPlane& rp = luma ? ref_.y : i == 4 ? ref_.u : ref_.v;
+        const int row = luma ? 16 * mby + 8 * (i >> 1) : 8 * mby;
+        const int col = luma ? 16 * mbx + 8 * (i & 1) : 8 * mbx;
+        const uint8_t* sb = sp.origin + row * sp.stride + col;
+        const uint8_t* rb = rp.origin + row * rp.stride + col;
+        const int sad = static_cast<int>(d.sad8(sb, sp.stride, rb, rp.stride));
+        if (sad >= zero_block_limit) return false;
+    }
+    return true;
+}
+
 void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
     const DspFunctions& d = dsp();
     const size_t mbi = static_cast<size_t>(mby) * mb_w_ + mbx;
     const int lambda = std::max(1, qp);
     int16_t zero[4][2] = {};
+    // An inter level is non-zero from |coefficient| >= 2 qp + qp / 2 on.
+    const int zero_block_limit = 4 * (2 * qp + qp / 2 - 2);
+    if (nothing_to_code_in_place(mbx, mby, zero_block_limit)) {
+        // The co-located area already leaves nothing to code: not coded, without a search (the vectors stay 0).
+        mb.type = kMbSkipped;
+        mb.cbp = 0;
+        motion_compensate(mbx, mby, zero, false);
+        return;
+    }
     int px, py;
     vector_predictor(mbx, mby, 0, zero, &px, &py);
     int vx, vy;
@@ -117,8 +142,6 @@ void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
 
     motion_compensate(mbx, mby, mb.mv, mb.type == mpeg4::kMbInter4V);
     mb.cbp = 0;
-    // An inter level is non-zero from |coefficient| >= 2 qp + qp / 2 on.
-    const int zero_block_limit = 4 * (2 * qp + qp / 2 - 2);
     for (int i = 0; i < 6; ++i) {
         const bool luma = i < 4;
         const PaddedPlane& sp = luma ? src_.y : i == 4 ? src_.u : src_.v;
