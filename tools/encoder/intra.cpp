@@ -12,7 +12,7 @@
 namespace zorbrix::enc {
 
 using mpeg4::dc_scaler;
-using mpeg4::dequant;
+constexpr int kDcDefault = mpeg4::kDcPredictorDefault;
 
 void VideoEncoder::analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode& mb) {
     const DspFunctions& d = dsp();
@@ -50,7 +50,7 @@ void VideoEncoder::analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode
             return mb_intra_[static_cast<size_t>(my) * mb_w_ + mx] != 0;
         };
         auto cell = [&](int nby, int nbx) { return static_cast<size_t>(nby + 1) * pred_stride_[p] + (nbx + 1); };
-        auto dc_at = [&](int nby, int nbx) { return available(nby, nbx) ? dc_[p][cell(nby, nbx)] : mpeg4::kDcPredictorDefault; };
+        auto dc_at = [&](int nby, int nbx) { return available(nby, nbx) ? dc_[p][cell(nby, nbx)] : kDcDefault; };
         const int fa = dc_at(by, bx - 1), fb = dc_at(by - 1, bx - 1), fc = dc_at(by - 1, bx);
         from_above[i] = std::abs(fa - fb) < std::abs(fb - fc);
         const int f = from_above[i] ? fc : fa;
@@ -98,7 +98,7 @@ void VideoEncoder::analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode
         const int scaler = dc_scaler(qp, luma);
         int16_t block[64];
         block[0] = static_cast<int16_t>(qdc[i] * scaler);
-        for (int k = 1; k < 64; ++k) block[k] = true_level[i][k] ? dequant(true_level[i][k], qp) : 0;
+        dequant_block(true_level[i], block, qp, 1);
         recon_idct(block);
         PaddedPlane& cp = luma ? cur_.y : i == 4 ? cur_.u : cur_.v;
         const int by = luma ? 2 * mby + (i >> 1) : mby;

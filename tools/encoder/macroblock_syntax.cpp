@@ -109,27 +109,34 @@ void VideoEncoder::write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fco
             put_mvd(bw, wrap_mvd(mb.mvd[b][1], fcode), fcode);
         }
     }
+    const TcoefDirect& direct = tcoef_direct();
     for (int i = 0; i < 6; ++i) {
         if (intra) put_intra_dc(bw, i < 4, mb.dc_diff[i]);
         if (!(mb.cbp & (1 << (5 - i)))) continue;
+        // The block's events (run of zeros, then a level) in scan order; the last one carries the last flag.
         const uint8_t* scan = kScans[mb.scan[i]];
-        const int first = intra ? 1 : 0;
-        int last_pos = -1;
-        for (int k = 63; k >= first; --k) {
-            if (mb.level[i][scan[k]]) {
-                last_pos = k;
-                break;
-            }
-        }
-        int run = 0;
-        for (int k = first; k <= last_pos; ++k) {
+        int16_t levels[64];
+        uint8_t runs[64];
+        int n = 0, run = 0;
+        for (int k = intra ? 1 : 0; k < 64; ++k) {
             const int lv = mb.level[i][scan[k]];
             if (!lv) {
                 ++run;
                 continue;
             }
-            put_tcoef(bw, intra, k == last_pos, run, lv);
+            levels[n] = static_cast<int16_t>(lv);
+            runs[n++] = static_cast<uint8_t>(run);
             run = 0;
+        }
+        for (int e = 0; e < n; ++e) {
+            const bool last = e == n - 1;
+            const int lv = levels[e], mag = lv < 0 ? -lv : lv;
+            const uint32_t c = mag < TcoefDirect::kLevels ? direct.code[intra][last][runs[e]][mag] : 0;
+            if (c) {
+                bw.put_bits(c >> 5 | (lv < 0 ? 1u : 0u), static_cast<int>(c & 31));
+            } else {
+                put_tcoef(bw, intra, last, runs[e], lv);
+            }
         }
     }
 }

@@ -13,8 +13,6 @@
 
 namespace zorbrix::enc {
 
-using mpeg4::dequant;
-
 void VideoEncoder::analyse_vop(bool intra, int qp, std::vector<MbCode>& mbs) {
     stats_ = FrameStats{};
     std::fill(mb_intra_.begin(), mb_intra_.end(), static_cast<int8_t>(intra ? 1 : 0));
@@ -168,7 +166,7 @@ void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
         const int row = luma ? 16 * mby + 8 * (i >> 1) : 8 * mby;
         const int col = luma ? 16 * mbx + 8 * (i & 1) : 8 * mbx;
         int16_t block[64];
-        for (int k = 0; k < 64; ++k) block[k] = mb.level[i][k] ? dequant(mb.level[i][k], qp) : 0;
+        dequant_block(mb.level[i], block, qp, 0);
         recon_idct(block);
         recon_add(block, cp.origin + row * cp.stride + col, cp.stride);
     }

@@ -116,8 +116,9 @@ void VideoEncoder::search16(int mbx, int mby, int px, int py, int lambda, int* b
         if (!in_bounds(mbx, mby, vx, vy) || !first_visit(vx, vy)) return false;
         const uint32_t bits = static_cast<uint32_t>(lambda * (mv_bits(vx - px) + mv_bits(vy - py)));
         if (bits >= best) return false;
-        const uint32_t sv = ((vx | vy) & 1) == 0 ? d.sad16(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
-                                                 : sad_half(16 * mbx, 16 * mby, 16, vx, vy);
+        const uint32_t sv = ((vx | vy) & 1) == 0
+                                ? d.sad16(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
+                                : sad_half(16 * mbx, 16 * mby, 16, vx, vy);
         if (sv + bits < best) {
             best = sv + bits;
             sad = sv;
@@ -171,8 +172,9 @@ void VideoEncoder::search8(int mbx, int mby, int block, int start_x, int start_y
         if (!in_bounds(mbx, mby, vx, vy) || !first_visit(vx, vy)) return false;
         const uint32_t bits = static_cast<uint32_t>(lambda * (mv_bits(vx - px) + mv_bits(vy - py)));
         if (bits >= best) return false;
-        const uint32_t sv = ((vx | vy) & 1) == 0 ? d.sad8(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
-                                                 : sad_half(x, y, 8, vx, vy);
+        const uint32_t sv = ((vx | vy) & 1) == 0
+                                ? d.sad8(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
+                                : sad_half(x, y, 8, vx, vy);
         if (sv + bits < best) {
             best = sv + bits;
             sad = sv;

@@ -72,6 +72,23 @@ EscapePlan plan_tcoef(bool intra, bool last, int run, int level) {
 
 }  // namespace
 
+const TcoefDirect& tcoef_direct() {
+    static const TcoefDirect table = [] {
+        TcoefDirect t{};
+        const TcoefMap& map = tcoef_map();
+        for (int intra = 0; intra < 2; ++intra)
+            for (int last = 0; last < 2; ++last)
+                for (int run = 0; run < 64; ++run)
+                    for (int mag = 1; mag < TcoefDirect::kLevels; ++mag) {
+                        if (const Code* c = map.find(intra, last, run, mag)) {
+                            t.code[intra][last][run][mag] = (c->bits << 1) << 5 | (c->length + 1u);
+                        }
+                    }
+        return t;
+    }();
+    return table;
+}
+
 void put_tcoef(BitWriter& bw, bool intra, bool last, int run, int level) {
     // Most events have a code of their own: code and sign in one go.
     const int mag = std::abs(level);

@@ -10,6 +10,15 @@ namespace zorbrix::enc {
 
 using mpeg4::BitWriter;
 
+// The texture events that have a code of their own, for a writer's fast path: [intra][last][run][|level|] holds
+// (code << 1) << 5 | (length + 1), the code with room for the sign bit and its length with it, or 0 when the event
+// takes an escape.
+struct TcoefDirect {
+    static constexpr int kLevels = 32;
+    uint32_t code[2][2][64][kLevels];
+};
+const TcoefDirect& tcoef_direct();
+
 // Texture event writer. level must be non-zero and within -2047..2047; run within 0..63.
 void put_tcoef(BitWriter& bw, bool intra, bool last, int run, int level);
 int tcoef_bits(bool intra, bool last, int run, int level);
