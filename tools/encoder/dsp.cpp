@@ -135,13 +135,52 @@ inline void vertical_pass(const __m128i in[8], __m128i out[8], const PairTable& 
     }
 }
 
+// The basis is even or odd about its middle (W[u][7 - y] = +-W[u][y]), so a row's sum needs only half the products:
+// sum over y < 4 of W[u][y] (in[y] +- in[7 - y]). The same integer sums, so the same results; the 16-bit sums and
+// differences cannot overflow for inputs within -255..255 (the first pass leaves at most 5771 in magnitude).
+bool basis_is_symmetric() {
+    for (int u = 0; u < 8; ++u)
+        for (int y = 0; y < 4; ++y)
+            if (kDct.w[u][7 - y] != ((u & 1) ? -kDct.w[u][y] : kDct.w[u][y])) return false;
+    return true;
+}
+
+template <int Shift>
+inline void vertical_pass_folded(const __m128i in[8], __m128i out[8], const PairTable& t) {
+    __m128i lo[2][2], hi[2][2];  // [even / odd][pair of y]
+    for (int k = 0; k < 2; ++k) {
+        const __m128i e0 = _mm_add_epi16(in[2 * k], in[7 - 2 * k]), e1 = _mm_add_epi16(in[2 * k + 1], in[6 - 2 * k]);
+        const __m128i o0 = _mm_sub_epi16(in[2 * k], in[7 - 2 * k]), o1 = _mm_sub_epi16(in[2 * k + 1], in[6 - 2 * k]);
+        lo[0][k] = _mm_unpacklo_epi16(e0, e1);
+        hi[0][k] = _mm_unpackhi_epi16(e0, e1);
+        lo[1][k] = _mm_unpacklo_epi16(o0, o1);
+        hi[1][k] = _mm_unpackhi_epi16(o0, o1);
+    }
+    const __m128i rnd = _mm_set1_epi32(1 << (Shift - 1));
+    for (int u = 0; u < 8; ++u) {
+        const int odd = u & 1;
+        const __m128i sl = _mm_add_epi32(_mm_add_epi32(rnd, _mm_madd_epi16(lo[odd][0], t.p[u][0])),
+                                         _mm_madd_epi16(lo[odd][1], t.p[u][1]));
+        const __m128i sh = _mm_add_epi32(_mm_add_epi32(rnd, _mm_madd_epi16(hi[odd][0], t.p[u][0])),
+                                         _mm_madd_epi16(hi[odd][1], t.p[u][1]));
+        out[u] = _mm_packs_epi32(_mm_srai_epi32(sl, Shift), _mm_srai_epi32(sh, Shift));
+    }
+}
+
 void fdct_sse2(int16_t block[64]) {
     static const PairTable table;
+    static const bool folded = basis_is_symmetric();
     __m128i r[8], t[8];
     for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
-    vertical_pass<kPass1Shift>(r, t, table);
-    transpose8x8(t);
-    vertical_pass<kPass2Shift>(t, r, table);
+    if (folded) {
+        vertical_pass_folded<kPass1Shift>(r, t, table);
+        transpose8x8(t);
+        vertical_pass_folded<kPass2Shift>(t, r, table);
+    } else {
+        vertical_pass<kPass1Shift>(r, t, table);
+        transpose8x8(t);
+        vertical_pass<kPass2Shift>(t, r, table);
+    }
     transpose8x8(r);
     for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
 }
