@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "video/mpeg4/codec_rules.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -79,6 +81,10 @@ void diff8_scalar(const uint8_t* src, int src_stride, const uint8_t* pred, int p
         src += src_stride;
         pred += pred_stride;
     }
+}
+
+void dequant_scalar(const int16_t level[64], int16_t out[64], int qp, int from) {
+    for (int k = from; k < 64; ++k) out[k] = level[k] ? mpeg4::dequant(level[k], qp) : 0;
 }
 
 #if defined(__SSE2__)
@@ -251,12 +257,34 @@ void diff8_sse2(const uint8_t* src, int src_stride, const uint8_t* pred, int pre
     }
 }
 
+// 2 qp level as a 32-bit product from the 16-bit halves, plus or minus the odd step h, saturated to 16 bits by the
+// pack and then to -2048..2047 (the same as saturating the 32-bit value directly).
+void dequant_sse2(const int16_t level[64], int16_t out[64], int qp, int from) {
+    const int16_t keep = out[0];
+    const __m128i step = _mm_set1_epi16(static_cast<int16_t>(2 * qp));
+    const __m128i h = _mm_set1_epi16(static_cast<int16_t>((qp & 1) ? qp : qp - 1));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo_limit = _mm_set1_epi16(-2048), hi_limit = _mm_set1_epi16(2047);
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i lv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(level + i));
+        const __m128i plo = _mm_mullo_epi16(lv, step), phi = _mm_mulhi_epi16(lv, step);
+        const __m128i t = _mm_sub_epi16(_mm_and_si128(_mm_cmpgt_epi16(lv, zero), h),
+                                        _mm_and_si128(_mm_cmplt_epi16(lv, zero), h));
+        const __m128i f0 = _mm_add_epi32(_mm_unpacklo_epi16(plo, phi), _mm_srai_epi32(_mm_unpacklo_epi16(t, t), 16));
+        const __m128i f1 = _mm_add_epi32(_mm_unpackhi_epi16(plo, phi), _mm_srai_epi32(_mm_unpackhi_epi16(t, t), 16));
+        const __m128i f = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(f0, f1), lo_limit), hi_limit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), f);
+    }
+    if (from) out[0] = keep;
+}
+
 void init_sse2(DspFunctions& d) {
     d.fdct.set(fdct_sse2, CpuLevel::sse2);
     d.sad16.set(sad16_sse2, CpuLevel::sse2);
     d.sad8.set(sad8_sse2, CpuLevel::sse2);
     d.quant.set(quant_sse2, CpuLevel::sse2);
     d.diff8.set(diff8_sse2, CpuLevel::sse2);
+    d.dequant.set(dequant_sse2, CpuLevel::sse2);
 }
 
 #else
@@ -271,6 +299,7 @@ void init_scalar(DspFunctions& d) {
     d.sad8.set(sad_scalar<8>, CpuLevel::scalar);
     d.quant.set(quant_scalar, CpuLevel::scalar);
     d.diff8.set(diff8_scalar, CpuLevel::scalar);
+    d.dequant.set(dequant_scalar, CpuLevel::scalar);
 }
 
 }  // namespace

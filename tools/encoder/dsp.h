@@ -22,6 +22,10 @@ using QuantFn = int (*)(const int16_t coef[64], int16_t level[64], int qp, int b
 // Difference of a source and a prediction 8x8 area, as 16-bit samples.
 using DiffFn = void (*)(const uint8_t* src, int src_stride, const uint8_t* pred, int pred_stride, int16_t out[64]);
 
+// The decoder's H.263 inverse quantisation (mpeg4::dequant) of a block's levels from position `from` (0 or 1) on,
+// a 0 level giving 0; out[0] is left as it is when from is 1. Levels within -2047..2047.
+using DequantFn = void (*)(const int16_t level[64], int16_t out[64], int qp, int from);
+
 struct DspFunctions {
     CpuLevel level;
     Kernel<FdctFn> fdct;
@@ -29,6 +33,7 @@ struct DspFunctions {
     Kernel<SadFn> sad8;
     Kernel<QuantFn> quant;
     Kernel<DiffFn> diff8;
+    Kernel<DequantFn> dequant;
 };
 
 // The table for a level (clamped to cpu_level()), for tests and benchmarks.

@@ -1,7 +1,6 @@
 #pragma once
 // What the encoder's own source files share: the decisions taken for one macroblock, handed from the analysis to
 // the writer. Not for use outside tools/encoder.
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -12,17 +11,6 @@ namespace zorbrix::enc {
 
 // A P-VOP macroblock sent as not coded: the decoder copies the co-located area. It has no mb_type of its own.
 constexpr int kMbSkipped = -1;
-
-// mpeg4::dequant over a block's levels from position `from` on, a 0 level staying 0; written without branches so
-// that the compiler vectorises it.
-inline void dequant_block(const int16_t level[64], int16_t out[64], int qp, int from) {
-    const int h = (qp & 1) ? qp : qp - 1;
-    for (int k = from; k < 64; ++k) {
-        const int lv = level[k];
-        const int sign = (lv > 0) - (lv < 0);
-        out[k] = static_cast<int16_t>(std::clamp(2 * qp * lv + sign * h, -2048, 2047));
-    }
-}
 
 struct VideoEncoder::MbCode {
     // The levels are left uninitialised: the analysis writes those of every coded block (cbp), and nothing reads the

@@ -98,7 +98,7 @@ void VideoEncoder::analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode
         const int scaler = dc_scaler(qp, luma);
         int16_t block[64];
         block[0] = static_cast<int16_t>(qdc[i] * scaler);
-        dequant_block(true_level[i], block, qp, 1);
+        d.dequant(true_level[i], block, qp, 1);
         recon_idct(block);
         PaddedPlane& cp = luma ? cur_.y : i == 4 ? cur_.u : cur_.v;
         const int by = luma ? 2 * mby + (i >> 1) : mby;

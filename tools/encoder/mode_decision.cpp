@@ -166,7 +166,7 @@ void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
         const int row = luma ? 16 * mby + 8 * (i >> 1) : 8 * mby;
         const int col = luma ? 16 * mbx + 8 * (i & 1) : 8 * mbx;
         int16_t block[64];
-        dequant_block(mb.level[i], block, qp, 0);
+        d.dequant(mb.level[i], block, qp, 0);
         recon_idct(block);
         recon_add(block, cp.origin + row * cp.stride + col, cp.stride);
     }
