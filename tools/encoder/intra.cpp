@@ -89,9 +89,10 @@ void VideoEncoder::analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode
         } else {
             mb.scan[i] = 0;
         }
-        bool coded = false;
-        for (int k = 1; k < 64 && !coded; ++k) coded = mb.level[i][k] != 0;
-        if (coded) mb.cbp |= 1 << (5 - i);
+        int nonzero = 0;
+        for (int k = 1; k < 64; ++k) nonzero += mb.level[i][k] != 0;
+        mb.nonzero[i] = static_cast<uint8_t>(nonzero);
+        if (nonzero) mb.cbp |= 1 << (5 - i);
 
         // Reconstruction, as the decoder does it from the true levels.
         const bool luma = i < 4;

@@ -113,12 +113,14 @@ void VideoEncoder::write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fco
     for (int i = 0; i < 6; ++i) {
         if (intra) put_intra_dc(bw, i < 4, mb.dc_diff[i]);
         if (!(mb.cbp & (1 << (5 - i)))) continue;
-        // The block's events (run of zeros, then a level) in scan order; the last one carries the last flag.
+        // The block's events (run of zeros, then a level) in scan order, up to its last non-zero level; the last
+        // one carries the last flag.
         const uint8_t* scan = kScans[mb.scan[i]];
+        const int count = mb.nonzero[i];
         int16_t levels[64];
         uint8_t runs[64];
         int n = 0, run = 0;
-        for (int k = intra ? 1 : 0; k < 64; ++k) {
+        for (int k = intra ? 1 : 0; n < count && k < 64; ++k) {
             const int lv = mb.level[i][scan[k]];
             if (!lv) {
                 ++run;
