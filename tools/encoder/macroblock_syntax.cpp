@@ -113,12 +113,11 @@ void VideoEncoder::write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fco
     for (int i = 0; i < 6; ++i) {
         if (intra) put_intra_dc(bw, i < 4, mb.dc_diff[i]);
         if (!(mb.cbp & (1 << (5 - i)))) continue;
-        // The block's events (run of zeros, then a level) in scan order, up to its last non-zero level; the last
-        // one carries the last flag.
+        // The block's events (run of zeros, then a level) in scan order, up to its last non-zero level, which
+        // carries the last flag.
         const uint8_t* scan = kScans[mb.scan[i]];
+        const auto& codes = direct.code[intra];
         const int count = mb.nonzero[i];
-        int16_t levels[64];
-        uint8_t runs[64];
         int n = 0, run = 0;
         for (int k = intra ? 1 : 0; n < count && k < 64; ++k) {
             const int lv = mb.level[i][scan[k]];
@@ -126,19 +125,15 @@ void VideoEncoder::write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fco
                 ++run;
                 continue;
             }
-            levels[n] = static_cast<int16_t>(lv);
-            runs[n++] = static_cast<uint8_t>(run);
-            run = 0;
-        }
-        for (int e = 0; e < n; ++e) {
-            const bool last = e == n - 1;
-            const int lv = levels[e], mag = lv < 0 ? -lv : lv;
-            const uint32_t c = mag < TcoefDirect::kLevels ? direct.code[intra][last][runs[e]][mag] : 0;
+            const bool last = ++n == count;
+            const int mag = lv < 0 ? -lv : lv;
+            const uint32_t c = mag < TcoefDirect::kLevels ? codes[last][run][mag] : 0;
             if (c) {
                 bw.put_bits(c >> 5 | (lv < 0 ? 1u : 0u), static_cast<int>(c & 31));
             } else {
-                put_tcoef(bw, intra, last, runs[e], lv);
+                put_tcoef(bw, intra, last, run, lv);
             }
+            run = 0;
         }
     }
 }
