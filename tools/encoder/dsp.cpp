@@ -87,6 +87,12 @@ void dequant_scalar(const int16_t level[64], int16_t out[64], int qp, int from) 
     for (int k = from; k < 64; ++k) out[k] = level[k] ? mpeg4::dequant(level[k], qp) : 0;
 }
 
+uint64_t nonzero_mask_scalar(const int16_t level[64]) {
+    uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(level[i] != 0) << i;
+    return mask;
+}
+
 #if defined(__SSE2__)
 
 inline void transpose8x8(__m128i r[8]) {
@@ -278,6 +284,17 @@ void dequant_sse2(const int16_t level[64], int16_t out[64], int qp, int from) {
     if (from) out[0] = keep;
 }
 
+uint64_t nonzero_mask_sse2(const int16_t level[64]) {
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t zeros = 0;
+    for (int i = 0; i < 64; i += 16) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(level + i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(level + i + 8)), zero);
+        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << i;
+    }
+    return ~zeros;
+}
+
 void init_sse2(DspFunctions& d) {
     d.fdct.set(fdct_sse2, CpuLevel::sse2);
     d.sad16.set(sad16_sse2, CpuLevel::sse2);
@@ -285,6 +302,7 @@ void init_sse2(DspFunctions& d) {
     d.quant.set(quant_sse2, CpuLevel::sse2);
     d.diff8.set(diff8_sse2, CpuLevel::sse2);
     d.dequant.set(dequant_sse2, CpuLevel::sse2);
+    d.nonzero_mask.set(nonzero_mask_sse2, CpuLevel::sse2);
 }
 
 #else
@@ -300,6 +318,7 @@ void init_scalar(DspFunctions& d) {
     d.quant.set(quant_scalar, CpuLevel::scalar);
     d.diff8.set(diff8_scalar, CpuLevel::scalar);
     d.dequant.set(dequant_scalar, CpuLevel::scalar);
+    d.nonzero_mask.set(nonzero_mask_scalar, CpuLevel::scalar);
 }
 
 }  // namespace

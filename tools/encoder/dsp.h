@@ -26,6 +26,9 @@ using DiffFn = void (*)(const uint8_t* src, int src_stride, const uint8_t* pred,
 // a 0 level giving 0; out[0] is left as it is when from is 1. Levels within -2047..2047.
 using DequantFn = void (*)(const int16_t level[64], int16_t out[64], int qp, int from);
 
+// The positions of the non-zero levels of a block: bit i set when level[i] is not 0.
+using NonzeroMaskFn = uint64_t (*)(const int16_t level[64]);
+
 struct DspFunctions {
     CpuLevel level;
     Kernel<FdctFn> fdct;
@@ -34,6 +37,7 @@ struct DspFunctions {
     Kernel<QuantFn> quant;
     Kernel<DiffFn> diff8;
     Kernel<DequantFn> dequant;
+    Kernel<NonzeroMaskFn> nonzero_mask;
 };
 
 // The table for a level (clamped to cpu_level()), for tests and benchmarks.

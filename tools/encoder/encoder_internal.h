@@ -13,8 +13,8 @@ namespace zorbrix::enc {
 constexpr int kMbSkipped = -1;
 
 struct VideoEncoder::MbCode {
-    // The levels and their counts are left uninitialised: the analysis writes those of every coded block (cbp), and
-    // nothing reads the others.
+    // The levels are left uninitialised: the analysis writes those of every coded block (cbp), and nothing reads the
+    // others.
     MbCode() {}
     // Back to the defaults, but for the levels.
     void clear() {
@@ -35,7 +35,6 @@ struct VideoEncoder::MbCode {
     int dc_diff[6] = {};
     uint8_t scan[6] = {};
     int16_t level[6][64];  // levels to code, raster order; intra blocks: AC after prediction
-    uint8_t nonzero[6];    // non-zero levels of each coded block
 };
 
 }  // namespace zorbrix::enc

@@ -89,10 +89,7 @@ void VideoEncoder::analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode
         } else {
             mb.scan[i] = 0;
         }
-        int nonzero = 0;
-        for (int k = 1; k < 64; ++k) nonzero += mb.level[i][k] != 0;
-        mb.nonzero[i] = static_cast<uint8_t>(nonzero);
-        if (nonzero) mb.cbp |= 1 << (5 - i);
+        if (d.nonzero_mask(mb.level[i]) >> 1) mb.cbp |= 1 << (5 - i);  // any AC level
 
         // Reconstruction, as the decoder does it from the true levels.
         const bool luma = i < 4;

@@ -3,7 +3,9 @@
 #include "tools/encoder/encoder_internal.h"
 
 #include <algorithm>
+#include <bit>
 
+#include "tools/encoder/dsp.h"
 #include "tools/encoder/scan.h"
 #include "tools/encoder/vlc_codes.h"
 
@@ -18,6 +20,31 @@ int fcode_for(int min_v, int max_v) {
         if (min_v >= -32 * f && max_v <= 32 * f - 1) return fcode;
     }
     return 7;
+}
+
+// A raster-order mask of a block's positions turned into scan order, four raster positions at a time.
+struct ScanMasks {
+    uint64_t nibble[3][16][16];  // [scan][which four raster positions][their bits]
+    ScanMasks() {
+        for (int s = 0; s < 3; ++s) {
+            int scan_pos[64];
+            for (int k = 0; k < 64; ++k) scan_pos[kScans[s][k]] = k;
+            for (int q = 0; q < 16; ++q)
+                for (int bits = 0; bits < 16; ++bits) {
+                    uint64_t m = 0;
+                    for (int b = 0; b < 4; ++b)
+                        if (bits >> b & 1) m |= uint64_t{1} << scan_pos[4 * q + b];
+                    nibble[s][q][bits] = m;
+                }
+        }
+    }
+};
+const ScanMasks kScanMasks;
+
+uint64_t scan_order_mask(int scan, uint64_t raster) {
+    uint64_t m = 0;
+    for (int q = 0; q < 16; ++q) m |= kScanMasks.nibble[scan][q][(raster >> (4 * q)) & 15];
+    return m;
 }
 
 int wrap_mvd(int mvd, int fcode) {
@@ -110,22 +137,23 @@ void VideoEncoder::write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fco
         }
     }
     const TcoefDirect& direct = tcoef_direct();
+    const NonzeroMaskFn nonzero_mask = dsp().nonzero_mask.fn;
     for (int i = 0; i < 6; ++i) {
         if (intra) put_intra_dc(bw, i < 4, mb.dc_diff[i]);
         if (!(mb.cbp & (1 << (5 - i)))) continue;
-        // The block's events (run of zeros, then a level) in scan order, up to its last non-zero level, which
-        // carries the last flag.
+        // The block's events (run of zeros, then a level) in scan order, from the scan positions of its non-zero
+        // levels; the last carries the last flag. An intra block's DC level is 0 here.
         const uint8_t* scan = kScans[mb.scan[i]];
         const auto& codes = direct.code[intra];
-        const int count = mb.nonzero[i];
-        int n = 0, run = 0;
-        for (int k = intra ? 1 : 0; n < count && k < 64; ++k) {
+        uint64_t todo = scan_order_mask(mb.scan[i], nonzero_mask(mb.level[i]));
+        int prev = intra ? 0 : -1;  // runs count from the first AC position of an intra block
+        while (todo) {
+            const int k = std::countr_zero(todo);
+            todo &= todo - 1;
+            const int run = k - prev - 1;
+            prev = k;
+            const bool last = todo == 0;
             const int lv = mb.level[i][scan[k]];
-            if (!lv) {
-                ++run;
-                continue;
-            }
-            const bool last = ++n == count;
             const int mag = lv < 0 ? -lv : lv;
             const uint32_t c = mag < TcoefDirect::kLevels ? codes[last][run][mag] : 0;
             if (c) {
@@ -133,7 +161,6 @@ void VideoEncoder::write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fco
             } else {
                 put_tcoef(bw, intra, last, run, lv);
             }
-            run = 0;
         }
     }
 }

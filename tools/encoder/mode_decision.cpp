@@ -154,8 +154,7 @@ void VideoEncoder::analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb) {
         int16_t coef[64];
         d.diff8(sb, sp.stride, pb, cp.stride, coef);
         d.fdct(coef);
-        mb.nonzero[i] = static_cast<uint8_t>(d.quant(coef, mb.level[i], qp, qp / 2));
-        if (mb.nonzero[i]) mb.cbp |= 1 << (5 - i);
+        if (d.quant(coef, mb.level[i], qp, qp / 2)) mb.cbp |= 1 << (5 - i);
     }
     if (mb.type == mpeg4::kMbInter && mb.mv[0][0] == 0 && mb.mv[0][1] == 0 && mb.cbp == 0) {
         mb.type = kMbSkipped;  // not coded: the decoder copies the co-located area, which is this prediction

@@ -65,6 +65,9 @@ TEST_P(EncoderKernelLevels, MatchScalarOnRandomInputs) {
         if (from) {
             ASSERT_EQ(77, q2[0]);
         }
+        ASSERT_EQ(s.nonzero_mask(lv), v.nonzero_mask(lv));
+        ASSERT_EQ(s.nonzero_mask(c), v.nonzero_mask(c));
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(lv[i] != 0, ((s.nonzero_mask(lv) >> i) & 1) != 0);
         int16_t d1[64], d2[64];
         s.diff8(a + off_a, 40, b + off_b, 40, d1);
         v.diff8(a + off_a, 40, b + off_b, 40, d2);
