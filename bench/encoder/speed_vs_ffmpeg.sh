@@ -26,8 +26,8 @@ seconds() {
 }
 
 printf "%-9s %6s %10s %10s %8s %8s %8s\n" size frames ours_fps ffmpeg_fps ratio min max
-for spec in 256x192:500 720x576:100; do
-  size=${spec%%:*}; frames=${spec##*:}
+for point in 256x192:500 720x576:100; do
+  size=${point%%:*}; frames=${point##*:}
   src="$TMP/src_$size.y4m"
   ffmpeg -v error -y -f lavfi -i "testsrc2=size=$size:rate=25" -frames:v "$frames" -pix_fmt yuv420p "$src"
   ratios=(); ours_all=(); theirs_all=()
