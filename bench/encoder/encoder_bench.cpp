@@ -77,6 +77,39 @@ void BM_Quant(benchmark::State& state) {
 }
 BENCHMARK(BM_Quant)->Arg(0)->Arg(1);
 
+void BM_Dequant(benchmark::State& state) {
+    const DspFunctions d = pick(state);
+    std::mt19937 rng(4);
+    int16_t l[64][64], out[64];
+    for (auto& b : l)
+        for (auto& v : b) v = static_cast<int16_t>(rng() % 4 == 0 ? static_cast<int>(rng() % 81) - 40 : 0);
+    for (auto _ : state) {
+        for (auto& b : l) {
+            d.dequant(b, out, 5, 0);
+            benchmark::DoNotOptimize(out);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 64);
+    state.SetLabel(zorbrix::cpu_level_name(d.level));
+}
+BENCHMARK(BM_Dequant)->Arg(0)->Arg(1);
+
+void BM_NonzeroMask(benchmark::State& state) {
+    const DspFunctions d = pick(state);
+    std::mt19937 rng(5);
+    int16_t l[64][64];
+    for (auto& b : l)
+        for (auto& v : b) v = static_cast<int16_t>(rng() % 4 == 0 ? static_cast<int>(rng() % 81) - 40 : 0);
+    for (auto _ : state) {
+        uint64_t m = 0;
+        for (auto& b : l) m ^= d.nonzero_mask(b);
+        benchmark::DoNotOptimize(m);
+    }
+    state.SetItemsProcessed(state.iterations() * 64);
+    state.SetLabel(zorbrix::cpu_level_name(d.level));
+}
+BENCHMARK(BM_NonzeroMask)->Arg(0)->Arg(1);
+
 // Source files: ffmpeg's moving test pattern, made once per size.
 std::string source(int w, int h, int frames) {
     const std::string path =

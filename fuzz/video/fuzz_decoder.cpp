@@ -11,53 +11,20 @@
 #include "platform/fatal.h"
 #include "video/colour_convert.h"
 #include "video/decoder.h"
+#include "video/mpeg4/header_writer.h"
 
 namespace {
 
 // Video object and layer headers for a rectangular simple-profile layer of the given size (a VOP follows).
 std::vector<uint8_t> layer_header(int width, int height, bool resync) {
-    std::vector<uint8_t> out;
-    uint64_t acc = 0;
-    int bits = 0;
-    auto put = [&](uint32_t v, int n) {
-        for (int i = n - 1; i >= 0; --i) {
-            acc = (acc << 1) | ((v >> i) & 1);
-            if (++bits == 8) {
-                out.push_back(static_cast<uint8_t>(acc));
-                acc = 0;
-                bits = 0;
-            }
-        }
-    };
-    put(0x00000100, 32);
-    put(0x00000120, 32);
-    put(0, 1);
-    put(1, 8);
-    put(0, 1);
-    put(1, 4);
-    put(0, 1);
-    put(0, 2);
-    put(1, 1);
-    put(25, 16);
-    put(1, 1);
-    put(0, 1);
-    put(1, 1);
-    put(static_cast<uint32_t>(width), 13);
-    put(1, 1);
-    put(static_cast<uint32_t>(height), 13);
-    put(1, 1);
-    put(0, 1);   // interlaced
-    put(1, 1);   // obmc_disable
-    put(0, 1);   // sprite
-    put(0, 1);   // not_8_bit
-    put(0, 1);   // quant_type
-    put(1, 1);   // complexity_estimation_disable
-    put(resync ? 0 : 1, 1);  // resync_marker_disable
-    put(0, 1);   // data_partitioned
-    put(0, 1);   // scalability
-    put(0, 1);   // stuffing
-    while (bits) put(1, 1);
-    return out;
+    zorbrix::mpeg4::LayerHeader layer;
+    layer.width = width;
+    layer.height = height;
+    layer.time_resolution = 25;
+    layer.resync_marker_disable = resync ? 0 : 1;
+    zorbrix::mpeg4::BitWriter bw;
+    zorbrix::mpeg4::write_layer_headers(bw, layer);
+    return bw.take();
 }
 
 }  // namespace

@@ -20,9 +20,11 @@ namespace {
 // The layer header alone (without the video object start code before it) and a VOP header of the given type.
 std::vector<uint8_t> layer_and_vop(const test::VolOptions& o, int vop_type = 0, int quant = 7, int dc_thr = 0) {
     BitWriter bw;
-    test::write_vol(bw, o);
-    test::write_vop_header(bw, vop_type, quant, o.resolution, 1, 3, dc_thr);
-    if (vop_type == 2) bw.put(2, 3);  // fcode_backward
+    const LayerHeader layer = test::layer_header(o);
+    write_layer_headers(bw, layer);
+    write_vop_header(bw, layer,
+                     {.coding_type = vop_type, .time_increment = 1, .rounding_type = 1, .intra_dc_vlc_thr = dc_thr,
+                      .quant = quant, .fcode_forward = 3, .fcode_backward = 2});
     bw.stuff();
     std::vector<uint8_t> bytes = bw.bytes();
     return std::vector<uint8_t>(bytes.begin() + 4, bytes.end());

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "video/mpeg4/codec_rules.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -81,6 +83,16 @@ void diff8_scalar(const uint8_t* src, int src_stride, const uint8_t* pred, int p
     }
 }
 
+void dequant_scalar(const int16_t level[64], int16_t out[64], int qp, int from) {
+    for (int k = from; k < 64; ++k) out[k] = level[k] ? mpeg4::dequant(level[k], qp) : 0;
+}
+
+uint64_t nonzero_mask_scalar(const int16_t level[64]) {
+    uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(level[i] != 0) << i;
+    return mask;
+}
+
 #if defined(__SSE2__)
 
 inline void transpose8x8(__m128i r[8]) {
@@ -135,13 +147,52 @@ inline void vertical_pass(const __m128i in[8], __m128i out[8], const PairTable& 
     }
 }
 
+// The basis is even or odd about its middle (W[u][7 - y] = +-W[u][y]), so a row's sum needs only half the products:
+// sum over y < 4 of W[u][y] (in[y] +- in[7 - y]). The same integer sums, so the same results; the 16-bit sums and
+// differences cannot overflow for inputs within -255..255 (the first pass leaves at most 5771 in magnitude).
+bool basis_is_symmetric() {
+    for (int u = 0; u < 8; ++u)
+        for (int y = 0; y < 4; ++y)
+            if (kDct.w[u][7 - y] != ((u & 1) ? -kDct.w[u][y] : kDct.w[u][y])) return false;
+    return true;
+}
+
+template <int Shift>
+inline void vertical_pass_folded(const __m128i in[8], __m128i out[8], const PairTable& t) {
+    __m128i lo[2][2], hi[2][2];  // [even / odd][pair of y]
+    for (int k = 0; k < 2; ++k) {
+        const __m128i e0 = _mm_add_epi16(in[2 * k], in[7 - 2 * k]), e1 = _mm_add_epi16(in[2 * k + 1], in[6 - 2 * k]);
+        const __m128i o0 = _mm_sub_epi16(in[2 * k], in[7 - 2 * k]), o1 = _mm_sub_epi16(in[2 * k + 1], in[6 - 2 * k]);
+        lo[0][k] = _mm_unpacklo_epi16(e0, e1);
+        hi[0][k] = _mm_unpackhi_epi16(e0, e1);
+        lo[1][k] = _mm_unpacklo_epi16(o0, o1);
+        hi[1][k] = _mm_unpackhi_epi16(o0, o1);
+    }
+    const __m128i rnd = _mm_set1_epi32(1 << (Shift - 1));
+    for (int u = 0; u < 8; ++u) {
+        const int odd = u & 1;
+        const __m128i sl = _mm_add_epi32(_mm_add_epi32(rnd, _mm_madd_epi16(lo[odd][0], t.p[u][0])),
+                                         _mm_madd_epi16(lo[odd][1], t.p[u][1]));
+        const __m128i sh = _mm_add_epi32(_mm_add_epi32(rnd, _mm_madd_epi16(hi[odd][0], t.p[u][0])),
+                                         _mm_madd_epi16(hi[odd][1], t.p[u][1]));
+        out[u] = _mm_packs_epi32(_mm_srai_epi32(sl, Shift), _mm_srai_epi32(sh, Shift));
+    }
+}
+
 void fdct_sse2(int16_t block[64]) {
     static const PairTable table;
+    static const bool folded = basis_is_symmetric();
     __m128i r[8], t[8];
     for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
-    vertical_pass<kPass1Shift>(r, t, table);
-    transpose8x8(t);
-    vertical_pass<kPass2Shift>(t, r, table);
+    if (folded) {
+        vertical_pass_folded<kPass1Shift>(r, t, table);
+        transpose8x8(t);
+        vertical_pass_folded<kPass2Shift>(t, r, table);
+    } else {
+        vertical_pass<kPass1Shift>(r, t, table);
+        transpose8x8(t);
+        vertical_pass<kPass2Shift>(t, r, table);
+    }
     transpose8x8(r);
     for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
 }
@@ -212,12 +263,46 @@ void diff8_sse2(const uint8_t* src, int src_stride, const uint8_t* pred, int pre
     }
 }
 
+// 2 qp level as a 32-bit product from the 16-bit halves, plus or minus the odd step h, saturated to 16 bits by the
+// pack and then to -2048..2047 (the same as saturating the 32-bit value directly).
+void dequant_sse2(const int16_t level[64], int16_t out[64], int qp, int from) {
+    const int16_t keep = out[0];
+    const __m128i step = _mm_set1_epi16(static_cast<int16_t>(2 * qp));
+    const __m128i h = _mm_set1_epi16(static_cast<int16_t>((qp & 1) ? qp : qp - 1));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo_limit = _mm_set1_epi16(-2048), hi_limit = _mm_set1_epi16(2047);
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i lv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(level + i));
+        const __m128i plo = _mm_mullo_epi16(lv, step), phi = _mm_mulhi_epi16(lv, step);
+        const __m128i t = _mm_sub_epi16(_mm_and_si128(_mm_cmpgt_epi16(lv, zero), h),
+                                        _mm_and_si128(_mm_cmplt_epi16(lv, zero), h));
+        const __m128i f0 = _mm_add_epi32(_mm_unpacklo_epi16(plo, phi), _mm_srai_epi32(_mm_unpacklo_epi16(t, t), 16));
+        const __m128i f1 = _mm_add_epi32(_mm_unpackhi_epi16(plo, phi), _mm_srai_epi32(_mm_unpackhi_epi16(t, t), 16));
+        const __m128i f = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(f0, f1), lo_limit), hi_limit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), f);
+    }
+    if (from) out[0] = keep;
+}
+
+uint64_t nonzero_mask_sse2(const int16_t level[64]) {
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t zeros = 0;
+    for (int i = 0; i < 64; i += 16) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(level + i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(level + i + 8)), zero);
+        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << i;
+    }
+    return ~zeros;
+}
+
 void init_sse2(DspFunctions& d) {
     d.fdct.set(fdct_sse2, CpuLevel::sse2);
     d.sad16.set(sad16_sse2, CpuLevel::sse2);
     d.sad8.set(sad8_sse2, CpuLevel::sse2);
     d.quant.set(quant_sse2, CpuLevel::sse2);
     d.diff8.set(diff8_sse2, CpuLevel::sse2);
+    d.dequant.set(dequant_sse2, CpuLevel::sse2);
+    d.nonzero_mask.set(nonzero_mask_sse2, CpuLevel::sse2);
 }
 
 #else
@@ -232,6 +317,8 @@ void init_scalar(DspFunctions& d) {
     d.sad8.set(sad_scalar<8>, CpuLevel::scalar);
     d.quant.set(quant_scalar, CpuLevel::scalar);
     d.diff8.set(diff8_scalar, CpuLevel::scalar);
+    d.dequant.set(dequant_scalar, CpuLevel::scalar);
+    d.nonzero_mask.set(nonzero_mask_scalar, CpuLevel::scalar);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace zorbrix::enc {
 // integers.
 using FdctFn = void (*)(int16_t block[64]);
 
-// Sum of absolute differences of a 16x16 (or 8x8) area of two planes.
+// Sum of absolute differences of a 16x16 (or 8x8) area of two planes. A stride of 0 repeats one row.
 using SadFn = uint32_t (*)(const uint8_t* a, int a_stride, const uint8_t* b, int b_stride);
 
 // Quantises 64 coefficients with step 2 x qp: level = sign(c) x (max(|c| - bias, 0) / (2 qp)), truncated, limited
@@ -22,6 +22,13 @@ using QuantFn = int (*)(const int16_t coef[64], int16_t level[64], int qp, int b
 // Difference of a source and a prediction 8x8 area, as 16-bit samples.
 using DiffFn = void (*)(const uint8_t* src, int src_stride, const uint8_t* pred, int pred_stride, int16_t out[64]);
 
+// The decoder's H.263 inverse quantisation (mpeg4::dequant) of a block's levels from position `from` (0 or 1) on,
+// a 0 level giving 0; out[0] is left as it is when from is 1. Levels within -2047..2047.
+using DequantFn = void (*)(const int16_t level[64], int16_t out[64], int qp, int from);
+
+// The positions of the non-zero levels of a block: bit i set when level[i] is not 0.
+using NonzeroMaskFn = uint64_t (*)(const int16_t level[64]);
+
 struct DspFunctions {
     CpuLevel level;
     Kernel<FdctFn> fdct;
@@ -29,6 +36,8 @@ struct DspFunctions {
     Kernel<SadFn> sad8;
     Kernel<QuantFn> quant;
     Kernel<DiffFn> diff8;
+    Kernel<DequantFn> dequant;
+    Kernel<NonzeroMaskFn> nonzero_mask;
 };
 
 // The table for a level (clamped to cpu_level()), for tests and benchmarks.

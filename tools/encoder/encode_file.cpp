@@ -57,9 +57,11 @@ bool encode_y4m_to_nvd(const std::string& in_path, const std::string& out_path, 
     s.width = w;
     s.height = ht;
     s.fps = fps;
-    YuvFrame frame;
+    YuvFrame frame, extended;
     while (reader.read_frame(&frame, error)) {
-        const std::vector<uint8_t> record = encoder.encode(extend_to_macroblocks(frame));
+        const bool whole_macroblocks = w == h.width && ht == h.height;
+        if (!whole_macroblocks) extended = extend_to_macroblocks(frame);
+        const std::vector<uint8_t> record = encoder.encode(whole_macroblocks ? frame : extended);
         if (!writer.add_record(record)) {
             *error = "cannot write " + out_path;
             return false;

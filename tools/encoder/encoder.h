@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/encoder/bit_writer.h"
 #include "tools/encoder/y4m.h"
+#include "video/mpeg4/bit_writer.h"
 #include "video/mpeg4/codec_rules.h"
+#include "video/mpeg4/header_writer.h"
 
 namespace zorbrix::enc {
+
+using mpeg4::BitWriter;
 
 struct EncoderOptions {
     int qp = 4;              // constant quantiser 1..31 (used when kbps is 0)
@@ -63,29 +66,38 @@ public:
     int height() const { return height_; }
 
 private:
-    struct MbCode;
-    void write_vol_header(BitWriter& bw) const;
-    void write_vop_header(BitWriter& bw, bool intra, int qp, int fcode);
+    struct MbCode;  // encoder_internal.h
+    // The frame loop (encoder.cpp).
     void load_source(const YuvFrame& picture);
+    // Mode decision and the inter residual (mode_decision.cpp).
     void analyse_vop(bool intra, int qp, std::vector<MbCode>& mbs);
-    void analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode& mb);
     void analyse_inter_mb(int mbx, int mby, int qp, MbCode& mb);
-    void write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fcode) const;
+    bool nothing_to_code_in_place(int mbx, int mby, int zero_block_limit) const;
     void motion_compensate(int mbx, int mby, const int16_t (&mv)[4][2], bool four);
-    // Motion search helpers.
-    uint32_t cost16(int mbx, int mby, int vx, int vy, int px, int py, int lambda, uint32_t* sad_out);
+    // Intra macroblocks (intra.cpp).
+    void analyse_intra_mb(int mbx, int mby, bool p_vop, int qp, MbCode& mb);
+    // Motion search (motion_search.cpp).
     uint32_t sad_half(int x, int y, int n, int vx, int vy);
+    void begin_search();
+    bool first_visit(int vx, int vy);
     void search16(int mbx, int mby, int px, int py, int lambda, int* best_x, int* best_y, uint32_t* best_sad);
     void search8(int mbx, int mby, int block, int start_x, int start_y, int lambda, int px, int py, int* best_x,
                  int* best_y, uint32_t* best_sad);
     void vector_predictor(int mbx, int mby, int block, const int16_t (&own)[4][2], int* px, int* py) const;
     bool in_bounds(int mbx, int mby, int vx, int vy) const;
+    // Bitstream writing (macroblock_syntax.cpp).
+    mpeg4::LayerHeader layer_header() const;
+    void write_vop_header(BitWriter& bw, bool intra, int qp, int fcode);
+    static int vop_fcode(const std::vector<MbCode>& mbs);
+    void write_vop(BitWriter& bw, bool intra, int qp, int fcode, const std::vector<MbCode>& mbs);
+    void write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fcode) const;
+    // Rate control (rate_control.cpp).
     int choose_qp(bool intra);
     void update_rate(bool intra, int qp, int bits);
 
     int width_ = 0, height_ = 0, mb_w_ = 0, mb_h_ = 0;
     EncoderOptions opt_;
-    int time_res_ = 25, time_inc_ = 1, time_bits_ = 5;
+    int time_res_ = 25, time_inc_ = 1;
     int64_t frame_index_ = 0;
     int64_t last_seconds_ = 0;
     int rounding_ = 0;
@@ -98,6 +110,13 @@ private:
     // Motion vectors of the VOP being coded and of the previous one, [mb][block][x/y], half-pel.
     std::vector<int16_t> mv_cur_, mv_prev_;
     std::vector<int8_t> mb_intra_;  // 1 where the macroblock of the current VOP is intra
+    // Motion search: the interpolated candidate, and the vectors costed in the current search (those whose
+    // entry holds visit_stamp_), indexed by vector within the search range.
+    std::vector<uint8_t> half_scratch_;
+    std::vector<uint32_t> visited_;
+    uint32_t visit_stamp_ = 0;
+    int visit_reach_ = 0;  // largest vector component in half-pels
+
     // Intra predictors: dequantised DC and the quantised first row / first column of every 8x8 block position.
     std::vector<int16_t> dc_[3];
     std::vector<int16_t> ac_row_[3], ac_col_[3];

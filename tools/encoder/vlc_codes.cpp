@@ -72,13 +72,38 @@ EscapePlan plan_tcoef(bool intra, bool last, int run, int level) {
 
 }  // namespace
 
+const TcoefDirect& tcoef_direct() {
+    static const TcoefDirect table = [] {
+        TcoefDirect t{};
+        const TcoefMap& map = tcoef_map();
+        for (int intra = 0; intra < 2; ++intra)
+            for (int last = 0; last < 2; ++last)
+                for (int run = 0; run < 64; ++run)
+                    for (int mag = 1; mag < TcoefDirect::kLevels; ++mag) {
+                        if (const Code* c = map.find(intra, last, run, mag)) {
+                            t.code[intra][last][run][mag] = (c->bits << 1) << 5 | (c->length + 1u);
+                        }
+                    }
+        return t;
+    }();
+    return table;
+}
+
 void put_tcoef(BitWriter& bw, bool intra, bool last, int run, int level) {
+    // Most events have a code of their own: code and sign in one go.
+    const int mag = std::abs(level);
+    if (mag < kMaxTableLevel && run >= 0 && run < 64) {
+        const Code& c = tcoef_map().code[intra][last][run][mag];
+        if (c.length) {
+            bw.put_bits(c.bits << 1 | (level < 0 ? 1u : 0u), c.length + 1);
+            return;
+        }
+    }
     const EscapePlan p = plan_tcoef(intra, last, run, level);
     const uint32_t sign = level < 0 ? 1u : 0u;
     switch (p.mode) {
         case 0:
-            bw.put_bits(p.code->bits, p.code->length);
-            bw.put_bits(sign, 1);
+            bw.put_bits(p.code->bits << 1 | sign, p.code->length + 1);
             break;
         case 1:
             bw.put_bits(mpeg4::kTcoefEscapeCode, mpeg4::kTcoefEscapeLength);

@@ -4,15 +4,26 @@
 // vector differences, intra DC). Cost functions give the bit counts that mode decisions use.
 #include <cstdint>
 
-#include "tools/encoder/bit_writer.h"
+#include "video/mpeg4/bit_writer.h"
 
 namespace zorbrix::enc {
+
+using mpeg4::BitWriter;
+
+// The texture events that have a code of their own, for a writer's fast path: [intra][last][run][|level|] holds
+// (code << 1) << 5 | (length + 1), the code with room for the sign bit and its length with it, or 0 when the event
+// takes an escape.
+struct TcoefDirect {
+    static constexpr int kLevels = 32;
+    uint32_t code[2][2][64][kLevels];
+};
+const TcoefDirect& tcoef_direct();
 
 // Texture event writer. level must be non-zero and within -2047..2047; run within 0..63.
 void put_tcoef(BitWriter& bw, bool intra, bool last, int run, int level);
 int tcoef_bits(bool intra, bool last, int run, int level);
 
-// mcbpc: mb_type 3 (intra) in I-VOPs; 0 (inter), 2 (inter4v) or 3 (intra) in P-VOPs; cbpc 0..3.
+// mcbpc: mb_type kMbIntra in I-VOPs; kMbInter, kMbInter4V or kMbIntra in P-VOPs (mpeg4::MbType); cbpc 0..3.
 void put_mcbpc(BitWriter& bw, bool p_vop, int mb_type, int cbpc);
 int mcbpc_bits(bool p_vop, int mb_type, int cbpc);
 // cbpy as the intra table codes it (the caller passes 15 - cbpy for inter macroblocks).

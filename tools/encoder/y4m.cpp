@@ -152,7 +152,13 @@ bool Y4mReader::read_frame(YuvFrame* frame, std::string* error) {
         *error = "truncated frame data";
         return false;
     }
-    frame->allocate(header_.width, header_.height);
+    // The frame is read over whole, so one of the same size is reused as it is.
+    if (frame->width != header_.width || frame->height != header_.height ||
+        frame->y.size() != static_cast<size_t>(header_.width) * header_.height ||
+        frame->u.size() != static_cast<size_t>(header_.width / 2) * (header_.height / 2) ||
+        frame->v.size() != frame->u.size()) {
+        frame->allocate(header_.width, header_.height);
+    }
     const size_t luma = frame->y.size(), chroma = frame->u.size();
     if (std::fread(frame->y.data(), 1, luma, file_) != luma ||
         std::fread(frame->u.data(), 1, chroma, file_) != chroma ||

@@ -1,4 +1,4 @@
-// YUV4MPEG2 reading and writing, the bit writer's stuffing and the .nvd layout.
+// YUV4MPEG2 reading and writing and the .nvd layout.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +10,6 @@
 
 #include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
-#include "tools/encoder/bit_writer.h"
 #include "tools/encoder/encode_file.h"
 #include "tools/encoder/nvd_writer.h"
 #include "tools/encoder/y4m.h"
@@ -107,20 +106,6 @@ TEST(Y4m, TakesTheRatesAtTheEdgesOfTheRange) {
         std::string error;
         EXPECT_TRUE(r.open(path, &error)) << rate << ": " << error;
     }
-}
-
-TEST(BitWriter, PacksMostSignificantFirstAndStuffsLikeTheStream) {
-    BitWriter bw;
-    bw.put_bits(0b101, 3);
-    bw.put_bits(0x1FF, 9);
-    EXPECT_EQ(bw.bit_count(), 12u);
-    bw.stuff_to_byte();  // 0 then 1s: 0111
-    bw.put_bits(0xDEADBEEF, 32);
-    bw.stuff_to_byte();  // aligned: a whole 0x7F
-    bw.stuff_if_unaligned();  // nothing
-    const std::vector<uint8_t> bytes = bw.take();
-    const std::vector<uint8_t> expected = {0xBF, 0xF7, 0xDE, 0xAD, 0xBE, 0xEF, 0x7F};
-    EXPECT_EQ(bytes, expected);
 }
 
 TEST(Nvd, FileAndMemoryLayoutsMatchAndEndWithSpareBytes) {

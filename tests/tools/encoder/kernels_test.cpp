@@ -49,6 +49,25 @@ TEST_P(EncoderKernelLevels, MatchScalarOnRandomInputs) {
         const int off_a = byte(rng) % 20, off_b = byte(rng) % 20;
         ASSERT_EQ(s.sad16(a + off_a, 40, b + off_b, 40), v.sad16(a + off_a, 40, b + off_b, 40));
         ASSERT_EQ(s.sad8(a + off_a, 40, b + off_b, 40), v.sad8(a + off_a, 40, b + off_b, 40));
+        // A stride of 0 repeats one row: the encoder's sum and deviation of a macroblock.
+        ASSERT_EQ(s.sad16(a + off_a, 40, b + off_b, 0), v.sad16(a + off_a, 40, b + off_b, 0));
+        // Levels as the quantiser leaves them, some at the limits; the DC kept or not.
+        int16_t lv[64], q1[64], q2[64];
+        for (int i = 0; i < 64; ++i) {
+            lv[i] = static_cast<int16_t>(iter % 5 == 0 ? ((byte(rng) & 1) ? 2047 : -2047)
+                                         : byte(rng) < 128 ? 0 : small(rng) % 2048);
+        }
+        const int from = iter & 1;
+        q1[0] = q2[0] = 77;
+        s.dequant(lv, q1, qp, from);
+        v.dequant(lv, q2, qp, from);
+        ASSERT_EQ(std::memcmp(q1, q2, sizeof(q1)), 0) << "dequant, qp " << qp << " from " << from;
+        if (from) {
+            ASSERT_EQ(77, q2[0]);
+        }
+        ASSERT_EQ(s.nonzero_mask(lv), v.nonzero_mask(lv));
+        ASSERT_EQ(s.nonzero_mask(c), v.nonzero_mask(c));
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(lv[i] != 0, ((s.nonzero_mask(lv) >> i) & 1) != 0);
         int16_t d1[64], d2[64];
         s.diff8(a + off_a, 40, b + off_b, 40, d1);
         v.diff8(a + off_a, 40, b + off_b, 40, d2);

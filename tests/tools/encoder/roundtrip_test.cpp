@@ -143,3 +143,51 @@ TEST(RateControl, MeetsTheTargetBitRate) {
 }
 
 }  // namespace
+
+namespace {
+
+// Areas that do not change are sent as not coded, and only they: a still picture, then one macroblock's worth
+// of change, must give P-VOPs of skipped macroblocks around the change, which the decoder plays back exactly.
+TEST(ModeDecision, StillAreasAreNotCodedAndChangedOnesAre) {
+    constexpr int kW = 128, kH = 96, kMbs = (kW / 16) * (kH / 16);
+    std::vector<YuvFrame> frames = enc_test::make_sequence("text", kW, kH, 1);
+    frames.resize(4, frames[0]);
+    // Frame 2 darkens a 16x16 area that straddles four macroblocks; frame 3 returns to the still picture.
+    for (int y = 40; y < 56; ++y)
+        for (int x = 56; x < 72; ++x) frames[2].y[y * kW + x] = static_cast<uint8_t>(frames[2].y[y * kW + x] / 4);
+
+    for (bool mv4 : {false, true}) {
+        EncoderOptions opt;
+        opt.qp = 4;
+        opt.mv4 = mv4;
+        VideoEncoder encoder;
+        std::string error;
+        ASSERT_TRUE(encoder.init(kW, kH, opt, &error)) << error;
+        int handle = 0;
+        zorbrix::InitParams init{kW, kH, 0, zorbrix::FMT_YV12};
+        ASSERT_EQ(zorbrix::decoder_call(&handle, zorbrix::OPT_INIT, &init, nullptr), 0);
+        std::vector<uint8_t> decoded(kW * kH * 3 / 2);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            std::vector<uint8_t> record = encoder.encode(frames[i]);
+            const auto& st = encoder.last_stats();
+            if (i == 1) {
+                EXPECT_EQ(kMbs, st.skipped_mbs) << "a still picture";
+                EXPECT_LT(record.size(), 20u) << "a P-VOP of skipped macroblocks is a few bytes";
+            }
+            if (i == 2) {
+                EXPECT_GE(st.skipped_mbs, kMbs - 9) << "only the changed area and its neighbours are coded";
+                EXPECT_LE(st.skipped_mbs, kMbs - 4) << "the four changed macroblocks are coded";
+            }
+            const int length = static_cast<int>(record.size());
+            record.insert(record.end(), 4, 0);
+            zorbrix::FrameParams fp{decoded.data(), record.data(), length, 1};
+            zorbrix::decoder_call(&handle, zorbrix::OPT_DECODE, &fp, nullptr);
+            YuvFrame recon;
+            encoder.reconstruction(&recon);
+            ASSERT_EQ(as_yv12(recon), decoded) << "frame " << i << (mv4 ? " with four vectors" : "");
+        }
+        zorbrix::decoder_call(&handle, zorbrix::OPT_RELEASE, nullptr, nullptr);
+    }
+}
+
+}  // namespace
