@@ -6,7 +6,6 @@
 #include <bit>
 
 #include "tools/encoder/dsp.h"
-#include "tools/encoder/scan.h"
 #include "tools/encoder/vlc_codes.h"
 
 namespace zorbrix::enc {
@@ -28,7 +27,7 @@ struct ScanMasks {
     ScanMasks() {
         for (int s = 0; s < 3; ++s) {
             int scan_pos[64];
-            for (int k = 0; k < 64; ++k) scan_pos[kScans[s][k]] = k;
+            for (int k = 0; k < 64; ++k) scan_pos[mpeg4::kScans[s][k]] = k;
             for (int q = 0; q < 16; ++q)
                 for (int bits = 0; bits < 16; ++bits) {
                     uint64_t m = 0;
@@ -143,7 +142,7 @@ void VideoEncoder::write_mb(BitWriter& bw, bool p_vop, const MbCode& mb, int fco
         if (!(mb.cbp & (1 << (5 - i)))) continue;
         // The block's events (run of zeros, then a level) in scan order, from the scan positions of its non-zero
         // levels; the last carries the last flag. An intra block's DC level is 0 here.
-        const uint8_t* scan = kScans[mb.scan[i]];
+        const uint8_t* scan = mpeg4::kScans[mb.scan[i]];
         const auto& codes = direct.code[intra];
         uint64_t todo = scan_order_mask(mb.scan[i], nonzero_mask(mb.level[i]));
         int prev = intra ? 0 : -1;  // runs count from the first AC position of an intra block

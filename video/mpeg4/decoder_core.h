@@ -140,9 +140,6 @@ int decode_macroblock(DecoderState& d);
 void decode_intra_block(DecoderState& d, int i, bool coded);
 void decode_inter_block(DecoderState& d, int i, bool coded);
 
-// Zigzag and alternate scans (scan position -> raster position).
-extern const uint8_t kZigzagScan[64];
-extern const uint8_t kAlternateHorizontalScan[64];
-extern const uint8_t kAlternateVerticalScan[64];
+// The scans (kZigzagScan, kAlternateHorizontalScan, kAlternateVerticalScan) are in codec_rules.h.
 
 }  // namespace zorbrix::mpeg4
