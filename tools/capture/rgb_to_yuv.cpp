@@ -250,10 +250,13 @@ void rgb_to_yuv420_with(const RgbToYuvKernels& k, const uint32_t* pixels, int wi
     if (out->width != width || out->height != height) out->allocate(width, height);
     const LumaRowFn luma = k.luma_row.fn;
     const ChromaRowFn chroma = k.chroma_row.fn;
-    for (int y = 0; y < height; ++y) luma(pixels + size_t(y) * width, out->y.data() + size_t(y) * width, width);
     const int cw = width / 2;
+    // One pass over row pairs: the chroma reads the two rows while the luma has just brought them into the cache.
     for (int y = 0; y < height / 2; ++y) {
         const uint32_t* row0 = pixels + size_t(2 * y) * width;
+        uint8_t* luma_row0 = out->y.data() + size_t(2 * y) * width;
+        luma(row0, luma_row0, width);
+        luma(row0 + width, luma_row0 + width, width);
         chroma(row0, row0 + width, out->u.data() + size_t(y) * cw, out->v.data() + size_t(y) * cw, cw);
     }
 }
