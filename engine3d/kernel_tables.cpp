@@ -58,7 +58,7 @@ std::vector<KernelProbe<ShadeKernels>> shade_probes() {
                 uint32_t colours[2];
                 k(a, b, c, 0xFAE0AF, normals, colours);
             }
-        })};
+        }, 4)};
 }
 
 std::vector<KernelProbe<TransformKernels>> transform_probes() {
@@ -115,12 +115,12 @@ std::vector<KernelProbe<RasterKernels>> raster_probes() {
                 k(in->screen.data() + span[2 * i], span[2 * i + 1], 0xFAE0AF);
             }
             in->next_span = (in->next_span + RasterInputs::kSpansPerUnit) % RasterInputs::kSpans;
-        }));
+        }, RasterInputs::kSpansPerUnit));
     probes.push_back(zorbrix::kernel_probe<RasterKernels>(
         "line_add", [](RasterKernels& t) -> Kernel<raster::LineAddFn>& { return t.line_add; },
         [in](const Kernel<raster::LineAddFn>& k) {
             for (const auto& w : in->walks) k(in->screen.data(), SCREEN_W, w, 0x101010);
-        }));
+        }, 8));
     const auto triangles = [in](const Kernel<TriangleRowsFn>& k) {
         const int* v = &in->triangles[size_t(in->next_triangle) * 6];
         for (int i = 0; i < 6 * RasterInputs::kTrianglesPerUnit; i += 6) {
@@ -129,9 +129,11 @@ std::vector<KernelProbe<RasterKernels>> raster_probes() {
         in->next_triangle = (in->next_triangle + RasterInputs::kTrianglesPerUnit) % RasterInputs::kTriangles;
     };
     probes.push_back(zorbrix::kernel_probe<RasterKernels>(
-        "triangle_rows", [](RasterKernels& t) -> Kernel<TriangleRowsFn>& { return t.triangle_rows; }, triangles));
+        "triangle_rows", [](RasterKernels& t) -> Kernel<TriangleRowsFn>& { return t.triangle_rows; }, triangles,
+        RasterInputs::kTrianglesPerUnit));
     probes.push_back(zorbrix::kernel_probe<RasterKernels>(
-        "fill_triangle", [](RasterKernels& t) -> Kernel<TriangleRowsFn>& { return t.fill_triangle; }, triangles));
+        "fill_triangle", [](RasterKernels& t) -> Kernel<TriangleRowsFn>& { return t.fill_triangle; }, triangles,
+        RasterInputs::kTrianglesPerUnit));
     probes.push_back(zorbrix::kernel_probe<RasterKernels>(
         "draw_line_add", [](RasterKernels& t) -> Kernel<DrawLineFn>& { return t.draw_line_add; },
         [in](const Kernel<DrawLineFn>& k) {
@@ -139,7 +141,7 @@ std::vector<KernelProbe<RasterKernels>> raster_probes() {
             for (size_t i = 0; i < in->lines.size(); i += 4) {
                 k(in->screen.data(), v[i], v[i + 1], v[i + 2], v[i + 3], 0x101010);
             }
-        }));
+        }, 8));
     return probes;
 }
 

@@ -122,10 +122,11 @@ int pick_fastest_version(const double* ns, int count);
 void record_kernel_choice(KernelChoice choice, double milliseconds);
 
 // One entry of a family as the chooser sees it: how to reach it in a table and a fixed unit of work for it
-// (a few calls on representative inputs the probe owns). Built with `kernel_probe`.
+// (`calls` calls on representative inputs the probe owns). Built with `kernel_probe`.
 template <class Table>
 struct KernelProbe {
     std::string entry;
+    int calls = 1;
     std::function<CpuLevel(Table&)> level_of;
     std::function<const void*(Table&)> address_of;
     std::function<void(Table& to, Table& from)> take;
@@ -133,11 +134,12 @@ struct KernelProbe {
 };
 
 // A probe from an accessor (`[](Table& t) -> Kernel<Fn>& { return t.entry; }`) and a unit of work that receives
-// the entry (`[inputs](const Kernel<Fn>& k) { k(...); }`).
+// the entry (`[inputs](const Kernel<Fn>& k) { k(...); }`) and calls it `calls` times.
 template <class Table, class Access, class Run>
-KernelProbe<Table> kernel_probe(std::string entry, Access access, Run run) {
+KernelProbe<Table> kernel_probe(std::string entry, Access access, Run run, int calls = 1) {
     KernelProbe<Table> p;
     p.entry = std::move(entry);
+    p.calls = calls > 0 ? calls : 1;
     p.level_of = [access](Table& t) { return access(t).level; };
     p.address_of = [access](Table& t) { return reinterpret_cast<const void*>(access(t).fn); };
     p.take = [access](Table& to, Table& from) { access(to) = access(from); };
@@ -177,7 +179,7 @@ Table choose_kernel_table(const char* family, Table (*table_for)(CpuLevel),
             milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
             taken = pick_fastest_version(ns.data(), static_cast<int>(ns.size()));
             for (size_t i = 0; i < versions.size(); ++i) {
-                choice.ns_per_call[static_cast<int>(probe.level_of(tables[versions[i]]))] = ns[i];
+                choice.ns_per_call[static_cast<int>(probe.level_of(tables[versions[i]]))] = ns[i] / probe.calls;
             }
             choice.measured = true;
         }

@@ -376,7 +376,7 @@ void kernel_choices(int reps) {
             it->measured = it->measured || measured;
         }
     }
-    std::printf("\n== Kernel choice (ns per probe unit, median of %d processes; * = chosen in the first; "
+    std::printf("\n== Kernel choice (ns per call, median of %d processes; * = chosen in the first; "
                 "agree = processes that chose the same)\n",
                 reps);
     std::printf("%-12s %-28s", "family", "entry");

@@ -275,22 +275,22 @@ std::vector<KernelProbe<DspFunctions>> dsp_probes() {
                                            std::copy_n(&in->coefficients[size_t(i) * 64], 64, in->work.data());
                                            k(in->work.data());
                                        }
-                                   }),
-        kernel_probe<DspFunctions>("sad16", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad16; }, sad),
-        kernel_probe<DspFunctions>("sad8", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad8; }, sad),
+                                   }, 4),
+        kernel_probe<DspFunctions>("sad16", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad16; }, sad, 4),
+        kernel_probe<DspFunctions>("sad8", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad8; }, sad, 4),
         kernel_probe<DspFunctions>("quant", [](DspFunctions& t) -> Kernel<QuantFn>& { return t.quant; },
                                    [in](const Kernel<QuantFn>& k) {
                                        for (int i = 0; i < 4; ++i) {
                                            k(&in->coefficients[size_t(i) * 64], in->levels.data(), 4, 2);
                                        }
-                                   }),
+                                   }, 4),
         kernel_probe<DspFunctions>("diff8", [](DspFunctions& t) -> Kernel<DiffFn>& { return t.diff8; },
                                    [in](const Kernel<DiffFn>& k) {
                                        for (int i = 0; i < 4; ++i) {
                                            k(in->a.data() + 8 * S + 8 * i, S, in->b.data() + 9 * S + 8 * i + 1, S,
                                              in->work.data());
                                        }
-                                   }),
+                                   }, 4),
     };
 }
 
