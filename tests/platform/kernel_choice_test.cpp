@@ -114,6 +114,29 @@ TEST(KernelChoice, EachEntryTakesItsFastestVersionUpToTheProcessLevel) {
     EXPECT_GE(zorbrix::kernel_choice_milliseconds(), 0.0);
 }
 
+TEST(KernelChoice, EntriesWithoutAProbeKeepTheWidestVersion) {
+    std::vector<zorbrix::KernelProbe<SpinKernels>> probes;
+    probes.push_back(zorbrix::kernel_probe<SpinKernels>(
+        "b", [](SpinKernels& t) -> Kernel<Op>& { return t.b; }, [](const Kernel<Op>& k) { (void)k(1); }, 3));
+    const SpinKernels t = zorbrix::choose_kernel_table<SpinKernels>("spin_partial", spin_kernels_for, probes);
+    const SpinKernels widest = spin_kernels_for(zorbrix::cpu_level());
+    EXPECT_EQ(t.a.fn, widest.a.fn);
+    EXPECT_EQ(t.a.level, widest.a.level);
+    EXPECT_EQ(t.c.fn, widest.c.fn);
+    // Only the probed entry is on record; its times are per call (the unit made 3).
+    int recorded = 0;
+    for (const auto& c : zorbrix::kernel_choices()) {
+        if (c.family != "spin_partial") continue;
+        ++recorded;
+        EXPECT_EQ(c.entry, "b");
+        if (c.measured) {
+            EXPECT_GT(c.ns_per_call[0], 0);
+            EXPECT_GT(c.ns_per_call[1], c.ns_per_call[0]);  // 2001 steps against 20
+        }
+    }
+    EXPECT_EQ(recorded, 1);
+}
+
 // Run in a child process by the test below: prints the level chosen for each entry.
 TEST(KernelChoice, ChildChooses) {
     const SpinKernels t = choose_spin_kernels();

@@ -37,6 +37,15 @@ TEST(RgbToYuv, ReferenceGivesStudioRangeValues) {
     EXPECT_EQ(out.u[0], 90);
 }
 
+TEST(RgbToYuv, TheProgramTableHoldsVersionsThisProcessMayRun) {
+    const RgbToYuvKernels& k = rgb_to_yuv_kernels();
+    EXPECT_EQ(k.level, zorbrix::cpu_level());
+    for (const CpuLevel l : {k.luma_row.level, k.chroma_row.level}) EXPECT_TRUE(zorbrix::cpu_allows(l));
+    // Each entry is the version its level's table has, not something else.
+    EXPECT_EQ(k.luma_row.fn, rgb_to_yuv_kernels_for(k.luma_row.level).luma_row.fn);
+    EXPECT_EQ(k.chroma_row.fn, rgb_to_yuv_kernels_for(k.chroma_row.level).chroma_row.fn);
+}
+
 class RgbToYuvLevels : public zorbrix::test::KernelLevelTest {};
 
 TEST_P(RgbToYuvLevels, RowsGiveTheReferenceBytesForEveryLengthAndPixel) {
