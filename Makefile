@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 20
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps configure build run test asan fuzz bench screenshots dist dist-test format format-check clean
+.PHONY: all deps configure build run test asan fuzz bench bench-all screenshots dist dist-test format format-check clean
 
 all: build
 
@@ -36,8 +36,15 @@ fuzz: deps
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@bash scripts/run-fuzzers.sh $(FUZZ_BUILD)/bin $(FUZZ_SECONDS)
 
+# One table of every speed figure, ours beside its peer from interleaved repetitions (BENCH_REPS, at least 5 for
+# the figures to mean something); `make bench-all` runs every bench_* program in full instead.
+BENCH_REPS ?= $(or $(ZORBRIX_BENCH_REPS),5)
 bench: build
-	@for b in $(BUILD)/bin/bench_*; do [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; (cd $(BUILD)/bin && ./$$(basename $$b)) || exit 1; done
+	@$(BUILD)/bin/bench_summary --reps $(BENCH_REPS)
+
+bench-all: build
+	@for b in $(BUILD)/bin/bench_*; do [ -x "$$b" ] || continue; [ "$$(basename $$b)" = bench_summary ] && continue; \
+	  echo "== $$(basename $$b)"; (cd $(BUILD)/bin && ./$$(basename $$b)) || exit 1; done
 
 # The README's contact sheet (docs/screenshots.png): stills of every scene, taken by the capture tool.
 screenshots: build

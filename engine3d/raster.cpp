@@ -264,7 +264,7 @@ constexpr zorbrix::KernelInit<RasterKernels> init_avx512 = nullptr;
 #endif
 
 RasterKernels& used_kernels() {
-    static RasterKernels kernels = raster_kernels_for(zorbrix::cpu_level());
+    static RasterKernels kernels = raster_kernels_chosen();
     return kernels;
 }
 

@@ -34,7 +34,9 @@ struct RasterKernels {
 };
 // The table for a level (clamped to zorbrix::cpu_level()), for tests and benchmarks.
 RasterKernels raster_kernels_for(zorbrix::CpuLevel level);
-// The table fill_triangle and draw_line_add use: by default the one for zorbrix::cpu_level().
+// The program's table: each entry the version measured fastest here, up to zorbrix::cpu_level().
+RasterKernels raster_kernels_chosen();
+// The table fill_triangle and draw_line_add use: by default raster_kernels_chosen().
 const RasterKernels& raster_kernels();
 // Makes the rasterizer use the table of another level (clamped as above), so that tests and benchmarks can
 // draw whole frames with each; the pixels are the same. Not for use while another thread draws.

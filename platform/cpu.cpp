@@ -1,8 +1,11 @@
 #include "platform/cpu.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #include <cpuid.h>
@@ -103,6 +106,97 @@ CpuLevel cpu_level() {
         return l;
     }();
     return level;
+}
+
+namespace {
+
+// One batch lasts about this long; with kRounds rounds and a few versions per entry, choosing a whole family
+// costs well under a millisecond.
+constexpr double kBatchNanoseconds = 3000;
+constexpr int kRounds = 5;
+// The widest version runs this long before measuring: a processor runs its first 256- and 512-bit instructions
+// after a pause slowly (it powers the upper lanes up), which would make a wide version look slower than it is.
+constexpr double kWarmNanoseconds = 15000;
+constexpr int kMaxBatch = 4096;
+// A wider version must beat the one taken by more than this to replace it.
+constexpr double kMargin = 0.03;
+
+struct ChoiceLog {
+    std::mutex mutex;
+    std::vector<KernelChoice> choices;
+    double milliseconds = 0;
+};
+
+ChoiceLog& choice_log() {
+    static ChoiceLog log;
+    return log;
+}
+
+double nanoseconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+bool kernel_choice_measures() {
+    static const bool measures = [] {
+        const char* mode = std::getenv("ZORBRIX_KERNEL_CHOICE");
+        return !(mode && std::strcmp(mode, "widest") == 0);
+    }();
+    return measures;
+}
+
+void measure_kernel_versions(const std::vector<std::function<void()>>& candidates, double* ns) {
+    const int count = static_cast<int>(candidates.size());
+    if (count == 0) return;
+    // Warm the caches and the branch predictors, and the vector units on the widest version (the last); then size
+    // the batch on the first (reference) version.
+    for (const auto& run : candidates) run();
+    auto start = std::chrono::steady_clock::now();
+    do {
+        candidates[count - 1]();
+    } while (nanoseconds_since(start) < kWarmNanoseconds);
+    start = std::chrono::steady_clock::now();
+    candidates[0]();
+    const double once = std::max(nanoseconds_since(start), 1.0);
+    const int batch = std::clamp(static_cast<int>(kBatchNanoseconds / once), 1, kMaxBatch);
+    std::vector<double> best(count, 1e300);
+    for (int round = 0; round < kRounds; ++round) {
+        for (int k = 0; k < count; ++k) {
+            const int c = (k + round) % count;
+            start = std::chrono::steady_clock::now();
+            for (int i = 0; i < batch; ++i) candidates[c]();
+            best[c] = std::min(best[c], nanoseconds_since(start));
+        }
+    }
+    for (int c = 0; c < count; ++c) ns[c] = best[c] / batch;
+}
+
+int pick_fastest_version(const double* ns, int count) {
+    int taken = 0;
+    for (int c = 1; c < count; ++c) {
+        if (ns[c] < ns[taken] * (1.0 - kMargin)) taken = c;
+    }
+    return taken;
+}
+
+void record_kernel_choice(KernelChoice choice, double milliseconds) {
+    ChoiceLog& log = choice_log();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    log.choices.push_back(std::move(choice));
+    log.milliseconds += milliseconds;
+}
+
+std::vector<KernelChoice> kernel_choices() {
+    ChoiceLog& log = choice_log();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    return log.choices;
+}
+
+double kernel_choice_milliseconds() {
+    ChoiceLog& log = choice_log();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    return log.milliseconds;
 }
 
 }  // namespace zorbrix

@@ -19,6 +19,7 @@
 #include "gfx/image.h"
 
 using zorbrix::RowKernels;
+using zorbrix::row_kernels;
 using zorbrix::row_kernels_for;
 using zorbrix::upscale_video_2x;
 
@@ -184,6 +185,9 @@ int main(int argc, char** argv) {
         sets.push_back(&k);
         set_names.push_back(zorbrix::cpu_level_name(k.level));
     }
+    // The program's table, each entry the version measured fastest at start-up.
+    sets.push_back(&row_kernels());
+    set_names.push_back("chosen");
 
     const int repetitions = 3;
     const auto tune = [&](benchmark::internal::Benchmark* b) {
@@ -192,7 +196,7 @@ int main(int argc, char** argv) {
     // memcpy first, between the kernels and last, so the ratios do not all rest on one moment of a noisy machine.
     tune(benchmark::RegisterBenchmark("memcpy_screen", bench_memcpy));
     for (const RowKernels* k : sets) {
-        const std::string n = zorbrix::cpu_level_name(k->level);
+        const std::string n = k == &row_kernels() ? "chosen" : zorbrix::cpu_level_name(k->level);
         tune(benchmark::RegisterBenchmark(("upscale_video_2x/" + n).c_str(), bench_upscale, k));
         tune(benchmark::RegisterBenchmark(("blend_row/" + n).c_str(), bench_blend, k));
         tune(benchmark::RegisterBenchmark(("blend_row_faded/" + n).c_str(), bench_blend_faded, k));

@@ -1,6 +1,7 @@
 // Fixed-point inverse DCT (row pass with 32-bit sums, column pass in saturating 16-bit arithmetic) and the
 // clamping block writers. The SSE2 versions compute exactly the same values as the scalar references.
 #include "video/mpeg4/idct.h"
+#include "video/mpeg4/kernel_choice.h"
 
 #include <algorithm>
 #include <cstring>
@@ -251,7 +252,7 @@ IdctKernels idct_kernels_for(CpuLevel level) {
 }
 
 const IdctKernels& idct_kernels() {
-    static const IdctKernels kernels = idct_kernels_for(cpu_level());
+    static const IdctKernels kernels = idct_kernels_chosen();
     return kernels;
 }
 

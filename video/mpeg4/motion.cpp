@@ -1,5 +1,6 @@
 // Bilinear half-pel prediction with rounding control, and edge padding.
 #include "video/mpeg4/motion.h"
+#include "video/mpeg4/kernel_choice.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -141,7 +142,7 @@ PredictKernels predict_kernels_for(CpuLevel level) {
 }
 
 const PredictKernels& predict_kernels() {
-    static const PredictKernels kernels = predict_kernels_for(cpu_level());
+    static const PredictKernels kernels = predict_kernels_chosen();
     return kernels;
 }
 

@@ -1,5 +1,6 @@
 // Deblocking filters across 8x8 block edges, after the deblocking filter of MPEG-4 visual's informative annex.
 #include "video/mpeg4/postprocess.h"
+#include "video/mpeg4/kernel_choice.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -382,7 +383,7 @@ DeblockKernels deblock_kernels_for(CpuLevel level) {
 }
 
 const DeblockKernels& deblock_kernels() {
-    static const DeblockKernels kernels = deblock_kernels_for(cpu_level());
+    static const DeblockKernels kernels = deblock_kernels_chosen();
     return kernels;
 }
 
