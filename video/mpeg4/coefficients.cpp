@@ -1,0 +1,165 @@
+// Texture event decoding into blocks; see coefficients.h.
+#include "video/mpeg4/coefficients.h"
+
+#include "video/mpeg4/codec_rules.h"
+#include "video/mpeg4/vlc_tables.h"
+
+namespace zorbrix::mpeg4 {
+namespace {
+
+// A packed entry for the next 12 bits: bits 0..3 the code length plus the sign bit, 4..9 the run, 10 last,
+// 11..15 the level. An escape has run kSlowRun and length 7; an invalid code is kSlowRun with length 0.
+constexpr int kLookupBits = 12;
+constexpr uint16_t kSlowRun = 63;
+constexpr uint16_t kRunMask = kSlowRun << 4;
+
+constexpr uint16_t pack(int length_with_sign, int run, int last, int level) {
+    return static_cast<uint16_t>(length_with_sign | run << 4 | last << 10 | level << 11);
+}
+
+struct EventTable {
+    uint16_t e[1 << kLookupBits];
+};
+
+EventTable build_event_table(const TcoefCode (&codes)[102]) {
+    EventTable t;
+    for (auto& x : t.e) x = pack(0, kSlowRun, 0, 0);
+    auto fill = [&](uint32_t code, int length, uint16_t entry) {
+        const int shift = kLookupBits - length;
+        for (uint32_t k = 0; k < (1u << shift); ++k) t.e[(code << shift) + k] = entry;
+    };
+    for (const TcoefCode& c : codes) fill(c.code, c.length, pack(c.length + 1, c.run, c.last, c.level));
+    fill(kTcoefEscapeCode, kTcoefEscapeLength, pack(kTcoefEscapeLength, kSlowRun, 0, 0));
+    return t;
+}
+
+const EventTable kIntraEvents = build_event_table(kIntraTcoef);
+const EventTable kInterEvents = build_event_table(kInterTcoef);
+
+struct Event {
+    int last;
+    int run;
+    int level;
+};
+
+// The slow path: `entry` is an escape or an invalid code at the reader. False for an invalid code (nothing
+// consumed) or an escape whose inner code is invalid or another escape (escape and mode consumed), which ends
+// the block. The three escape modes: level + lmax, run + rmax + 1, or last, run and level as plain fields.
+[[gnu::noinline]] bool decode_escape(BitReader& br, const EventTable& table, bool intra, uint16_t entry, Event& ev,
+                                     EscapeCounts& escapes) {
+    if ((entry & 15) == 0) return false;
+    br.skip_bits(kTcoefEscapeLength);
+    const uint32_t mode = br.peek_bits(2);
+    ++escapes[mode < 2 ? 0 : mode - 1];
+    if (mode == 3) {
+        br.skip_bits(2);
+        ev.last = static_cast<int>(br.read_bits(1));
+        ev.run = static_cast<int>(br.read_bits(6));
+        br.read_marker();
+        const int raw = static_cast<int>(br.read_bits(12));
+        ev.level = raw >= 2048 ? raw - 4096 : raw;
+        br.read_marker();
+        return true;
+    }
+    br.skip_bits(mode < 2 ? 1 : 2);
+    const uint32_t w = br.peek_32();
+    const uint16_t s = table.e[w >> (32 - kLookupBits)];
+    if ((s & kRunMask) == kRunMask) return false;
+    const int length = s & 15;
+    const int last = (s >> 10) & 1;
+    int run = (s >> 4) & 63;
+    int level = s >> 11;
+    if (mode < 2) level += tcoef_lmax(intra, last, run);
+    else run += tcoef_rmax(intra, last, level) + 1;
+    ev.last = last;
+    ev.run = run;
+    ev.level = ((w >> (32 - length)) & 1) ? -level : level;
+    br.skip_bits(length);
+    return true;
+}
+
+}  // namespace
+
+unsigned decode_intra_coefficients(BitReader& br, const uint8_t scan[64], int16_t block[64], EscapeCounts& escapes) {
+    unsigned extent = 0;
+    int pos = 1;
+    for (;;) {
+        const uint32_t w = br.peek_32();
+        const uint16_t e = kIntraEvents.e[w >> (32 - kLookupBits)];
+        int last, level;
+        if ((e & kRunMask) != kRunMask) [[likely]] {
+            const int length = e & 15;
+            const int negative = static_cast<int>((w >> (32 - length)) & 1);
+            last = (e >> 10) & 1;
+            pos += (e >> 4) & 63;
+            level = ((e >> 11) ^ -negative) + negative;
+            br.skip_bits(length);
+        } else {
+            Event ev;
+            if (!decode_escape(br, kIntraEvents, true, e, ev, escapes)) break;
+            last = ev.last;
+            pos += ev.run;
+            level = ev.level;
+        }
+        if (pos > 63) break;
+        const int raster = scan[pos];
+        block[raster] = static_cast<int16_t>(level);
+        extent |= extent_of(raster);
+        ++pos;
+        if (last) break;
+    }
+    return extent;
+}
+
+unsigned decode_inter_coefficients(BitReader& br, const uint8_t scan[64], int qp, int16_t block[64],
+                                   EscapeCounts& escapes) {
+    // A table level (at most 12 for inter codes) never reaches the saturation limit: 2 * 31 * 12 + 31 < 2047.
+    const int step = 2 * qp;
+    const int offset = (qp & 1) ? qp : qp - 1;
+    unsigned extent = 0;
+    int pos = 0;
+    for (;;) {
+        const uint32_t w = br.peek_32();
+        const uint16_t e = kInterEvents.e[w >> (32 - kLookupBits)];
+        int last, value;
+        if ((e & kRunMask) != kRunMask) [[likely]] {
+            const int length = e & 15;
+            const int negative = static_cast<int>((w >> (32 - length)) & 1);
+            last = (e >> 10) & 1;
+            pos += (e >> 4) & 63;
+            value = ((step * (e >> 11) + offset) ^ -negative) + negative;
+            br.skip_bits(length);
+        } else {
+            Event ev;
+            if (!decode_escape(br, kInterEvents, false, e, ev, escapes)) break;
+            last = ev.last;
+            pos += ev.run;
+            value = dequant(ev.level, qp);
+        }
+        if (pos > 63) break;
+        const int raster = scan[pos];
+        block[raster] = static_cast<int16_t>(value);
+        extent |= extent_of(raster);
+        ++pos;
+        if (last) break;
+    }
+    return extent;
+}
+
+void dequantise_intra_ac(int16_t block[64], int qp, unsigned extent) {
+    const int step = 2 * qp;
+    const int offset = (qp & 1) ? qp : qp - 1;
+    for (int r = 0; r < 8; ++r) {
+        if (!(extent & (1u << r))) continue;
+        int16_t* row = block + 8 * r;
+        for (int c = r == 0 ? 1 : 0; c < 8; ++c) {
+            const int v = row[c];
+            const int magnitude = v < 0 ? -v : v;
+            const int f = step * magnitude + offset;
+            // Non-zero levels saturate to -2048..2047; zero stays zero.
+            row[c] = static_cast<int16_t>(v > 0 ? (f < 2047 ? f : 2047) : v < 0 ? (f < 2048 ? -f : -2048) : 0);
+        }
+    }
+}
+
+}  // namespace zorbrix::mpeg4
