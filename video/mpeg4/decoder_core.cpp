@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/fatal.h"
+#include "video/mpeg4/coefficients.h"
 #include "video/mpeg4/idct.h"
 #include "video/mpeg4/motion.h"
 #include "video/mpeg4/postprocess.h"
@@ -614,18 +615,7 @@ void decode_inter_block(int i, bool coded) {
     DecoderState& d = g_state;
     int16_t* blk = d.blocks[i];
     std::memset(blk, 0, 64 * sizeof(int16_t));
-    if (coded) {
-        const int qp = d.qp;
-        int pos = 0;
-        Event ev;
-        while (decode_event(d.reader, g_tables.inter, false, ev)) {
-            pos += ev.run;
-            if (pos > 63) break;
-            blk[kZigzagScan[pos]] = dequant(ev.level, qp);
-            ++pos;
-            if (ev.last) break;
-        }
-    }
+    if (coded) decode_inter_coefficients(d.reader, kZigzagScan, d.qp, blk, d.stats.escapes);
     if (d.stream.quant_type) exit_unsupported(StreamFeature::MpegQuantisation);
     idct_8x8(blk);
 }
