@@ -576,18 +576,11 @@ void decode_intra_block(int i, bool coded) {
     blk[0] = saturate_coefficient(qf_dc * scaler);
     dc[here] = blk[0];
 
+    unsigned extent = kExtentDcOnly;
     if (coded) {
         const uint8_t* scan = d.ac_pred_flag ? (from_above ? kAlternateHorizontalScan : kAlternateVerticalScan)
                                              : kZigzagScan;
-        int pos = 1;
-        Event ev;
-        while (decode_event(br, g_tables.intra, true, ev)) {
-            pos += ev.run;
-            if (pos > 63) break;
-            blk[scan[pos]] = static_cast<int16_t>(ev.level);
-            ++pos;
-            if (ev.last) break;
-        }
+        extent |= decode_intra_coefficients(br, scan, blk, d.stats.escapes);
     }
 
     if (d.ac_pred_flag) {
@@ -595,9 +588,11 @@ void decode_intra_block(int i, bool coded) {
         if (from_above) {
             const int16_t* p = above_ok ? ac_row[above] : kZero;
             for (int k = 0; k < 7; ++k) blk[1 + k] = static_cast<int16_t>(blk[1 + k] + p[k]);
+            extent |= 0xFF01;  // row 0, any column
         } else {
             const int16_t* p = left_ok ? ac_col[left] : kZero;
             for (int k = 0; k < 7; ++k) blk[8 * (k + 1)] = static_cast<int16_t>(blk[8 * (k + 1)] + p[k]);
+            extent |= 0x01FF;  // column 0, any row
         }
     }
     for (int k = 0; k < 7; ++k) {
@@ -606,8 +601,7 @@ void decode_intra_block(int i, bool coded) {
     }
 
     if (d.stream.quant_type) exit_unsupported(StreamFeature::MpegQuantisation);
-    for (int k = 1; k < 64; ++k)
-        if (blk[k]) blk[k] = dequant(blk[k], qp);
+    dequantise_intra_ac(blk, qp, extent);
     idct_8x8(blk);
 }
 
