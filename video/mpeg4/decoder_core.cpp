@@ -42,14 +42,6 @@ struct LutEntry {
     uint8_t length;  // 0: invalid code
 };
 
-struct TcoefEntry {
-    uint8_t length;  // 0: invalid
-    uint8_t last;
-    uint8_t run;     // kEscapeRun: escape
-    uint8_t level;
-};
-constexpr uint8_t kEscapeRun = 255;
-
 template <int Bits>
 struct Lut {
     LutEntry e[1 << Bits];
@@ -67,22 +59,6 @@ Lut<Bits> build_lut(const VlcCode (&codes)[N]) {
     return lut;
 }
 
-struct TcoefLut {
-    TcoefEntry e[4096];
-};
-
-TcoefLut build_tcoef_lut(const TcoefCode (&codes)[102]) {
-    TcoefLut lut;
-    for (auto& x : lut.e) x = {0, 0, 0, 0};
-    auto fill = [&](uint32_t code, int length, TcoefEntry entry) {
-        const int shift = 12 - length;
-        for (uint32_t k = 0; k < (1u << shift); ++k) lut.e[(code << shift) + k] = entry;
-    };
-    for (const TcoefCode& c : codes) fill(c.code, c.length, {c.length, c.last, c.run, c.level});
-    fill(kTcoefEscapeCode, kTcoefEscapeLength, {static_cast<uint8_t>(kTcoefEscapeLength), 0, kEscapeRun, 0});
-    return lut;
-}
-
 struct Tables {
     Lut<9> mcbpc_i = build_lut<9>(kMcbpcI);
     Lut<9> mcbpc_p = build_lut<9>(kMcbpcP);
@@ -90,8 +66,6 @@ struct Tables {
     Lut<12> mv = build_lut<12>(kMotionVector);
     Lut<12> dc_luma = build_lut<12>(kDcSizeLuma);
     Lut<12> dc_chroma = build_lut<12>(kDcSizeChroma);
-    TcoefLut intra = build_tcoef_lut(kIntraTcoef);
-    TcoefLut inter = build_tcoef_lut(kInterTcoef);
 };
 
 const Tables g_tables;
@@ -105,55 +79,6 @@ int time_increment_bits(int resolution) {
 // A layer or VOP size is decoded only when it is the size the frame store was made for.
 void check_layer_size(DecoderState& d, int width, int height) {
     d.layer_ok = size_supported(width, height) && width == d.width && height == d.height;
-}
-
-// ---- Texture events.
-
-struct Event {
-    int last;
-    int run;
-    int level;
-};
-
-// Decodes one (last, run, level) event; false for an invalid code, which ends the block. A plain event (the
-// common case) is taken from one 32-bit look at the stream: code, then its sign bit.
-inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, Event& ev) {
-    const uint32_t window = br.peek_bits(32);
-    const TcoefEntry e = lut.e[window >> 20];
-    if (e.length == 0) return false;
-    if (e.run != kEscapeRun) {
-        ev.last = e.last;
-        ev.run = e.run;
-        ev.level = ((window >> (31 - e.length)) & 1) ? -e.level : e.level;
-        br.advance_bits(e.length + 1);
-        return true;
-    }
-    br.advance_bits(e.length);
-    const uint32_t mode = br.peek_bits(2);
-    ++g_state.stats.escapes[mode < 2 ? 0 : mode - 1];
-    if (mode == 3) {
-        br.advance_bits(2);
-        ev.last = static_cast<int>(br.read_bits(1));
-        ev.run = static_cast<int>(br.read_bits(6));
-        br.read_marker();
-        const int raw = static_cast<int>(br.read_bits(12));
-        ev.level = raw >= 2048 ? raw - 4096 : raw;
-        br.read_marker();
-        return true;
-    }
-    br.advance_bits(mode < 2 ? 1 : 2);
-    const uint32_t w2 = br.peek_bits(32);
-    const TcoefEntry s = lut.e[w2 >> 20];
-    if (s.length == 0 || s.run == kEscapeRun) return false;
-    int level = s.level;
-    int run = s.run;
-    if (mode < 2) level += tcoef_lmax(intra, s.last, s.run);
-    else run += tcoef_rmax(intra, s.last, s.level) + 1;
-    ev.last = s.last;
-    ev.run = run;
-    ev.level = ((w2 >> (31 - s.length)) & 1) ? -level : level;
-    br.advance_bits(s.length + 1);
-    return true;
 }
 
 // ---- Motion vectors.
