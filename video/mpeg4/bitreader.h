@@ -17,6 +17,7 @@ public:
     void reset(const uint8_t* data, size_t length) {
         data_ = data;
         size_ = data ? length : 0;
+        fast_end_ = size_ >= 8 ? size_ - 7 : 0;
         seek(0);
     }
 
@@ -63,7 +64,7 @@ private:
     // Tops the window up to at least 57 valid bits. The bits below the valid ones are always either zero or the
     // stream's own next bits, so OR-ing whole bytes over them is exact.
     void refill() {
-        if (byte_ < size_ && size_ - byte_ >= 8) [[likely]] {
+        if (byte_ < fast_end_) [[likely]] {
             uint64_t w;
             std::memcpy(&w, data_ + byte_, 8);
             window_ |= __builtin_bswap64(w) >> count_;
@@ -90,6 +91,7 @@ private:
 
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
+    size_t fast_end_ = 0;  // a whole 8-byte load fits from any byte before this one
     // An unset reader reads as an empty chunk: its window holds the 64 zero bits past the end.
     size_t byte_ = 8;      // the next byte to enter the window
     uint64_t window_ = 0;  // the next bits, most significant first

@@ -36,6 +36,17 @@ EventTable build_event_table(const TcoefCode (&codes)[102]) {
 const EventTable kIntraEvents = build_event_table(kIntraTcoef);
 const EventTable kInterEvents = build_event_table(kInterTcoef);
 
+// extent_of() for every raster position.
+struct Extents {
+    uint16_t of[64];
+};
+constexpr Extents make_extents() {
+    Extents e{};
+    for (int k = 0; k < 64; ++k) e.of[k] = static_cast<uint16_t>(extent_of(k));
+    return e;
+}
+constexpr Extents kExtents = make_extents();
+
 struct Event {
     int last;
     int run;
@@ -80,7 +91,10 @@ struct Event {
 
 }  // namespace
 
-unsigned decode_intra_coefficients(BitReader& br, const uint8_t scan[64], int16_t block[64], EscapeCounts& escapes) {
+unsigned decode_intra_coefficients(BitReader& reader, const uint8_t scan[64], int16_t block[64],
+                                   EscapeCounts& escapes) {
+    // A local copy of the reader stays in registers through the loop; the escape path works on the caller's.
+    BitReader br = reader;
     unsigned extent = 0;
     int pos = 1;
     for (;;) {
@@ -96,7 +110,10 @@ unsigned decode_intra_coefficients(BitReader& br, const uint8_t scan[64], int16_
             br.skip_bits(length);
         } else {
             Event ev;
-            if (!decode_escape(br, kIntraEvents, true, e, ev, escapes)) break;
+            reader = br;
+            const bool ok = decode_escape(reader, kIntraEvents, true, e, ev, escapes);
+            br = reader;
+            if (!ok) break;
             last = ev.last;
             pos += ev.run;
             level = ev.level;
@@ -104,15 +121,17 @@ unsigned decode_intra_coefficients(BitReader& br, const uint8_t scan[64], int16_
         if (pos > 63) break;
         const int raster = scan[pos];
         block[raster] = static_cast<int16_t>(level);
-        extent |= extent_of(raster);
+        extent |= kExtents.of[raster];
         ++pos;
         if (last) break;
     }
+    reader = br;
     return extent;
 }
 
-unsigned decode_inter_coefficients(BitReader& br, const uint8_t scan[64], int qp, int16_t block[64],
+unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], int qp, int16_t block[64],
                                    EscapeCounts& escapes) {
+    BitReader br = reader;
     // A table level (at most 12 for inter codes) never reaches the saturation limit: 2 * 31 * 12 + 31 < 2047.
     const int step = 2 * qp;
     const int offset = (qp & 1) ? qp : qp - 1;
@@ -131,7 +150,10 @@ unsigned decode_inter_coefficients(BitReader& br, const uint8_t scan[64], int qp
             br.skip_bits(length);
         } else {
             Event ev;
-            if (!decode_escape(br, kInterEvents, false, e, ev, escapes)) break;
+            reader = br;
+            const bool ok = decode_escape(reader, kInterEvents, false, e, ev, escapes);
+            br = reader;
+            if (!ok) break;
             last = ev.last;
             pos += ev.run;
             value = dequant(ev.level, qp);
@@ -139,10 +161,11 @@ unsigned decode_inter_coefficients(BitReader& br, const uint8_t scan[64], int qp
         if (pos > 63) break;
         const int raster = scan[pos];
         block[raster] = static_cast<int16_t>(value);
-        extent |= extent_of(raster);
+        extent |= kExtents.of[raster];
         ++pos;
         if (last) break;
     }
+    reader = br;
     return extent;
 }
 
