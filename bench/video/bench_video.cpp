@@ -234,19 +234,23 @@ void BM_ConvertRgb32(benchmark::State& state) {
     for (auto& x : u) x = static_cast<uint8_t>(rng());
     for (auto& x : v) x = static_cast<uint8_t>(rng());
     std::vector<uint8_t> dst(w * h * 4);
-    // Mode 0 and 1: the scalar and SSE2 tables; 2: memcpy.
+    // Mode 0 and 1: the scalar and SSE2 tables; 2: memcpy; 3: the AVX2 table.
     const int mode = static_cast<int>(state.range(0));
-    const auto k = colour_kernels_for(mode == 1 ? zorbrix::CpuLevel::sse2 : zorbrix::CpuLevel::scalar);
+    const zorbrix::CpuLevel level = mode == 3 ? zorbrix::CpuLevel::avx2
+                                    : mode == 1 ? zorbrix::CpuLevel::sse2
+                                                : zorbrix::CpuLevel::scalar;
+    if (!zorbrix::cpu_allows(level)) state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
+    const auto k = colour_kernels_for(level);
     for (auto _ : state) {
-        if (mode < 2) k.convert_rgb32(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
+        if (mode != 2) k.convert_rgb32(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
         else std::memcpy(dst.data(), y.data(), y.size()), std::memcpy(dst.data() + y.size(), y.data(), y.size()),
              std::memcpy(dst.data() + 2 * y.size(), y.data(), y.size()), std::memcpy(dst.data() + 3 * y.size(), y.data(), y.size());
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetBytesProcessed(state.iterations() * w * h * 4);
-    state.SetLabel(mode < 2 ? std::string(zorbrix::cpu_level_name(k.convert_rgb32.level)) + " 256x192 frame"
+    state.SetLabel(mode != 2 ? std::string(zorbrix::cpu_level_name(k.convert_rgb32.level)) + " 256x192 frame"
                             : std::string("memcpy of the output bytes"));
 }
-BENCHMARK(BM_ConvertRgb32)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_ConvertRgb32)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 
 }  // namespace
