@@ -527,16 +527,17 @@ void decode_intra_block(int i, bool coded) {
 
     if (d.stream.quant_type) exit_unsupported(StreamFeature::MpegQuantisation);
     dequantise_intra_ac(blk, qp, extent);
-    idct_8x8(blk);
+    idct_8x8_sparse(blk, extent);
 }
 
 void decode_inter_block(int i, bool coded) {
     DecoderState& d = g_state;
     int16_t* blk = d.blocks[i];
     std::memset(blk, 0, 64 * sizeof(int16_t));
-    if (coded) decode_inter_coefficients(d.reader, kZigzagScan, d.qp, blk, d.stats.escapes);
+    unsigned extent = 0;
+    if (coded) extent = decode_inter_coefficients(d.reader, kZigzagScan, d.qp, blk, d.stats.escapes);
     if (d.stream.quant_type) exit_unsupported(StreamFeature::MpegQuantisation);
-    idct_8x8(blk);
+    idct_8x8_sparse(blk, extent);
 }
 
 int decode_macroblock() {
