@@ -1,6 +1,10 @@
 // Texture event decoding into blocks; see coefficients.h.
 #include "video/mpeg4/coefficients.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "video/mpeg4/codec_rules.h"
 #include "video/mpeg4/vlc_tables.h"
 
@@ -170,19 +174,37 @@ unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], in
 }
 
 void dequantise_intra_ac(int16_t block[64], int qp, unsigned extent) {
-    const int step = 2 * qp;
-    const int offset = (qp & 1) ? qp : qp - 1;
+    // Branch-free, eight 16-bit lanes per row: a magnitude of 1024 or more saturates at every quantiser
+    // (2 x 1024 + 1 > 2048), so magnitudes are capped there first and 2 qp x magnitude + offset then fits an
+    // unsigned 16-bit lane. The DC coefficient is put back afterwards.
+    const int16_t dc = block[0];
+#if defined(__SSE2__)
+    const __m128i step = _mm_set1_epi16(static_cast<int16_t>(2 * qp));
+    const __m128i offset = _mm_set1_epi16(static_cast<int16_t>((qp & 1) ? qp : qp - 1));
+    const __m128i zero = _mm_setzero_si128();
     for (int r = 0; r < 8; ++r) {
         if (!(extent & (1u << r))) continue;
-        int16_t* row = block + 8 * r;
-        for (int c = r == 0 ? 1 : 0; c < 8; ++c) {
-            const int v = row[c];
-            const int magnitude = v < 0 ? -v : v;
-            const int f = step * magnitude + offset;
-            // Non-zero levels saturate to -2048..2047; zero stays zero.
-            row[c] = static_cast<int16_t>(v > 0 ? (f < 2047 ? f : 2047) : v < 0 ? (f < 2048 ? -f : -2048) : 0);
+        __m128i* row = reinterpret_cast<__m128i*>(block + 8 * r);
+        const __m128i v = _mm_loadu_si128(row);
+        const __m128i negative = _mm_cmplt_epi16(v, zero);
+        const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, negative), negative);
+        const __m128i capped = _mm_sub_epi16(magnitude, _mm_subs_epu16(magnitude, _mm_set1_epi16(1024)));
+        const __m128i f = _mm_add_epi16(_mm_mullo_epi16(capped, step), offset);
+        const __m128i up = _mm_sub_epi16(f, _mm_subs_epu16(f, _mm_set1_epi16(2047)));
+        const __m128i down = _mm_sub_epi16(zero, _mm_sub_epi16(f, _mm_subs_epu16(f, _mm_set1_epi16(2048))));
+        const __m128i signed_value = _mm_or_si128(_mm_and_si128(negative, down), _mm_andnot_si128(negative, up));
+        _mm_storeu_si128(row, _mm_andnot_si128(_mm_cmpeq_epi16(v, zero), signed_value));
+    }
+#else
+    for (int r = 0; r < 8; ++r) {
+        if (!(extent & (1u << r))) continue;
+        for (int c = 0; c < 8; ++c) {
+            int16_t& x = block[8 * r + c];
+            if (x) x = dequant(x, qp);
         }
     }
+#endif
+    block[0] = dc;
 }
 
 }  // namespace zorbrix::mpeg4
