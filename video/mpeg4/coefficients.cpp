@@ -60,7 +60,7 @@ struct Event {
 // The slow path: `entry` is an escape or an invalid code at the reader. False for an invalid code (nothing
 // consumed) or an escape whose inner code is invalid or another escape (escape and mode consumed), which ends
 // the block. The three escape modes: level + lmax, run + rmax + 1, or last, run and level as plain fields.
-[[gnu::noinline]] bool decode_escape(BitReader& br, const EventTable& table, bool intra, uint16_t entry, Event& ev,
+[[gnu::noinline]] bool decode_escape(BitReader& br, const EventTable& table, bool intra, uint32_t entry, Event& ev,
                                      EscapeCounts& escapes) {
     if ((entry & 15) == 0) return false;
     br.skip_bits(kTcoefEscapeLength);
@@ -103,15 +103,16 @@ unsigned decode_intra_coefficients(BitReader& reader, const uint8_t scan[64], in
     int pos = 1;
     for (;;) {
         const uint32_t w = br.peek_32();
-        const uint16_t e = kIntraEvents.e[w >> (32 - kLookupBits)];
+        const uint32_t e = kIntraEvents.e[w >> (32 - kLookupBits)];
         int last, level;
         if ((e & kRunMask) != kRunMask) [[likely]] {
-            const int length = e & 15;
-            const int negative = static_cast<int>((w >> (32 - length)) & 1);
+            // The sign bit follows the code: shifted to the top, then spread into a 0 / -1 mask.
+            const int code_length = (e & 15) - 1;
+            const int sign = static_cast<int32_t>(w << code_length) >> 31;
             last = (e >> 10) & 1;
             pos += (e >> 4) & 63;
-            level = ((e >> 11) ^ -negative) + negative;
-            br.skip_bits(length);
+            level = ((e >> 11) ^ sign) - sign;
+            br.skip_bits(code_length + 1);
         } else {
             Event ev;
             reader = br;
@@ -143,15 +144,15 @@ unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], in
     int pos = 0;
     for (;;) {
         const uint32_t w = br.peek_32();
-        const uint16_t e = kInterEvents.e[w >> (32 - kLookupBits)];
+        const uint32_t e = kInterEvents.e[w >> (32 - kLookupBits)];
         int last, value;
         if ((e & kRunMask) != kRunMask) [[likely]] {
-            const int length = e & 15;
-            const int negative = static_cast<int>((w >> (32 - length)) & 1);
+            const int code_length = (e & 15) - 1;
+            const int sign = static_cast<int32_t>(w << code_length) >> 31;
             last = (e >> 10) & 1;
             pos += (e >> 4) & 63;
-            value = ((step * (e >> 11) + offset) ^ -negative) + negative;
-            br.skip_bits(length);
+            value = ((step * (e >> 11) + offset) ^ sign) - sign;
+            br.skip_bits(code_length + 1);
         } else {
             Event ev;
             reader = br;
