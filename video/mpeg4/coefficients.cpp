@@ -57,6 +57,25 @@ struct Event {
     int level;
 };
 
+// tcoef_lmax and tcoef_rmax as tables, by [intra][last][run or level] (a table event's run is at most 40 and its
+// level at most 27).
+struct EscapeLimits {
+    uint8_t lmax[2][2][64];
+    uint8_t rmax[2][2][32];
+};
+EscapeLimits build_escape_limits() {
+    EscapeLimits t{};
+    for (int intra = 0; intra < 2; ++intra)
+        for (int last = 0; last < 2; ++last) {
+            for (int run = 0; run < 64; ++run)
+                t.lmax[intra][last][run] = static_cast<uint8_t>(tcoef_lmax(intra != 0, last, run));
+            for (int level = 0; level < 32; ++level)
+                t.rmax[intra][last][level] = static_cast<uint8_t>(tcoef_rmax(intra != 0, last, level));
+        }
+    return t;
+}
+const EscapeLimits kEscapeLimits = build_escape_limits();
+
 // The slow path: `entry` is an escape or an invalid code at the reader. False for an invalid code (nothing
 // consumed) or an escape whose inner code is invalid or another escape (escape and mode consumed), which ends
 // the block. The three escape modes: level + lmax, run + rmax + 1, or last, run and level as plain fields.
@@ -64,28 +83,28 @@ struct Event {
                                      EscapeCounts& escapes) {
     if ((entry & 15) == 0) return false;
     br.skip_bits(kTcoefEscapeLength);
-    const uint32_t mode = br.peek_bits(2);
+    const uint32_t fields = br.peek_32();
+    const uint32_t mode = fields >> 30;
     ++escapes[mode < 2 ? 0 : mode - 1];
     if (mode == 3) {
-        br.skip_bits(2);
-        ev.last = static_cast<int>(br.read_bits(1));
-        ev.run = static_cast<int>(br.read_bits(6));
-        br.read_marker();
-        const int raw = static_cast<int>(br.read_bits(12));
+        // Mode bits, last (1), run (6), marker, level (12, two's complement), marker: 23 bits.
+        ev.last = static_cast<int>((fields >> 29) & 1);
+        ev.run = static_cast<int>((fields >> 23) & 63);
+        const int raw = static_cast<int>((fields >> 10) & 0xFFF);
         ev.level = raw >= 2048 ? raw - 4096 : raw;
-        br.read_marker();
+        br.skip_bits(23);
         return true;
     }
     br.skip_bits(mode < 2 ? 1 : 2);
     const uint32_t w = br.peek_32();
-    const uint16_t s = table.e[w >> (32 - kLookupBits)];
+    const uint32_t s = table.e[w >> (32 - kLookupBits)];
     if ((s & kRunMask) == kRunMask) return false;
     const int length = s & 15;
     const int last = (s >> 10) & 1;
     int run = (s >> 4) & 63;
     int level = s >> 11;
-    if (mode < 2) level += tcoef_lmax(intra, last, run);
-    else run += tcoef_rmax(intra, last, level) + 1;
+    if (mode < 2) level += kEscapeLimits.lmax[intra][last][run];
+    else run += kEscapeLimits.rmax[intra][last][level] + 1;
     ev.last = last;
     ev.run = run;
     ev.level = ((w >> (32 - length)) & 1) ? -level : level;
