@@ -398,3 +398,40 @@ TEST(Padding, EveryMarginWidthRepeatsTheEdges) {
             }
     }
 }
+
+namespace {
+class FlatAreaDeblockLevels : public zorbrix::test::KernelLevelTest {};
+ZORBRIX_KERNEL_LEVELS(FlatAreaDeblockLevels);
+
+// A plane of flat tiles (each tile one value, neighbours often the same value or one apart), so that runs of
+// constant samples across several edges, constant columns down ten rows, and flat runs next to an edge that the
+// DC offset mode changes all occur.
+std::vector<uint8_t> flat_tiles(std::mt19937& rng, int w, int h, int tile_w, int tile_h) {
+    std::vector<uint8_t> p(static_cast<size_t>(w) * h);
+    const int base = static_cast<int>(rng() % 240);
+    std::vector<int> value((w / tile_w + 1) * (h / tile_h + 1));
+    for (auto& v : value) v = base + (rng() % 3 == 0 ? static_cast<int>(rng() % 12) : 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) p[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(value[(y / tile_h) * (w / tile_w + 1) + x / tile_w]);
+    return p;
+}
+}  // namespace
+
+TEST_P(FlatAreaDeblockLevels, FlatTilesGiveTheScalarBytes) {
+    const DeblockKernels ref = deblock_kernels_for(CpuLevel::scalar), k = deblock_kernels_for(level());
+    std::mt19937 rng(26);
+    for (int n = 0; n < 6000; ++n) {
+        const int w = 8 * (4 + n % 17), h = 16;
+        const int tile_w = 4 << (rng() % 4), tile_h = 2 << (rng() % 4);
+        std::vector<uint8_t> a = flat_tiles(rng, w, h, tile_w, tile_h), b = a;
+        uint8_t quant[16];
+        for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
+        for (int y = 0; y + 4 <= h; y += 4) {
+            ref.filter_vertical_edges(a.data() + y * w, w, w, quant, n & 1);
+            k.filter_vertical_edges(b.data() + y * w, w, w, quant, n & 1);
+        }
+        ref.filter_horizontal_edges(a.data() + 8 * w, w, w, quant, n & 1);
+        k.filter_horizontal_edges(b.data() + 8 * w, w, w, quant, n & 1);
+        ASSERT_EQ(a, b) << "case " << n << " width " << w << " tiles " << tile_w << "x" << tile_h;
+    }
+}

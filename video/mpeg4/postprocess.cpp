@@ -531,10 +531,19 @@ void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* 
     int x = 8, done = 0;
     for (; done + 4 <= edges; done += 4, x += 32) {
         __m256i r[4], s[4], v[10];
+        __m256i changes = _mm256_setzero_si256();
         for (int k = 0; k < 4; ++k) {
             r[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + k * stride + x - 4));
             s[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + k * stride + x - 3));
+            changes = _mm256_or_si256(changes, _mm256_xor_si256(r[k], s[k]));
         }
+        // Rows that hold one value from x - 4 to x + 28, with the edge before ending on that value too (v0),
+        // stay as they are in either mode; flat areas often do. The carry is then that value already.
+        if (_mm256_testz_si256(changes, changes) && _mm256_extract_epi16(carry, 0) == rows[x - 4] &&
+            _mm256_extract_epi16(carry, 1) == rows[stride + x - 4] &&
+            _mm256_extract_epi16(carry, 2) == rows[2 * stride + x - 4] &&
+            _mm256_extract_epi16(carry, 3) == rows[3 * stride + x - 4])
+            continue;
         load_edge_quad(v, r, s);
         const int16_t q0 = qp_of(x), q1 = qp_of(x + 8), q2 = qp_of(x + 16), q3 = qp_of(x + 24);
         const __m256i q = _mm256_setr_epi16(q0, q0, q0, q0, q1, q1, q1, q1, q2, q2, q2, q2, q3, q3, q3, q3);
@@ -589,10 +598,15 @@ void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const 
     for (; x + 16 <= width; x += 16) {
         const int16_t qa = quant_row[luma ? x / 16 : x / 8], qb = quant_row[luma ? (x + 8) / 16 : (x + 8) / 8];
         const __m256i q = _mm256_set_m128i(_mm_set1_epi16(qb), _mm_set1_epi16(qa));
-        __m256i v[10];
+        __m128i rows[10];
         for (int k = 0; k < 10; ++k)
-            v[k] = _mm256_cvtepu8_epi16(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(first_below + (k - 5) * stride + x)));
+            rows[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first_below + (k - 5) * stride + x));
+        // Columns that hold one value down all ten rows stay as they are in either mode; flat areas often do.
+        __m128i changes = _mm_setzero_si128();
+        for (int k = 0; k < 9; ++k) changes = _mm_or_si128(changes, _mm_xor_si128(rows[k], rows[k + 1]));
+        if (_mm_testz_si128(changes, changes)) continue;
+        __m256i v[10];
+        for (int k = 0; k < 10; ++k) v[k] = _mm256_cvtepu8_epi16(rows[k]);
         __m256i cnt = zero;
         for (int k = 1; k <= 8; ++k)
             cnt = _mm256_sub_epi16(cnt, _mm256_cmpgt_epi16(two, _mm256_abs_epi16(_mm256_sub_epi16(v[k], v[k + 1]))));
