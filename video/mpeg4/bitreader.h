@@ -34,6 +34,14 @@ public:
         count_ -= n;
         if (count_ < 32) refill();
     }
+    // Consumes a code of n bits (0..31) and the sign bit after it; returns the sign as 0 (positive) or -1.
+    int skip_code_and_sign(int n) {
+        const uint64_t at_sign = window_ << n;
+        window_ = at_sign << 1;
+        count_ -= n + 1;
+        if (count_ < 32) refill();
+        return static_cast<int>(static_cast<int64_t>(at_sign) >> 63);
+    }
     void advance_bits(int n) {
         if (n <= 32) [[likely]]
             skip_bits(n);
@@ -89,13 +97,15 @@ private:
         count_ -= drop;
     }
 
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-    size_t fast_end_ = 0;  // a whole 8-byte load fits from any byte before this one
-    // An unset reader reads as an empty chunk: its window holds the 64 zero bits past the end.
-    size_t byte_ = 8;      // the next byte to enter the window
+    // (The fields that change as bits are read are kept apart, so that copies of a reader, which the coefficient
+    // loops keep in registers, are not merged into vector moves.)
     uint64_t window_ = 0;  // the next bits, most significant first
-    int count_ = 64;       // valid bits in window_, 32..64 between calls
+    const uint8_t* data_ = nullptr;
+    // An unset reader reads as an empty chunk: its window holds the 64 zero bits past the end.
+    size_t byte_ = 8;  // the next byte to enter the window
+    size_t fast_end_ = 0;  // a whole 8-byte load fits from any byte before this one
+    int count_ = 64;  // valid bits in window_, 32..64 between calls
+    size_t size_ = 0;
 };
 
 }  // namespace zorbrix::mpeg4

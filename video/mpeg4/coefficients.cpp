@@ -11,15 +11,18 @@
 namespace zorbrix::mpeg4 {
 namespace {
 
-// A packed entry for the next 12 bits: bits 0..3 the code length plus the sign bit, 4..9 the run, 10 last,
-// 11..15 the level. An escape has run kSlowRun and length 7; an invalid code is kSlowRun with length 0.
+// A packed entry for the next 12 bits: bits 0..5 the run, 6..9 the code length (the sign bit follows the code),
+// 10 last, 11..15 the level. An escape has run kSlowRun and length 7; an invalid code is kSlowRun with length 0.
 constexpr int kLookupBits = 12;
-constexpr uint16_t kSlowRun = 63;
-constexpr uint16_t kRunMask = kSlowRun << 4;
+constexpr uint32_t kSlowRun = 63;
+constexpr uint32_t kLastBit = 1u << 10;
 
-constexpr uint16_t pack(int length_with_sign, int run, int last, int level) {
-    return static_cast<uint16_t>(length_with_sign | run << 4 | last << 10 | level << 11);
+constexpr uint16_t pack(int run, int length, int last, int level) {
+    return static_cast<uint16_t>(run | length << 6 | last << 10 | level << 11);
 }
+constexpr int run_of(uint32_t e) { return static_cast<int>(e & 63); }
+constexpr int length_of(uint32_t e) { return static_cast<int>((e >> 6) & 15); }
+constexpr int level_of(uint32_t e) { return static_cast<int>(e >> 11); }
 
 struct EventTable {
     uint16_t e[1 << kLookupBits];
@@ -27,13 +30,13 @@ struct EventTable {
 
 EventTable build_event_table(const TcoefCode (&codes)[102]) {
     EventTable t;
-    for (auto& x : t.e) x = pack(0, kSlowRun, 0, 0);
+    for (auto& x : t.e) x = pack(kSlowRun, 0, 0, 0);
     auto fill = [&](uint32_t code, int length, uint16_t entry) {
         const int shift = kLookupBits - length;
         for (uint32_t k = 0; k < (1u << shift); ++k) t.e[(code << shift) + k] = entry;
     };
-    for (const TcoefCode& c : codes) fill(c.code, c.length, pack(c.length + 1, c.run, c.last, c.level));
-    fill(kTcoefEscapeCode, kTcoefEscapeLength, pack(kTcoefEscapeLength, kSlowRun, 0, 0));
+    for (const TcoefCode& c : codes) fill(c.code, c.length, pack(c.run, c.length, c.last, c.level));
+    fill(kTcoefEscapeCode, kTcoefEscapeLength, pack(kSlowRun, kTcoefEscapeLength, 0, 0));
     return t;
 }
 
@@ -81,7 +84,7 @@ const EscapeLimits kEscapeLimits = build_escape_limits();
 // the block. The three escape modes: level + lmax, run + rmax + 1, or last, run and level as plain fields.
 [[gnu::noinline]] bool decode_escape(BitReader& br, const EventTable& table, bool intra, uint32_t entry, Event& ev,
                                      EscapeCounts& escapes) {
-    if ((entry & 15) == 0) return false;
+    if (length_of(entry) == 0) return false;
     br.skip_bits(kTcoefEscapeLength);
     const uint32_t fields = br.peek_32();
     const uint32_t mode = fields >> 30;
@@ -96,19 +99,16 @@ const EscapeLimits kEscapeLimits = build_escape_limits();
         return true;
     }
     br.skip_bits(mode < 2 ? 1 : 2);
-    const uint32_t w = br.peek_32();
-    const uint32_t s = table.e[w >> (32 - kLookupBits)];
-    if ((s & kRunMask) == kRunMask) return false;
-    const int length = s & 15;
-    const int last = (s >> 10) & 1;
-    int run = (s >> 4) & 63;
-    int level = s >> 11;
+    const uint32_t s = table.e[br.peek_bits(kLookupBits)];
+    if (run_of(s) == static_cast<int>(kSlowRun)) return false;
+    const int last = (s & kLastBit) ? 1 : 0;
+    int run = run_of(s);
+    int level = level_of(s);
     if (mode < 2) level += kEscapeLimits.lmax[intra][last][run];
     else run += kEscapeLimits.rmax[intra][last][level] + 1;
     ev.last = last;
     ev.run = run;
-    ev.level = ((w >> (32 - length)) & 1) ? -level : level;
-    br.skip_bits(length);
+    ev.level = br.skip_code_and_sign(length_of(s)) ? -level : level;
     return true;
 }
 
@@ -121,24 +121,22 @@ unsigned decode_intra_coefficients(BitReader& reader, const uint8_t scan[64], in
     unsigned extent = 0;
     int pos = 1;
     for (;;) {
-        const uint32_t w = br.peek_32();
-        const uint32_t e = kIntraEvents.e[w >> (32 - kLookupBits)];
-        int last, level;
-        if ((e & kRunMask) != kRunMask) [[likely]] {
-            // The sign bit follows the code: shifted to the top, then spread into a 0 / -1 mask.
-            const int code_length = (e & 15) - 1;
-            const int sign = static_cast<int32_t>(w << code_length) >> 31;
-            last = (e >> 10) & 1;
-            pos += (e >> 4) & 63;
-            level = ((e >> 11) ^ sign) - sign;
-            br.skip_bits(code_length + 1);
+        const uint32_t e = kIntraEvents.e[br.peek_bits(kLookupBits)];
+        const int run = run_of(e);
+        uint32_t last;
+        int level;
+        if (run != static_cast<int>(kSlowRun)) [[likely]] {
+            const int sign = br.skip_code_and_sign(length_of(e));
+            last = e & kLastBit;
+            pos += run;
+            level = (level_of(e) ^ sign) - sign;
         } else {
             Event ev;
             reader = br;
             const bool ok = decode_escape(reader, kIntraEvents, true, e, ev, escapes);
             br = reader;
             if (!ok) break;
-            last = ev.last;
+            last = static_cast<uint32_t>(ev.last);
             pos += ev.run;
             level = ev.level;
         }
@@ -162,23 +160,22 @@ unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], in
     unsigned extent = 0;
     int pos = 0;
     for (;;) {
-        const uint32_t w = br.peek_32();
-        const uint32_t e = kInterEvents.e[w >> (32 - kLookupBits)];
-        int last, value;
-        if ((e & kRunMask) != kRunMask) [[likely]] {
-            const int code_length = (e & 15) - 1;
-            const int sign = static_cast<int32_t>(w << code_length) >> 31;
-            last = (e >> 10) & 1;
-            pos += (e >> 4) & 63;
-            value = ((step * (e >> 11) + offset) ^ sign) - sign;
-            br.skip_bits(code_length + 1);
+        const uint32_t e = kInterEvents.e[br.peek_bits(kLookupBits)];
+        const int run = run_of(e);
+        uint32_t last;
+        int value;
+        if (run != static_cast<int>(kSlowRun)) [[likely]] {
+            const int sign = br.skip_code_and_sign(length_of(e));
+            last = e & kLastBit;
+            pos += run;
+            value = ((step * level_of(e) + offset) ^ sign) - sign;
         } else {
             Event ev;
             reader = br;
             const bool ok = decode_escape(reader, kInterEvents, false, e, ev, escapes);
             br = reader;
             if (!ok) break;
-            last = ev.last;
+            last = static_cast<uint32_t>(ev.last);
             pos += ev.run;
             value = dequant(ev.level, qp);
         }
