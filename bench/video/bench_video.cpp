@@ -170,7 +170,31 @@ void BM_Idct(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 256);
     state.SetLabel(std::string(zorbrix::cpu_level_name(k.idct_8x8.level)) + " (blocks)");
 }
-BENCHMARK(BM_Idct)->Arg(0)->Arg(1);
+BENCHMARK(BM_Idct)->Arg(0)->Arg(1)->Arg(2);
+
+// The sparse entry on blocks whose coefficients stop at row 0, 1, 3 or 7 (the second argument), as decoding meets
+// them; the full transform of the same level is BM_Idct.
+void BM_IdctSparse(benchmark::State& state) {
+    const auto k = mpeg4::idct_kernels_for(bench_level(state));
+    const int last_row = static_cast<int>(state.range(1));
+    std::mt19937 rng(1);
+    std::vector<int16_t> blocks(64 * 256, 0);
+    for (size_t b = 0; b < 256; ++b)
+        for (int i = 0; i < 4; ++i)
+            blocks[64 * b + 8 * (rng() % (last_row + 1)) + rng() % 8] = static_cast<int16_t>(rng() % 512) - 256;
+    const auto fn = k.idct_8x8_sparse.fn;
+    const unsigned rows = (2u << last_row) - 1;
+    std::vector<int16_t> work(blocks.size());
+    for (auto _ : state) {
+        std::memcpy(work.data(), blocks.data(), blocks.size() * 2);
+        for (size_t b = 0; b < 256; ++b) fn(work.data() + 64 * b, rows);
+        benchmark::DoNotOptimize(work.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 256);
+    state.SetLabel(std::string(zorbrix::cpu_level_name(k.idct_8x8_sparse.level)) + " rows 0.." +
+                   std::to_string(last_row) + " (blocks)");
+}
+BENCHMARK(BM_IdctSparse)->ArgsProduct({{1, 2}, {0, 1, 3, 7}});
 
 void BM_AddBlock(benchmark::State& state) {
     int16_t blk[64];
