@@ -154,9 +154,12 @@ unsigned decode_intra_coefficients(BitReader& reader, const uint8_t scan[64], in
 unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], int qp, int16_t block[64],
                                    EscapeCounts& escapes) {
     BitReader br = reader;
-    // A table level (at most 12 for inter codes) never reaches the saturation limit: 2 * 31 * 12 + 31 < 2047.
+    // The dequantised magnitude of every table level (at most 12 for inter codes, which never reaches the
+    // saturation limit: 2 * 31 * 12 + 31 < 2047), looked up instead of computed per event.
     const int step = 2 * qp;
     const int offset = (qp & 1) ? qp : qp - 1;
+    int16_t magnitude_of[32];
+    for (int level = 0; level < 32; ++level) magnitude_of[level] = static_cast<int16_t>(step * level + offset);
     unsigned extent = 0;
     int pos = 0;
     for (;;) {
@@ -168,7 +171,7 @@ unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], in
             const int sign = br.skip_code_and_sign(length_of(e));
             last = e & kLastBit;
             pos += run;
-            value = ((step * level_of(e) + offset) ^ sign) - sign;
+            value = (magnitude_of[level_of(e)] ^ sign) - sign;
         } else {
             Event ev;
             reader = br;
