@@ -112,6 +112,21 @@ const EscapeLimits kEscapeLimits = build_escape_limits();
     return true;
 }
 
+// The third escape mode, the most common one in detailed pictures, without leaving the loop: escape code, mode
+// bits 11, last, run (6), marker, level (12, two's complement), marker; 30 bits. False for anything else.
+inline bool third_mode_escape(BitReader& br, uint32_t entry, Event& ev, EscapeCounts& escapes) {
+    if (length_of(entry) != kTcoefEscapeLength) return false;
+    const uint32_t w = br.peek_32();
+    if (((w >> 23) & 3) != 3) return false;
+    ev.last = static_cast<int>((w >> 22) & 1);
+    ev.run = static_cast<int>((w >> 16) & 63);
+    const int raw = static_cast<int>((w >> 3) & 0xFFF);
+    ev.level = raw >= 2048 ? raw - 4096 : raw;
+    br.skip_bits(30);
+    ++escapes[2];
+    return true;
+}
+
 }  // namespace
 
 unsigned decode_intra_coefficients(BitReader& reader, const uint8_t scan[64], int16_t block[64],
@@ -132,10 +147,12 @@ unsigned decode_intra_coefficients(BitReader& reader, const uint8_t scan[64], in
             level = (level_of(e) ^ sign) - sign;
         } else {
             Event ev;
-            reader = br;
-            const bool ok = decode_escape(reader, kIntraEvents, true, e, ev, escapes);
-            br = reader;
-            if (!ok) break;
+            if (!third_mode_escape(br, e, ev, escapes)) {
+                reader = br;
+                const bool ok = decode_escape(reader, kIntraEvents, true, e, ev, escapes);
+                br = reader;
+                if (!ok) break;
+            }
             last = static_cast<uint32_t>(ev.last);
             pos += ev.run;
             level = ev.level;
@@ -174,10 +191,12 @@ unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], in
             value = (magnitude_of[level_of(e)] ^ sign) - sign;
         } else {
             Event ev;
-            reader = br;
-            const bool ok = decode_escape(reader, kInterEvents, false, e, ev, escapes);
-            br = reader;
-            if (!ok) break;
+            if (!third_mode_escape(br, e, ev, escapes)) {
+                reader = br;
+                const bool ok = decode_escape(reader, kInterEvents, false, e, ev, escapes);
+                br = reader;
+                if (!ok) break;
+            }
             last = static_cast<uint32_t>(ev.last);
             pos += ev.run;
             value = dequant(ev.level, qp);
