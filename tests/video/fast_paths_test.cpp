@@ -424,7 +424,7 @@ TEST_P(FlatAreaDeblockLevels, FlatTilesGiveTheScalarBytes) {
         const int w = 8 * (4 + n % 17), h = 16;
         const int tile_w = 4 << (rng() % 4), tile_h = 2 << (rng() % 4);
         std::vector<uint8_t> a = flat_tiles(rng, w, h, tile_w, tile_h), b = a;
-        uint8_t quant[16];
+        uint8_t quant[24];  // one per 8 columns covers chroma (x / 8) and luma (x / 16) up to 160 wide
         for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
         for (int y = 0; y + 4 <= h; y += 4) {
             ref.filter_vertical_edges(a.data() + y * w, w, w, quant, n & 1);
