@@ -3,8 +3,9 @@
 // inverse quantisation of intra AC coefficients.
 //
 // The events are looked up in packed tables built once from the code lists of vlc_tables.h: one 16-bit load of
-// the entry for the next 12 bits gives the code length (sign bit included), run, level and last flag, so the
-// common event costs a peek, a load and a skip. Escapes and invalid codes leave the loop for a slower path.
+// the entry for the next 12 bits gives the run, code length, last flag and level, so the common event costs a
+// peek, a load and one skip of the code and its sign bit. Third-mode escapes are read in the loop; the other
+// escapes and invalid codes leave it for a slower path.
 #include <cstdint>
 
 #include "video/mpeg4/bitreader.h"
