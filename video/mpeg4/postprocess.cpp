@@ -124,10 +124,16 @@ void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, c
     const __m128i one = _mm_set1_epi16(1);
     for (int x = 0; x < width; x += 8) {
         const int qp = quant_row[luma ? x / 16 : x / 8];
+        __m128i rows[10];
+        __m128i changes = zero;
+        for (int k = 0; k < 10; ++k) {
+            rows[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(first_below + (k - 5) * stride + x));
+            if (k > 0) changes = _mm_or_si128(changes, _mm_xor_si128(rows[k - 1], rows[k]));
+        }
+        // Columns that hold one value down all ten rows stay as they are in either mode.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(changes, zero)) == 0xFFFF) continue;
         __m128i v[10];
-        for (int k = 0; k < 10; ++k)
-            v[k] = _mm_unpacklo_epi8(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(first_below + (k - 5) * stride + x)), zero);
+        for (int k = 0; k < 10; ++k) v[k] = _mm_unpacklo_epi8(rows[k], zero);
         __m128i cnt = zero;
         for (int k = 1; k <= 8; ++k)
             cnt = _mm_add_epi16(cnt, _mm_and_si128(_mm_cmplt_epi16(abs16(_mm_sub_epi16(v[k], v[k + 1])), _mm_set1_epi16(2)), one));
@@ -337,10 +343,19 @@ void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint
     int x = 8;
     for (int i = 0; i + 1 < edges; i += 2, x += 16) {
         __m128i r[4], s[4];
+        __m128i changes = _mm_setzero_si128();
         for (int k = 0; k < 4; ++k) {
             r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + k * stride + x - 4));
             s[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + k * stride + x - 3));
+            changes = _mm_or_si128(changes, _mm_xor_si128(r[k], s[k]));
         }
+        // Rows that hold one value from x - 4 to x + 12, with the edge before ending on that value too (v0), stay
+        // as they are in either mode; the carry is then that value already.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(changes, _mm_setzero_si128())) == 0xFFFF &&
+            _mm_extract_epi16(carry, 4) == rows[x - 4] && _mm_extract_epi16(carry, 5) == rows[stride + x - 4] &&
+            _mm_extract_epi16(carry, 6) == rows[2 * stride + x - 4] &&
+            _mm_extract_epi16(carry, 7) == rows[3 * stride + x - 4])
+            continue;
         load_edge_pair(e, r, s);
         carry = filter_edge_pair(e, carry, qp_pair(qp_of(x), qp_of(x + 8)));
         store_edge_pair(e, r);
