@@ -170,7 +170,31 @@ void BM_Idct(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 256);
     state.SetLabel(std::string(zorbrix::cpu_level_name(k.idct_8x8.level)) + " (blocks)");
 }
-BENCHMARK(BM_Idct)->Arg(0)->Arg(1);
+BENCHMARK(BM_Idct)->Arg(0)->Arg(1)->Arg(2);
+
+// The sparse entry on blocks whose coefficients stop at row 0, 1, 3 or 7 (the second argument), as decoding meets
+// them; the full transform of the same level is BM_Idct.
+void BM_IdctSparse(benchmark::State& state) {
+    const auto k = mpeg4::idct_kernels_for(bench_level(state));
+    const int last_row = static_cast<int>(state.range(1));
+    std::mt19937 rng(1);
+    std::vector<int16_t> blocks(64 * 256, 0);
+    for (size_t b = 0; b < 256; ++b)
+        for (int i = 0; i < 4; ++i)
+            blocks[64 * b + 8 * (rng() % (last_row + 1)) + rng() % 8] = static_cast<int16_t>(rng() % 512) - 256;
+    const auto fn = k.idct_8x8_sparse.fn;
+    const unsigned rows = (2u << last_row) - 1;
+    std::vector<int16_t> work(blocks.size());
+    for (auto _ : state) {
+        std::memcpy(work.data(), blocks.data(), blocks.size() * 2);
+        for (size_t b = 0; b < 256; ++b) fn(work.data() + 64 * b, rows);
+        benchmark::DoNotOptimize(work.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 256);
+    state.SetLabel(std::string(zorbrix::cpu_level_name(k.idct_8x8_sparse.level)) + " rows 0.." +
+                   std::to_string(last_row) + " (blocks)");
+}
+BENCHMARK(BM_IdctSparse)->ArgsProduct({{1, 2}, {0, 1, 3, 7}});
 
 void BM_AddBlock(benchmark::State& state) {
     int16_t blk[64];
@@ -224,7 +248,7 @@ void BM_Deblock(benchmark::State& state) {
     state.SetLabel(std::string(horizontal ? "horizontal edges " : "vertical edges ") +
                    zorbrix::cpu_level_name((horizontal ? k.filter_horizontal_edges : k.filter_vertical_edges).level));
 }
-BENCHMARK(BM_Deblock)->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_Deblock)->ArgsProduct({{0, 1, 2}, {0, 1}});
 
 void BM_ConvertRgb32(benchmark::State& state) {
     const int w = 256, h = 192;
@@ -234,19 +258,23 @@ void BM_ConvertRgb32(benchmark::State& state) {
     for (auto& x : u) x = static_cast<uint8_t>(rng());
     for (auto& x : v) x = static_cast<uint8_t>(rng());
     std::vector<uint8_t> dst(w * h * 4);
-    // Mode 0 and 1: the scalar and SSE2 tables; 2: memcpy.
+    // Mode 0 and 1: the scalar and SSE2 tables; 2: memcpy; 3: the AVX2 table.
     const int mode = static_cast<int>(state.range(0));
-    const auto k = colour_kernels_for(mode == 1 ? zorbrix::CpuLevel::sse2 : zorbrix::CpuLevel::scalar);
+    const zorbrix::CpuLevel level = mode == 3 ? zorbrix::CpuLevel::avx2
+                                    : mode == 1 ? zorbrix::CpuLevel::sse2
+                                                : zorbrix::CpuLevel::scalar;
+    if (!zorbrix::cpu_allows(level)) state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
+    const auto k = colour_kernels_for(level);
     for (auto _ : state) {
-        if (mode < 2) k.convert_rgb32(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
+        if (mode != 2) k.convert_rgb32(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
         else std::memcpy(dst.data(), y.data(), y.size()), std::memcpy(dst.data() + y.size(), y.data(), y.size()),
              std::memcpy(dst.data() + 2 * y.size(), y.data(), y.size()), std::memcpy(dst.data() + 3 * y.size(), y.data(), y.size());
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetBytesProcessed(state.iterations() * w * h * 4);
-    state.SetLabel(mode < 2 ? std::string(zorbrix::cpu_level_name(k.convert_rgb32.level)) + " 256x192 frame"
+    state.SetLabel(mode != 2 ? std::string(zorbrix::cpu_level_name(k.convert_rgb32.level)) + " 256x192 frame"
                             : std::string("memcpy of the output bytes"));
 }
-BENCHMARK(BM_ConvertRgb32)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_ConvertRgb32)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 
 }  // namespace

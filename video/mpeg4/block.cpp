@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "video/mpeg4/codec_rules.h"
+#include "video/mpeg4/coefficients.h"
 #include "video/mpeg4/decoder_core.h"
 #include "video/mpeg4/decoder_internal.h"
 #include "video/mpeg4/idct.h"
@@ -15,108 +16,15 @@ namespace zorbrix::mpeg4 {
 
 namespace {
 
-// ---- Code tables: intra DC sizes and the coefficient events, indexed by the next 12 bits.
-
-struct TcoefEntry {
-    uint8_t length;  // 0: invalid
-    uint8_t last;
-    uint8_t run;     // kEscapeRun: escape
-    uint8_t level;
-};
-constexpr uint8_t kEscapeRun = 255;
-
-struct TcoefLut {
-    TcoefEntry e[4096];
-};
-
-TcoefLut build_tcoef_lut(const TcoefCode (&codes)[102]) {
-    TcoefLut lut;
-    for (auto& x : lut.e) x = {0, 0, 0, 0};
-    auto fill = [&](uint32_t code, int length, TcoefEntry entry) {
-        const int shift = 12 - length;
-        for (uint32_t k = 0; k < (1u << shift); ++k) lut.e[(code << shift) + k] = entry;
-    };
-    for (const TcoefCode& c : codes) fill(c.code, c.length, {c.length, c.last, c.run, c.level});
-    fill(kTcoefEscapeCode, kTcoefEscapeLength, {static_cast<uint8_t>(kTcoefEscapeLength), 0, kEscapeRun, 0});
-    return lut;
-}
+// ---- Code tables: intra DC sizes, indexed by the next 12 bits (the coefficient events are read by
+// coefficients.cpp).
 
 struct BlockTables {
     Lut<12> dc_luma = build_lut<12>(kDcSizeLuma);
     Lut<12> dc_chroma = build_lut<12>(kDcSizeChroma);
-    TcoefLut intra = build_tcoef_lut(kIntraTcoef);
-    TcoefLut inter = build_tcoef_lut(kInterTcoef);
 };
 
 const BlockTables g_tables;
-
-// ---- Coefficient events.
-
-struct Event {
-    int last;
-    int run;
-    int level;
-};
-
-// Decodes one (last, run, level) event; false for an invalid code, which ends the block. A plain event (the
-// common case) is taken from one 32-bit look at the stream: code, then its sign bit. Escapes are counted by mode
-// in escapes[0..2].
-inline bool decode_event(BitReader& br, const TcoefLut& lut, bool intra, long* escapes, Event& ev) {
-    const uint32_t window = br.peek_bits(32);
-    const TcoefEntry e = lut.e[window >> 20];
-    if (e.length == 0) return false;
-    if (e.run != kEscapeRun) {
-        ev.last = e.last;
-        ev.run = e.run;
-        ev.level = ((window >> (31 - e.length)) & 1) ? -e.level : e.level;
-        br.advance_bits(e.length + 1);
-        return true;
-    }
-    br.advance_bits(e.length);
-    const uint32_t mode = br.peek_bits(2);
-    ++escapes[mode < 2 ? 0 : mode - 1];
-    if (mode == 3) {
-        br.advance_bits(2);
-        ev.last = static_cast<int>(br.read_bits(1));
-        ev.run = static_cast<int>(br.read_bits(6));
-        br.read_marker();
-        const int raw = static_cast<int>(br.read_bits(12));
-        ev.level = raw >= 2048 ? raw - 4096 : raw;
-        br.read_marker();
-        return true;
-    }
-    br.advance_bits(mode < 2 ? 1 : 2);
-    const uint32_t w2 = br.peek_bits(32);
-    const TcoefEntry s = lut.e[w2 >> 20];
-    if (s.length == 0 || s.run == kEscapeRun) return false;
-    int level = s.level;
-    int run = s.run;
-    if (mode < 2) level += tcoef_lmax(intra, s.last, s.run);
-    else run += tcoef_rmax(intra, s.last, s.level) + 1;
-    ev.last = s.last;
-    ev.run = run;
-    ev.level = ((w2 >> (31 - s.length)) & 1) ? -level : level;
-    br.advance_bits(s.length + 1);
-    return true;
-}
-
-// Reads a coded block's coefficients: events up to the one marked last, each placed `run` scan positions on along
-// `scan`. Intra blocks start after the DC (position 1) and keep their levels as coded, since AC prediction adds to
-// them before inverse quantisation; inter blocks start at position 0 and are dequantised with qp on the way. An
-// invalid code or a run past the block's end stops reading.
-template <bool Intra>
-inline void read_coefficients(BitReader& br, long* escapes, int16_t* blk, const uint8_t* scan, int qp) {
-    const TcoefLut& lut = Intra ? g_tables.intra : g_tables.inter;
-    int pos = Intra ? 1 : 0;
-    Event ev;
-    while (decode_event(br, lut, Intra, escapes, ev)) {
-        pos += ev.run;
-        if (pos > 63) break;
-        blk[scan[pos]] = Intra ? static_cast<int16_t>(ev.level) : dequant(ev.level, qp);
-        ++pos;
-        if (ev.last) break;
-    }
-}
 
 // ---- Intra prediction.
 
@@ -196,10 +104,11 @@ void decode_intra_block(DecoderState& d, int i, bool coded) {
     blk[0] = saturate_coefficient(qf_dc * scaler);
     dc[here] = blk[0];
 
+    unsigned extent = kExtentDcOnly;
     if (coded) {
         const uint8_t* scan = d.ac_pred_flag ? (from_above ? kAlternateHorizontalScan : kAlternateVerticalScan)
                                              : kZigzagScan;
-        read_coefficients<true>(br, d.stats.escapes, blk, scan, qp);
+        extent |= decode_intra_coefficients(br, scan, blk, d.stats.escapes);
     }
 
     if (d.ac_pred_flag) {
@@ -207,9 +116,11 @@ void decode_intra_block(DecoderState& d, int i, bool coded) {
         if (from_above) {
             const int16_t* p = above_ok ? ac_row[above] : kZero;
             for (int k = 0; k < 7; ++k) blk[1 + k] = static_cast<int16_t>(blk[1 + k] + p[k]);
+            extent |= 0xFF01;  // row 0, any column
         } else {
             const int16_t* p = left_ok ? ac_col[left] : kZero;
             for (int k = 0; k < 7; ++k) blk[8 * (k + 1)] = static_cast<int16_t>(blk[8 * (k + 1)] + p[k]);
+            extent |= 0x01FF;  // column 0, any row
         }
     }
     for (int k = 0; k < 7; ++k) {
@@ -217,16 +128,16 @@ void decode_intra_block(DecoderState& d, int i, bool coded) {
         ac_col[here][k] = blk[8 * (k + 1)];
     }
 
-    for (int k = 1; k < 64; ++k)
-        if (blk[k]) blk[k] = dequant(blk[k], qp);
-    idct_8x8(blk);
+    dequantise_intra_ac(blk, qp, extent);
+    idct_8x8_sparse(blk, extent);
 }
 
 void decode_inter_block(DecoderState& d, int i, bool coded) {
     int16_t* blk = std::assume_aligned<16>(d.blocks[i]);
     std::memset(blk, 0, 64 * sizeof(int16_t));
-    if (coded) read_coefficients<false>(d.reader, d.stats.escapes, blk, kZigzagScan, d.qp);
-    idct_8x8(blk);
+    unsigned extent = 0;
+    if (coded) extent = decode_inter_coefficients(d.reader, kZigzagScan, d.qp, blk, d.stats.escapes);
+    idct_8x8_sparse(blk, extent);
 }
 
 }  // namespace zorbrix::mpeg4

@@ -9,6 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZORBRIX_IDCT_AVX2 1
+#endif
 
 namespace zorbrix::mpeg4 {
 namespace {
@@ -102,6 +106,18 @@ void idct_8x8_scalar(int16_t block[64]) {
     }
 }
 
+// The reference treats every block as full.
+void idct_8x8_sparse_scalar(int16_t block[64], unsigned /*rows*/) { idct_8x8_scalar(block); }
+
+// How many leading rows a sparse transform must pass: 1, 2, 4 or 8 (the highest row in `rows`, rounded up).
+inline int leading_rows(unsigned rows) {
+    rows &= 0xFF;
+    if (rows <= 0x01) return 1;
+    if (rows <= 0x03) return 2;
+    if (rows <= 0x0F) return 4;
+    return 8;
+}
+
 void put_block_clamped_scalar(const int16_t block[64], uint8_t* dst, int stride) {
     for (int y = 0; y < 8; ++y, dst += stride)
         for (int x = 0; x < 8; ++x) dst[x] = clamp_u8(block[y * 8 + x]);
@@ -162,17 +178,14 @@ inline __m128i row_pass(__m128i x, int r) {
 }
 
 
-void idct_8x8_sse2(int16_t block[64]) {
-    __m128i* b = reinterpret_cast<__m128i*>(block);
-    const __m128i x0 = row_pass(_mm_loadu_si128(b + 0), 0);
-    const __m128i x1 = row_pass(_mm_loadu_si128(b + 1), 1);
-    const __m128i x2 = row_pass(_mm_loadu_si128(b + 2), 2);
-    const __m128i x3 = row_pass(_mm_loadu_si128(b + 3), 3);
-    const __m128i x4 = row_pass(_mm_loadu_si128(b + 4), 4);
-    const __m128i x5 = row_pass(_mm_loadu_si128(b + 5), 5);
-    const __m128i x6 = row_pass(_mm_loadu_si128(b + 6), 6);
-    const __m128i x7 = row_pass(_mm_loadu_si128(b + 7), 7);
+// The row pass of a row of zeros: every output is the row's rounding constant shifted down (32 for row 0, 1 for
+// rows 1 and 2, 0 below).
+inline __m128i zero_row(int r) { return _mm_set1_epi16(static_cast<int16_t>(kRowRounding[r] >> 11)); }
 
+// The column pass over the eight row-pass results, stored into block.
+inline void column_pass(__m128i x0, __m128i x1, __m128i x2, __m128i x3, __m128i x4, __m128i x5, __m128i x6,
+                        __m128i x7, int16_t block[64]) {
+    __m128i* b = reinterpret_cast<__m128i*>(block);
     const __m128i tan1 = _mm_set1_epi16(kTan1), tan2 = _mm_set1_epi16(kTan2);
     const __m128i tan3m1 = _mm_set1_epi16(kTan3m1), cos4 = _mm_set1_epi16(kCos4);
     const __m128i t17 = _mm_adds_epi16(x1, _mm_mulhi_epi16(x7, tan1));
@@ -205,6 +218,25 @@ void idct_8x8_sse2(int16_t block[64]) {
     _mm_storeu_si128(b + 4, _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6));
 }
 
+// The transform with row passes for the first `Rows` rows only (the others hold zeros).
+template <int Rows>
+inline void idct_rows_sse2(int16_t block[64]) {
+    const __m128i* b = reinterpret_cast<const __m128i*>(block);
+    auto row = [&](int r) { return r < Rows ? row_pass(_mm_loadu_si128(b + r), r) : zero_row(r); };
+    column_pass(row(0), row(1), row(2), row(3), row(4), row(5), row(6), row(7), block);
+}
+
+void idct_8x8_sse2(int16_t block[64]) { idct_rows_sse2<8>(block); }
+
+void idct_8x8_sparse_sse2(int16_t block[64], unsigned rows) {
+    switch (leading_rows(rows)) {
+    case 1: idct_rows_sse2<1>(block); break;
+    case 2: idct_rows_sse2<2>(block); break;
+    case 4: idct_rows_sse2<4>(block); break;
+    default: idct_rows_sse2<8>(block); break;
+    }
+}
+
 void put_block_clamped_sse2(const int16_t block[64], uint8_t* dst, int stride) {
     const __m128i* b = reinterpret_cast<const __m128i*>(block);
     for (int y = 0; y < 8; y += 2) {
@@ -227,18 +259,93 @@ void add_block_clamped_sse2(const int16_t block[64], uint8_t* dst, int stride) {
 
 void init_sse2(IdctKernels& k) {
     k.idct_8x8.set(idct_8x8_sse2, CpuLevel::sse2);
+    k.idct_8x8_sparse.set(idct_8x8_sparse_sse2, CpuLevel::sse2);
     k.put_block_clamped.set(put_block_clamped_sse2, CpuLevel::sse2);
     k.add_block_clamped.set(add_block_clamped_sse2, CpuLevel::sse2);
 }
 
+#if defined(ZORBRIX_IDCT_AVX2)
+// The AVX2 level: the row pass on two rows at once (row r in the low half, r + 1 in the high half, whose weights
+// lie next to each other in the tables); the column pass is the SSE2 one.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace idct_avx2 {
+
+template <class T>
+inline __m256i load2(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+
+inline __m256i row_pass2(__m256i x, int r) {
+    x = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 1, 2, 0)), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m256i p02 = _mm256_shuffle_epi32(x, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m256i p13 = _mm256_shuffle_epi32(x, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m256i p46 = _mm256_shuffle_epi32(x, _MM_SHUFFLE(2, 2, 2, 2));
+    const __m256i p57 = _mm256_shuffle_epi32(x, _MM_SHUFFLE(3, 3, 3, 3));
+    __m256i e = _mm256_add_epi32(_mm256_madd_epi16(p02, load2(kRowTables.even02[r])),
+                                 _mm256_madd_epi16(p46, load2(kRowTables.even46[r])));
+    e = _mm256_add_epi32(e, load2(kRowTables.rounding[r]));
+    const __m256i o = _mm256_add_epi32(_mm256_madd_epi16(p13, load2(kRowTables.odd13[r])),
+                                       _mm256_madd_epi16(p57, load2(kRowTables.odd57[r])));
+    const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(e, o), 11);
+    const __m256i hi = _mm256_srai_epi32(_mm256_sub_epi32(e, o), 11);
+    return _mm256_packs_epi32(lo, _mm256_shuffle_epi32(hi, _MM_SHUFFLE(0, 1, 2, 3)));
+}
+
+template <int Rows>
+inline void idct_rows(int16_t block[64]) {
+    if constexpr (Rows == 1) {
+        idct_rows_sse2<1>(block);
+    } else {
+        auto pair = [&](int r) {
+            return r < Rows ? row_pass2(load2(block + 8 * r), r)
+                            : _mm256_set_m128i(zero_row(r + 1), zero_row(r));
+        };
+        const __m256i y01 = pair(0), y23 = pair(2), y45 = pair(4), y67 = pair(6);
+        column_pass(_mm256_castsi256_si128(y01), _mm256_extracti128_si256(y01, 1), _mm256_castsi256_si128(y23),
+                    _mm256_extracti128_si256(y23, 1), _mm256_castsi256_si128(y45), _mm256_extracti128_si256(y45, 1),
+                    _mm256_castsi256_si128(y67), _mm256_extracti128_si256(y67, 1), block);
+    }
+}
+
+void idct_8x8(int16_t block[64]) { idct_rows<8>(block); }
+
+void idct_8x8_sparse(int16_t block[64], unsigned rows) {
+    switch (leading_rows(rows)) {
+    case 1: idct_rows<1>(block); break;
+    case 2: idct_rows<2>(block); break;
+    case 4: idct_rows<4>(block); break;
+    default: idct_rows<8>(block); break;
+    }
+}
+
+}  // namespace idct_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+void init_avx2(IdctKernels& k) {
+    k.idct_8x8.set(idct_avx2::idct_8x8, CpuLevel::avx2);
+    k.idct_8x8_sparse.set(idct_avx2::idct_8x8_sparse, CpuLevel::avx2);
+}
+#else
+constexpr KernelInit<IdctKernels> init_avx2 = nullptr;
+#endif
+
 #else
 
 constexpr KernelInit<IdctKernels> init_sse2 = nullptr;
+constexpr KernelInit<IdctKernels> init_avx2 = nullptr;
 
 #endif
 
 void init_scalar(IdctKernels& k) {
     k.idct_8x8.set(idct_8x8_scalar, CpuLevel::scalar);
+    k.idct_8x8_sparse.set(idct_8x8_sparse_scalar, CpuLevel::scalar);
     k.put_block_clamped.set(put_block_clamped_scalar, CpuLevel::scalar);
     k.add_block_clamped.set(add_block_clamped_scalar, CpuLevel::scalar);
 }
@@ -248,7 +355,7 @@ const IdctKernels& built_at_start_up = idct_kernels();
 }  // namespace
 
 IdctKernels idct_kernels_for(CpuLevel level) {
-    return build_kernel_table<IdctKernels>(level, {init_scalar, init_sse2, nullptr, nullptr});
+    return build_kernel_table<IdctKernels>(level, {init_scalar, init_sse2, init_avx2, nullptr});
 }
 
 const IdctKernels& idct_kernels() {
@@ -257,6 +364,7 @@ const IdctKernels& idct_kernels() {
 }
 
 void idct_8x8(int16_t block[64]) { idct_kernels().idct_8x8(block); }
+void idct_8x8_sparse(int16_t block[64], unsigned rows) { idct_kernels().idct_8x8_sparse(block, rows); }
 void put_block_clamped(const int16_t block[64], uint8_t* dst, int stride) {
     idct_kernels().put_block_clamped(block, dst, stride);
 }

@@ -14,6 +14,11 @@ namespace zorbrix::mpeg4 {
 // Transforms 64 signed 16-bit coefficients (raster order) in place.
 void idct_8x8(int16_t block[64]);
 
+// The same transform for a block whose non-zero coefficients all lie in the rows set in `rows` (bit r for row r):
+// identical values, without the row passes of the rows that hold only zeros (a row of zeros transforms to a
+// constant). Decoded blocks often have coefficients in their first rows only.
+void idct_8x8_sparse(int16_t block[64], unsigned rows);
+
 // Writes the 64 values into an 8x8 area at dst (rows `stride` bytes apart), each clamped to 0..255.
 void put_block_clamped(const int16_t block[64], uint8_t* dst, int stride);
 
@@ -21,11 +26,13 @@ void put_block_clamped(const int16_t block[64], uint8_t* dst, int stride);
 void add_block_clamped(const int16_t block[64], uint8_t* dst, int stride);
 
 using IdctFn = void (*)(int16_t block[64]);
+using IdctSparseFn = void (*)(int16_t block[64], unsigned rows);
 using BlockWriterFn = void (*)(const int16_t block[64], uint8_t* dst, int stride);
 
 struct IdctKernels {
     CpuLevel level;
     Kernel<IdctFn> idct_8x8;
+    Kernel<IdctSparseFn> idct_8x8_sparse;
     Kernel<BlockWriterFn> put_block_clamped;
     Kernel<BlockWriterFn> add_block_clamped;
 };

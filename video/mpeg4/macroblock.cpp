@@ -167,7 +167,9 @@ int decode_macroblock(DecoderState& d) {
             ++d.stats.skipped;
             for (int b = 0; b < 4; ++b) mv[b] = {0, 0};
             type_entry = -1;
-            motion_compensate_macroblock(d, x, y, kMbInter);
+            const Frame& cur = d.frames.current;
+            const Frame& ref = d.frames.reference;
+            copy_macroblock(cur.y, cur.u, cur.v, ref.y, ref.u, ref.v, d.luma_stride, d.chroma_stride, x, y);
         }
     }
     if (!skipped) {

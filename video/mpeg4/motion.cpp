@@ -2,6 +2,7 @@
 #include "video/mpeg4/motion.h"
 #include "video/mpeg4/kernel_choice.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -150,6 +151,17 @@ void predict_block(int index, uint8_t* dst, const uint8_t* src, int stride) {
     predict_kernels().predict[index](dst, src, stride);
 }
 
+void copy_macroblock(uint8_t* y, uint8_t* u, uint8_t* v, const uint8_t* ref_y, const uint8_t* ref_u,
+                     const uint8_t* ref_v, int luma_stride, int chroma_stride, int mb_x, int mb_y) {
+    const ptrdiff_t luma = static_cast<ptrdiff_t>(16 * mb_y) * luma_stride + 16 * mb_x;
+    const ptrdiff_t chroma = static_cast<ptrdiff_t>(8 * mb_y) * chroma_stride + 8 * mb_x;
+    for (int r = 0; r < 16; ++r) std::memcpy(y + luma + r * luma_stride, ref_y + luma + r * luma_stride, 16);
+    for (int r = 0; r < 8; ++r) {
+        std::memcpy(u + chroma + r * chroma_stride, ref_u + chroma + r * chroma_stride, 8);
+        std::memcpy(v + chroma + r * chroma_stride, ref_v + chroma + r * chroma_stride, 8);
+    }
+}
+
 int chroma_vector_four(int sum) {
     static const int kRound[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
     if (sum == 0) return 0;
@@ -158,14 +170,27 @@ int chroma_vector_four(int sum) {
     return sum < 0 ? -c : c;
 }
 
+namespace {
+// One side of one row's margin: 16-byte stores for the usual margins (16 and 32), instead of a call per side.
+inline void fill_margin(uint8_t* p, uint8_t value, int margin) {
+    if (margin % 16 == 0) {
+        uint8_t sixteen[16];
+        std::memset(sixteen, value, 16);
+        for (int k = 0; k < margin; k += 16) std::memcpy(p + k, sixteen, 16);
+    } else {
+        std::memset(p, value, static_cast<size_t>(margin));
+    }
+}
+}  // namespace
+
 void pad_plane_edges(uint8_t* origin, int stride, int rows, int margin) {
     const int width = stride - 2 * margin;
     const int height = rows - 2 * margin;
     if (width <= 0 || height <= 0) return;
     for (int y = 0; y < height; ++y) {
-        uint8_t* row = origin + y * stride;
-        std::memset(row - margin, row[0], margin);
-        std::memset(row + width, row[width - 1], margin);
+        uint8_t* row = origin + static_cast<ptrdiff_t>(y) * stride;
+        fill_margin(row - margin, row[0], margin);
+        fill_margin(row + width, row[width - 1], margin);
     }
     // Whole padded rows (corners included) copy the first and last padded picture rows.
     const uint8_t* first = origin - margin;

@@ -29,6 +29,11 @@ const PredictKernels& predict_kernels();
 // Predicts one block through the program's table.
 void predict_block(int index, uint8_t* dst, const uint8_t* src, int stride);
 
+// The prediction of a skipped macroblock: its 16x16 luma and two 8x8 chroma areas copied from the same place in
+// the reference planes (a zero vector). Planes are addressed at their picture origins.
+void copy_macroblock(uint8_t* y, uint8_t* u, uint8_t* v, const uint8_t* ref_y, const uint8_t* ref_u,
+                     const uint8_t* ref_v, int luma_stride, int chroma_stride, int mb_x, int mb_y);
+
 // Chroma vector component from one luma vector component (half-pel units).
 constexpr int chroma_vector_one(int v) { return (v | ((v & 3) != 0 ? 2 : 0)) >> 1; }
 // Chroma vector component from the sum of four luma block vector components.
