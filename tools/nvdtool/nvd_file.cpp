@@ -171,11 +171,19 @@ bool NvdReader::next(std::vector<uint8_t>& record, std::string& error) {
 }
 
 std::vector<size_t> find_start_codes(const uint8_t* data, size_t size) {
+    // Every prefix 00 00 01 with a code byte after it, not overlapping. The 01 bytes are found with memchr, which
+    // scans many bytes per step; most coded data holds few of them.
     std::vector<size_t> out;
-    for (size_t i = 0; i + 3 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-            out.push_back(i);
-            i += 2;
+    size_t from = 2;  // the earliest position a prefix's 01 byte can have
+    while (from + 1 < size) {
+        const void* hit = std::memchr(data + from, 1, size - 1 - from);
+        if (!hit) break;
+        const size_t j = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
+        if (data[j - 1] == 0 && data[j - 2] == 0) {
+            out.push_back(j - 2);
+            from = j + 3;  // the next prefix may start right after this 01 byte
+        } else {
+            from = j + 1;
         }
     }
     return out;

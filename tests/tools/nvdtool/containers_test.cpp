@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "tools/nvdtool/containers.h"
+#include "tools/nvdtool/nvd_file.h"
 
 namespace {
 
@@ -321,4 +323,26 @@ TEST(Containers, MatroskaBlocksOfTheVideoTrack) {
             EXPECT_FALSE(error.empty());
         }
     }
+}
+
+// The start-code scan against the plain byte-by-byte rule (a prefix 00 00 01 with a byte after it, not
+// overlapping), on data dense in zeros and ones so that prefixes touch, overlap and end the buffer.
+TEST(StartCodes, FoundAsTheBytewiseRuleFindsThem) {
+    auto bytewise = [](const std::vector<uint8_t>& d) {
+        std::vector<size_t> out;
+        for (size_t i = 0; i + 3 < d.size(); ++i)
+            if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+                out.push_back(i);
+                i += 2;
+            }
+        return out;
+    };
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<uint8_t> d(rng() % 40);
+        for (auto& b : d) b = static_cast<uint8_t>(rng() % 3 == 0 ? rng() % 256 : rng() % 2);
+        ASSERT_EQ(nvdtool::find_start_codes(d.data(), d.size()), bytewise(d)) << "round " << round;
+    }
+    const std::vector<uint8_t> exact = {0, 0, 1, 0xB6, 0, 0, 1};
+    EXPECT_EQ(nvdtool::find_start_codes(exact.data(), exact.size()), std::vector<size_t>{0});
 }
