@@ -34,9 +34,18 @@ public:
     // Opens the output. False (with *error, when given, set to one line naming the path) when it cannot be opened.
     bool open(const std::string& path, std::string* error = nullptr);
 
-    // Buffered writes; false once anything has failed (see error()).
+    // Buffered writes; false once anything has failed (see error()). What does not fit in the buffer goes to the
+    // system at once, together with what is buffered, in one call and without a copy.
     bool write(const void* data, std::size_t size);
     bool write(std::string_view text) { return write(text.data(), text.size()); }
+
+    // Writes pieces in order, exactly as writing each in turn would; pieces too large to buffer leave in a single
+    // gathered call with the buffered bytes (a video frame's header and planes: one call per frame, no copy).
+    struct Piece {
+        const void* data;
+        std::size_t size;
+    };
+    bool write(const Piece* pieces, std::size_t count);
 
     // Overwrites bytes already written at `offset` (e.g. a header whose sizes are known only at the end). Only outputs
     // that can be repositioned (temporaries, regular files behind a descriptor) allow it; elsewhere it fails.
@@ -63,6 +72,7 @@ public:
 private:
     bool fail(const std::string& message);
     bool drain();
+    bool write_through(const Piece* pieces, std::size_t count);
     void close_quietly();
 
     std::string path_;       // as given, for messages
