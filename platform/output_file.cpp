@@ -292,7 +292,7 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     target_.clear();
     temporary_.clear();
     direct_ = seekable_ = keep_owner_ = false;
-    written_ = 0;
+    written_ = writeback_from_ = 0;
     error_.clear();
     buffer_.clear();
     auto refuse = [&](const std::string& message) {
@@ -490,6 +490,19 @@ bool OutputFile::flush() {
     if (!error_.empty()) return false;
     if (fd_ < 0) return fail("cannot write " + path_ + ": not open");
     return drain();
+}
+
+bool OutputFile::start_writeback() {
+    if (!flush()) return false;
+#ifdef __linux__
+    if (!temporary_.empty() && written_ > writeback_from_) {
+        // Advice only: a failure here changes nothing about the output, and commit() still checks every byte.
+        ::sync_file_range(fd_, static_cast<off_t>(writeback_from_), static_cast<off_t>(written_ - writeback_from_),
+                          SYNC_FILE_RANGE_WRITE);
+        writeback_from_ = written_;
+    }
+#endif
+    return true;
 }
 
 bool OutputFile::commit(std::string* error) {

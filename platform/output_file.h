@@ -54,6 +54,11 @@ public:
     // Hands buffered bytes to the system (useful for standard output and FIFOs read as they are written).
     bool flush();
 
+    // Starts writing to the disk, in the background, what a temporary holds so far (nothing for direct outputs or
+    // where the system offers no such call). For long outputs written as they are made (video): the disk works while
+    // the rest is made, instead of all of it at commit(). Never waits for the disk; false once anything has failed.
+    bool start_writeback();
+
     // Flushes, closes and (for a temporary) renames the output into place. False with *error set on any failure, in
     // which case the temporary is removed and the target left as it was.
     bool commit(std::string* error = nullptr);
@@ -88,6 +93,7 @@ private:
     unsigned owner_uid_ = 0, owner_gid_ = 0;
     std::vector<unsigned char> buffer_;
     std::uint64_t written_ = 0;  // bytes accepted by write()
+    std::uint64_t writeback_from_ = 0;  // where the next start_writeback() begins
     std::string error_;
 };
 

@@ -318,6 +318,49 @@ TEST(OutputFile, PiecesArriveInOrderWhetherBufferedOrGathered) {
     EXPECT_NE(error.find("No space left"), std::string::npos) << error;
 }
 
+// Starting the disk early leaves the bytes, the patching and the all-or-nothing commit as they were.
+TEST(OutputFile, EarlyWritebackChangesNothingButTiming) {
+    Scratch s;
+    spit(s / "video", "an earlier file");
+    const std::string first = pattern(300000, 5), second = pattern(1000, 6);
+    OutputFile out;
+    ASSERT_TRUE(out.open(s / "video"));
+    ASSERT_TRUE(out.write(first));
+    ASSERT_TRUE(out.write(second));  // still in the buffer: handed over first
+    ASSERT_TRUE(out.start_writeback());
+    ASSERT_TRUE(out.start_writeback());  // nothing new
+    EXPECT_EQ(slurp(s / "video"), "an earlier file") << "visible before commit";
+    ASSERT_TRUE(out.write(second));
+    ASSERT_TRUE(out.write_at(2, "!", 1));
+    ASSERT_TRUE(out.start_writeback());
+    std::string error;
+    ASSERT_TRUE(out.commit(&error)) << error;
+    std::string expected = first + second + second;
+    expected[2] = '!';
+    EXPECT_EQ(slurp(s / "video"), expected);
+
+    // Abandoned after the disk started on it: the target stays, the temporary goes.
+    ASSERT_TRUE(out.open(s / "video"));
+    ASSERT_TRUE(out.write(first));
+    ASSERT_TRUE(out.start_writeback());
+    out.abandon();
+    EXPECT_EQ(slurp(s / "video"), expected);
+    EXPECT_EQ(s.names(), std::vector<std::string>{"video"});
+
+    // A device takes it as a flush; a failure is reported there like anywhere else.
+    const std::string null_node = s / "null", full_node = s / "full";
+    ASSERT_TRUE(make_node(null_node, 1, 3) && make_node(full_node, 1, 7)) << "mknod needs root";
+    ASSERT_TRUE(out.open(null_node));
+    ASSERT_TRUE(out.write("abc"));
+    EXPECT_TRUE(out.start_writeback());
+    EXPECT_TRUE(out.commit());
+    ASSERT_TRUE(out.open(full_node));
+    ASSERT_TRUE(out.write("abc"));
+    EXPECT_FALSE(out.start_writeback());
+    EXPECT_NE(out.error().find("No space left"), std::string::npos) << out.error();
+    EXPECT_FALSE(out.commit());
+}
+
 // A pipe whose writes are cut short by a signal (no restart): the gathered write carries on from the exact byte
 // where the system stopped.
 TEST(OutputFile, ShortGatheredWritesResumeWhereTheyStopped) {
