@@ -448,6 +448,14 @@ void kernels_vs_memcpy(int reps) {
     }
 }
 
+// The machine's load average over the last minute ("?" where the system does not say): speed figures taken while
+// other work runs (a load near or above the number of cores) read low, the wall-clock ones most.
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    return in >> one ? one : "?";
+}
+
 int reps_from(int argc, char** argv) {
     int reps = 5;
     if (const char* env = std::getenv("ZORBRIX_BENCH_REPS")) reps = std::atoi(env);
@@ -465,6 +473,7 @@ int main(int argc, char** argv) {
     fs::current_path(self.parent_path());
     fs::create_directories(kData);
     const int reps = reps_from(argc, argv);
+    const std::string load_before = load_average();
     std::fprintf(stderr, "bench_summary: %d repetitions of each side; this takes a few minutes\n", reps);
     const std::vector<std::pair<const char*, std::function<void(int)>>> parts = {
         {"kernel choice", kernel_choices},       {"kernels vs memcpy", kernels_vs_memcpy},
@@ -482,6 +491,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_summary: %s\n", name);
         part(reps);
     }
+    const std::string load_after = load_average();
     print_table(reps);
+    std::printf("load average (1 min) at the start %s, at the end %s, on %ld cores\n", load_before.c_str(),
+                load_after.c_str(), sysconf(_SC_NPROCESSORS_ONLN));
     return 0;
 }
