@@ -20,6 +20,7 @@
 #else
 #include <csignal>
 #include <sys/random.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -169,6 +170,29 @@ int write_all(int fd, const unsigned char* data, std::size_t size) {
 }
 
 #ifndef _WIN32
+// Writes every byte of the list, retrying short writes and interruptions. 0 or the errno of the failure.
+int writev_all(int fd, struct iovec* list, int count) {
+    while (count > 0) {
+        const ssize_t n = ::writev(fd, list, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return EIO;
+        auto left = static_cast<std::size_t>(n);
+        while (count > 0 && left >= list->iov_len) {
+            left -= list->iov_len;
+            ++list;
+            --count;
+        }
+        if (count > 0) {
+            list->iov_base = static_cast<unsigned char*>(list->iov_base) + left;
+            list->iov_len -= left;
+        }
+    }
+    return 0;
+}
+
 // The mode a new file gets: 0666 less the process's umask (read without changing it where the system allows).
 unsigned new_file_mode() {
     if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
@@ -268,7 +292,7 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     target_.clear();
     temporary_.clear();
     direct_ = seekable_ = keep_owner_ = false;
-    written_ = 0;
+    written_ = writeback_from_ = 0;
     error_.clear();
     buffer_.clear();
     auto refuse = [&](const std::string& message) {
@@ -388,21 +412,48 @@ bool OutputFile::drain() {
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
+    const Piece piece{data, size};
+    return write(&piece, 1);
+}
+
+bool OutputFile::write(const Piece* pieces, std::size_t count) {
     if (!error_.empty()) return false;
     if (fd_ < 0) return fail("cannot write " + path_ + ": not open");
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    written_ += size;
-    if (buffer_.size() + size <= kBufferSize) {
-        buffer_.insert(buffer_.end(), bytes, bytes + size);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) total += pieces[i].size;
+    written_ += total;
+    if (total <= kBufferSize - buffer_.size()) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto* bytes = static_cast<const unsigned char*>(pieces[i].data);
+            buffer_.insert(buffer_.end(), bytes, bytes + pieces[i].size);
+        }
         return true;
     }
-    if (!drain()) return false;
-    if (size >= kBufferSize) {
-        const int failure = write_all(fd_, bytes, size);
+    return write_through(pieces, count);
+}
+
+// Hands the buffered bytes and then the pieces to the system, in as few calls as it takes, and empties the buffer.
+bool OutputFile::write_through(const Piece* pieces, std::size_t count) {
+#ifndef _WIN32
+    constexpr std::size_t kGather = 16;
+    if (count < kGather) {
+        struct iovec list[kGather];
+        int used = 0;
+        if (!buffer_.empty()) list[used++] = {buffer_.data(), buffer_.size()};
+        for (std::size_t i = 0; i < count; ++i) {
+            if (pieces[i].size > 0) list[used++] = {const_cast<void*>(pieces[i].data), pieces[i].size};
+        }
+        const int failure = writev_all(fd_, list, used);
+        buffer_.clear();
         if (failure != 0) return fail("cannot write " + path_ + ": " + describe(failure));
         return true;
     }
-    buffer_.insert(buffer_.end(), bytes, bytes + size);
+#endif
+    if (!drain()) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int failure = write_all(fd_, static_cast<const unsigned char*>(pieces[i].data), pieces[i].size);
+        if (failure != 0) return fail("cannot write " + path_ + ": " + describe(failure));
+    }
     return true;
 }
 
@@ -439,6 +490,19 @@ bool OutputFile::flush() {
     if (!error_.empty()) return false;
     if (fd_ < 0) return fail("cannot write " + path_ + ": not open");
     return drain();
+}
+
+bool OutputFile::start_writeback() {
+    if (!flush()) return false;
+#ifdef __linux__
+    if (!temporary_.empty() && written_ > writeback_from_) {
+        // Advice only: a failure here changes nothing about the output, and commit() still checks every byte.
+        ::sync_file_range(fd_, static_cast<off_t>(writeback_from_), static_cast<off_t>(written_ - writeback_from_),
+                          SYNC_FILE_RANGE_WRITE);
+        writeback_from_ = written_;
+    }
+#endif
+    return true;
 }
 
 bool OutputFile::commit(std::string* error) {

@@ -34,9 +34,18 @@ public:
     // Opens the output. False (with *error, when given, set to one line naming the path) when it cannot be opened.
     bool open(const std::string& path, std::string* error = nullptr);
 
-    // Buffered writes; false once anything has failed (see error()).
+    // Buffered writes; false once anything has failed (see error()). What does not fit in the buffer goes to the
+    // system at once, together with what is buffered, in one call and without a copy.
     bool write(const void* data, std::size_t size);
     bool write(std::string_view text) { return write(text.data(), text.size()); }
+
+    // Writes pieces in order, exactly as writing each in turn would; pieces too large to buffer leave in a single
+    // gathered call with the buffered bytes (a video frame's header and planes: one call per frame, no copy).
+    struct Piece {
+        const void* data;
+        std::size_t size;
+    };
+    bool write(const Piece* pieces, std::size_t count);
 
     // Overwrites bytes already written at `offset` (e.g. a header whose sizes are known only at the end). Only outputs
     // that can be repositioned (temporaries, regular files behind a descriptor) allow it; elsewhere it fails.
@@ -44,6 +53,11 @@ public:
 
     // Hands buffered bytes to the system (useful for standard output and FIFOs read as they are written).
     bool flush();
+
+    // Starts writing to the disk, in the background, what a temporary holds so far (nothing for direct outputs or
+    // where the system offers no such call). For long outputs written as they are made (video): the disk works while
+    // the rest is made, instead of all of it at commit(). Never waits for the disk; false once anything has failed.
+    bool start_writeback();
 
     // Flushes, closes and (for a temporary) renames the output into place. False with *error set on any failure, in
     // which case the temporary is removed and the target left as it was.
@@ -63,6 +77,7 @@ public:
 private:
     bool fail(const std::string& message);
     bool drain();
+    bool write_through(const Piece* pieces, std::size_t count);
     void close_quietly();
 
     std::string path_;       // as given, for messages
@@ -78,6 +93,7 @@ private:
     unsigned owner_uid_ = 0, owner_gid_ = 0;
     std::vector<unsigned char> buffer_;
     std::uint64_t written_ = 0;  // bytes accepted by write()
+    std::uint64_t writeback_from_ = 0;  // where the next start_writeback() begins
     std::string error_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -12,7 +13,9 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -261,6 +264,155 @@ TEST(OutputFile, OutOfSpaceAndSignalsLeaveNoTemporary) {
         EXPECT_EQ(s.names(), std::vector<std::string>{"out"});
     }
     EXPECT_EQ(slurp(s / "out"), "before");
+}
+
+// Bytes in a pattern that shows any piece out of place, repeated or lost.
+std::string pattern(std::size_t size, unsigned seed) {
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * 31 + seed * 97 + (i >> 8)) & 0xff);
+    return out;
+}
+
+TEST(OutputFile, PiecesArriveInOrderWhetherBufferedOrGathered) {
+    Scratch s;
+    // Small pieces stay in the buffer; a large one leaves with them (and an empty one changes nothing).
+    const std::string a = pattern(10, 1), b = pattern(70000, 2), c = pattern(5, 3), d = pattern(300000, 4);
+    OutputFile out;
+    ASSERT_TRUE(out.open(s / "pieces"));
+    ASSERT_TRUE(out.write("head "));
+    const OutputFile::Piece small[] = {{a.data(), a.size()}, {c.data(), c.size()}};
+    ASSERT_TRUE(out.write(small, 2));
+    const OutputFile::Piece large[] = {{c.data(), c.size()}, {b.data(), b.size()}, {"", 0}, {a.data(), a.size()},
+                                       {d.data(), d.size()}};
+    ASSERT_TRUE(out.write(large, 5));
+    ASSERT_TRUE(out.write(c));
+    ASSERT_TRUE(out.write(b));  // past the buffer on its own, after buffered bytes
+    ASSERT_TRUE(out.write_at(0, "H", 1));
+    const std::string expected = "Head " + a + c + c + b + a + d + c + b;
+    EXPECT_EQ(out.bytes_written(), expected.size());
+    std::string error;
+    ASSERT_TRUE(out.commit(&error)) << error;
+    EXPECT_EQ(slurp(s / "pieces"), expected);
+
+    // More pieces than one gathered call takes, each too large to buffer.
+    std::vector<std::string> many;
+    std::vector<OutputFile::Piece> list;
+    for (unsigned i = 0; i < 40; ++i) many.push_back(pattern(70000 + i, i));
+    for (const std::string& m : many) list.push_back({m.data(), m.size()});
+    ASSERT_TRUE(out.open(s / "many"));
+    ASSERT_TRUE(out.write("x"));
+    ASSERT_TRUE(out.write(list.data(), list.size()));
+    ASSERT_TRUE(out.commit(&error)) << error;
+    std::string all = "x";
+    for (const std::string& m : many) all += m;
+    EXPECT_EQ(slurp(s / "many"), all);
+
+    // A full device fails the gathered write itself, and every later call with the same message.
+    const std::string full_node = s / "full";
+    ASSERT_TRUE(make_node(full_node, 1, 7)) << "mknod needs root";
+    ASSERT_TRUE(out.open(full_node));
+    EXPECT_FALSE(out.write(large, 5));
+    EXPECT_NE(out.error().find("cannot write " + full_node + ": No space left"), std::string::npos) << out.error();
+    EXPECT_FALSE(out.write(small, 2));
+    EXPECT_FALSE(out.commit(&error));
+    EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+}
+
+// Starting the disk early leaves the bytes, the patching and the all-or-nothing commit as they were.
+TEST(OutputFile, EarlyWritebackChangesNothingButTiming) {
+    Scratch s;
+    spit(s / "video", "an earlier file");
+    const std::string first = pattern(300000, 5), second = pattern(1000, 6);
+    OutputFile out;
+    ASSERT_TRUE(out.open(s / "video"));
+    ASSERT_TRUE(out.write(first));
+    ASSERT_TRUE(out.write(second));  // still in the buffer: handed over first
+    ASSERT_TRUE(out.start_writeback());
+    ASSERT_TRUE(out.start_writeback());  // nothing new
+    EXPECT_EQ(slurp(s / "video"), "an earlier file") << "visible before commit";
+    ASSERT_TRUE(out.write(second));
+    ASSERT_TRUE(out.write_at(2, "!", 1));
+    ASSERT_TRUE(out.start_writeback());
+    std::string error;
+    ASSERT_TRUE(out.commit(&error)) << error;
+    std::string expected = first + second + second;
+    expected[2] = '!';
+    EXPECT_EQ(slurp(s / "video"), expected);
+
+    // Abandoned after the disk started on it: the target stays, the temporary goes.
+    ASSERT_TRUE(out.open(s / "video"));
+    ASSERT_TRUE(out.write(first));
+    ASSERT_TRUE(out.start_writeback());
+    out.abandon();
+    EXPECT_EQ(slurp(s / "video"), expected);
+    EXPECT_EQ(s.names(), std::vector<std::string>{"video"});
+
+    // A device takes it as a flush; a failure is reported there like anywhere else.
+    const std::string null_node = s / "null", full_node = s / "full";
+    ASSERT_TRUE(make_node(null_node, 1, 3) && make_node(full_node, 1, 7)) << "mknod needs root";
+    ASSERT_TRUE(out.open(null_node));
+    ASSERT_TRUE(out.write("abc"));
+    EXPECT_TRUE(out.start_writeback());
+    EXPECT_TRUE(out.commit());
+    ASSERT_TRUE(out.open(full_node));
+    ASSERT_TRUE(out.write("abc"));
+    EXPECT_FALSE(out.start_writeback());
+    EXPECT_NE(out.error().find("No space left"), std::string::npos) << out.error();
+    EXPECT_FALSE(out.commit());
+}
+
+// A pipe whose writes are cut short by a signal (no restart): the gathered write carries on from the exact byte
+// where the system stopped.
+TEST(OutputFile, ShortGatheredWritesResumeWhereTheyStopped) {
+    const int status = in_child([] {
+        int ends[2];
+        if (::pipe(ends) != 0) ::_exit(2);
+        // The reader runs with the alarm blocked, so the writer is the thread it interrupts.
+        sigset_t alarm, previous;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_BLOCK, &alarm, &previous);
+        std::string received;
+        std::thread reader([&] {
+            char chunk[3000];
+            for (;;) {
+                const ssize_t n = ::read(ends[0], chunk, sizeof chunk);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                received.append(chunk, static_cast<std::size_t>(n));
+                if (received.size() % 7 == 0) std::this_thread::yield();
+            }
+        });
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;  // interrupted writes return what they managed
+        sigaction(SIGALRM, &action, nullptr);
+        const itimerval every{{0, 100}, {0, 100}};
+        setitimer(ITIMER_REAL, &every, nullptr);
+
+        std::string expected;
+        {
+            OutputFile out;
+            if (!out.open("/dev/fd/" + std::to_string(ends[1]))) ::_exit(3);
+            for (unsigned frame = 0; frame < 40; ++frame) {
+                const std::string y = pattern(196608, frame), u = pattern(49152, frame + 1000),
+                                  v = pattern(49152, frame + 2000);
+                const OutputFile::Piece pieces[] = {{"FRAME\n", 6}, {y.data(), y.size()}, {u.data(), u.size()},
+                                                    {v.data(), v.size()}};
+                if (!out.write(pieces, 4)) ::_exit(4);
+                expected += "FRAME\n" + y + u + v;
+            }
+            if (!out.commit()) ::_exit(5);
+        }
+        const itimerval stop{};
+        setitimer(ITIMER_REAL, &stop, nullptr);
+        ::close(ends[1]);
+        reader.join();
+        ::_exit(received == expected ? 0 : 6);
+    });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(OutputFile, ReadOnlyFolderIsReported) {

@@ -24,12 +24,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -185,6 +189,79 @@ const char* phase_name(zorbrix::ScenePhase phase) {
 
 int phase_number(zorbrix::ScenePhase phase) { return static_cast<int>(phase) + 1; }
 
+// Writes the video on a thread of its own, one frame behind the rendering: while frame N goes to the system, the
+// main thread renders and converts frame N+1. At most one converted frame waits, so memory stays at three frames.
+// The first failed write is kept; every frame after it is dropped and the run fails with that message.
+class FrameWriter {
+public:
+    explicit FrameWriter(zorbrix::enc::Y4mWriter& out) : out_(out) {}
+    ~FrameWriter() { stop(); }
+    FrameWriter(const FrameWriter&) = delete;
+    FrameWriter& operator=(const FrameWriter&) = delete;
+
+    // The frame the main thread converts into next.
+    zorbrix::enc::YuvFrame& next() { return filling_; }
+
+    // Queues the converted frame, waiting while the one before it has not been taken yet. False once a write failed.
+    bool submit() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        changed_.wait(lock, [this] { return !queued_full_; });
+        std::swap(filling_, queued_);
+        queued_full_ = true;
+        changed_.notify_all();
+        return !failed_;
+    }
+
+    // Writes what is queued and ends the thread. False when any write failed.
+    bool stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable()) thread_.join();
+        return !failed_;
+    }
+
+    // The first failure (valid once submit() or stop() returned false).
+    const std::string& error() const { return error_; }
+
+private:
+    void run() {
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this] { return queued_full_ || stopping_; });
+                if (!queued_full_) return;
+                std::swap(queued_, writing_);
+                queued_full_ = false;
+                changed_.notify_all();
+                if (failed_) continue;
+            }
+            // Every few megabytes the disk starts on what is written, so that commit() finds little left to do.
+            if (!out_.write_frame(writing_) || (++written_ % kWritebackFrames == 0 && !out_.start_writeback())) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                error_ = out_.error();
+                failed_ = true;
+            }
+        }
+    }
+
+    static constexpr int kWritebackFrames = 16;
+
+    zorbrix::enc::Y4mWriter& out_;
+    int64_t written_ = 0;  // frames written, by the thread
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    zorbrix::enc::YuvFrame filling_, queued_, writing_;
+    bool queued_full_ = false;
+    bool stopping_ = false;
+    bool failed_ = false;
+    std::string error_;
+    std::thread thread_;  // last: started after, and joined before, everything it uses
+};
+
 // Everything that happens between two frames: write the frame out, advance time and music, script the keys.
 class Capture {
 public:
@@ -243,8 +320,8 @@ public:
                           note.caption, note.fade, note.effect);
             if (!log_.write(std::string_view(line))) fail(log_.error());
         }
-        rgb_to_yuv420(pixels, width, height, &yuv_);
-        if (!y4m_.write_frame(yuv_)) fail(y4m_.error());
+        rgb_to_yuv420(pixels, width, height, &video_.next());
+        if (!video_.submit()) fail(video_.error());
         if (!o_.png_dir.empty()) {
             const long still = std::lround(std::floor(t / o_.every + 1e-9));
             if (still != last_still_) {
@@ -276,6 +353,7 @@ public:
     }
 
     bool finish(std::string* error) {
+        if (!video_.stop()) fail(video_.error());
         if (!failure_.empty()) {
             *error = failure_;
             return false;
@@ -334,10 +412,10 @@ private:
     OfflineSoundtrack& soundtrack_;
     zorbrix::ZorbrixContent& content_;
     zorbrix::enc::Y4mWriter y4m_;
+    FrameWriter video_{y4m_};  // after y4m_: its thread ends before the output goes
     zorbrix::OutputFile wav_;
     zorbrix::OutputFile log_;
     std::string failure_;
-    zorbrix::enc::YuvFrame yuv_;
     int64_t frames_ = 0;
     long last_still_ = -1;
     double scroller_start_ = -1;

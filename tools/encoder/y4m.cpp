@@ -184,8 +184,12 @@ bool Y4mWriter::open(const std::string& path, const Y4mHeader& header, std::stri
 
 bool Y4mWriter::write_frame(const YuvFrame& frame) {
     if (!out_.is_open()) return false;
-    return out_.write("FRAME\n") && out_.write(frame.y.data(), frame.y.size()) &&
-           out_.write(frame.u.data(), frame.u.size()) && out_.write(frame.v.data(), frame.v.size());
+    // The marker and the three planes in one call to the system, straight from the frame's memory.
+    const OutputFile::Piece pieces[] = {{"FRAME\n", 6},
+                                        {frame.y.data(), frame.y.size()},
+                                        {frame.u.data(), frame.u.size()},
+                                        {frame.v.data(), frame.v.size()}};
+    return out_.write(pieces, 4);
 }
 
 bool Y4mWriter::close() {

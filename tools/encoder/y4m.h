@@ -66,6 +66,8 @@ public:
     bool write_frame(const YuvFrame& frame);
     // Hands what is buffered to the system; false when anything failed.
     bool flush() { return out_.flush(); }
+    // Starts writing what a file holds so far to the disk in the background (see OutputFile::start_writeback).
+    bool start_writeback() { return out_.start_writeback(); }
     // Flushes and puts the file in place; false when anything failed to reach it (then nothing is left behind).
     // A writer destroyed without close() leaves no file either.
     bool close();

@@ -876,4 +876,22 @@ TEST(CaptureOutputs, AnyFailedOutputFailsTheRunAndLeavesNothingBehind) {
     }
 }
 
+// The video is written on its own thread, a frame behind: a write that fails still ends the whole run within a few
+// frames, with the output's own message, instead of rendering the intro's fifteen minutes for nothing.
+TEST(CaptureOutputs, AFailedVideoWriteEndsTheRunAtOnce) {
+    const fs::path dir = fresh_dir("outputs_early_end");
+    loose_files(dir);
+    ASSERT_TRUE(make_char_node(dir / "full", 7));
+    EXPECT_EQ(run_script(dir, "CAP full --log a.log"), 1);
+    const std::string err = read_file(dir / "capture.err");
+    EXPECT_NE(err.find("zorbrix-capture: cannot write full: No space left on device"), std::string::npos) << err;
+    // The last progress line counts the frames rendered.
+    const size_t seconds = err.rfind(" s ");
+    ASSERT_NE(seconds, std::string::npos) << err;
+    const long frames = std::atol(err.c_str() + seconds + 3);
+    EXPECT_GE(frames, 1) << err;
+    EXPECT_LE(frames, 5) << err;
+    EXPECT_EQ(names_in(dir), std::set<std::string>{"full"});
+}
+
 }  // namespace
