@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "video/colour_convert.h"
 #include "video/mpeg4/codec_rules.h"
 #include "video/mpeg4/decoder_core.h"
 #include "video/mpeg4/decoder_internal.h"
@@ -46,7 +47,16 @@ bool look_ahead_resync(const BitReader& br, int length) {
 void deliver(DecoderState& d, const Frame& f, uint8_t* output, int render) {
     if (!render || !d.converter || !output) return;
     const int signed_height = d.height * d.orientation;
-    if (d.postproc_enabled) {
+    if (d.postproc_enabled && d.converter == &convert_yv12 && d.orientation > 0 && d.width % 16 == 0 &&
+        d.height % 16 == 0) {
+        // Planar output in picture order: the filtered copy is made straight into the caller's planes (Y, then V,
+        // then U), which saves copying every picture twice. Whole macroblock sizes keep every filter access
+        // inside the rows it works on.
+        uint8_t* out_v = output + static_cast<ptrdiff_t>(d.width) * d.height;
+        uint8_t* out_u = out_v + static_cast<ptrdiff_t>(d.width / 2) * (d.height / 2);
+        postprocess_frame(f.y, f.u, f.v, d.luma_stride, output, out_u, out_v, d.width, d.width, d.height, d.quant_map,
+                          kQuantStride, d.postproc_flags);
+    } else if (d.postproc_enabled) {
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v, d.width,
                           d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
         d.converter(d.frames.out_y, d.width, d.frames.out_u, d.frames.out_v, d.width / 2, output, d.width,
