@@ -93,6 +93,7 @@ void reset_prediction_borders(DecoderState& d) {
             std::memset(d.ac_chroma_col[p][r][0], 0, sizeof d.ac_chroma_col[p][r][0]);
         }
     }
+    std::memset(d.same_in_both, 0, sizeof d.same_in_both);
     // Type map: intra in the top row (0..mb_width) and in the side columns of every row.
     std::memset(d.type_map, 0, sizeof d.type_map);
     const int mbw = std::min(d.mb_width, kMaxMbWidth);
