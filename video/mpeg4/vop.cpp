@@ -55,7 +55,7 @@ void deliver(DecoderState& d, const Frame& f, uint8_t* output, int render) {
         uint8_t* out_v = output + static_cast<ptrdiff_t>(d.width) * d.height;
         uint8_t* out_u = out_v + static_cast<ptrdiff_t>(d.width / 2) * (d.height / 2);
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, output, out_u, out_v, d.width, d.width, d.height, d.quant_map,
-                          kQuantStride, d.postproc_flags);
+                          kQuantStride, d.postproc_flags & ~PP_SKIP_COPY);  // the caller's buffer holds no picture yet
     } else if (d.postproc_enabled) {
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v, d.width,
                           d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
