@@ -248,7 +248,7 @@ void BM_Deblock(benchmark::State& state) {
     state.SetLabel(std::string(horizontal ? "horizontal edges " : "vertical edges ") +
                    zorbrix::cpu_level_name((horizontal ? k.filter_horizontal_edges : k.filter_vertical_edges).level));
 }
-BENCHMARK(BM_Deblock)->ArgsProduct({{0, 1, 2}, {0, 1}});
+BENCHMARK(BM_Deblock)->ArgsProduct({{0, 1, 2, 3}, {0, 1}});
 
 void BM_ConvertRgb32(benchmark::State& state) {
     const int w = 256, h = 192;

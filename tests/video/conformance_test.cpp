@@ -208,6 +208,16 @@ TEST(ConformancePostProcessing, Level100DeblocksWithoutLosingThePicture) {
         EXPECT_GT(b, a - 0.5) << "frame " << f;  // smoothing block edges costs little against the source
         EXPECT_NE(0, std::memcmp(p0.data() + f * frame, p100.data() + f * frame, luma)) << "nothing was filtered";
     }
+    // The planar output is filtered straight into the destination, the 32-bit one through the decoder's own
+    // planes: converting the planar pictures must give the 32-bit ones byte for byte.
+    std::vector<uint8_t> converted(luma * 4);
+    for (int f = 0; f < 6; ++f) {
+        const uint8_t* y = p100.data() + f * frame;
+        const uint8_t* v = y + luma;
+        const uint8_t* u = v + luma / 4;
+        convert_rgb32(y, 256, u, v, 128, converted.data(), 256, -192);
+        EXPECT_EQ(0, std::memcmp(converted.data(), rgb.data() + f * luma * 4, luma * 4)) << "frame " << f;
+    }
     // The last frame as a picture for people to look at (the 32-bit layout stores the bottom row first).
     std::vector<uint32_t> px(luma);
     const uint32_t* last = reinterpret_cast<const uint32_t*>(rgb.data() + 5 * luma * 4);

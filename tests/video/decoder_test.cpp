@@ -417,6 +417,48 @@ TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
     EXPECT_EQ(first, out);  // a flat picture predicts flat from anywhere
 }
 
+// Skipped macroblocks copy the reference only where the two frames may differ; once copied, the frames swap and
+// hold the same samples there. A macroblock coded in between must make the next skip copy again.
+TEST(Macroblocks, SkipAfterACodedMacroblockCopiesItsNewSamples) {
+    Release r;
+    init_decoder(32, 16);
+    std::vector<uint8_t> out(32 * 16 * 3 / 2);
+    auto all_skipped = [] {
+        BitWriter bw;
+        test::write_vop_header(bw, 1, 4, 30, 0, 1);
+        bw.put(1, 1);
+        bw.put(1, 1);
+        bw.stuff();
+        return bw.bytes();
+    };
+    decode_chunk(flat_intra_chunk(32, 16, 4), out.data());
+    const std::vector<uint8_t> grey = out;
+    decode_chunk(all_skipped(), out.data());  // both frames now hold the grey picture
+    EXPECT_EQ(grey, out);
+    // Macroblock 0 intra with a brighter first block, macroblock 1 skipped.
+    BitWriter p;
+    test::write_vop_header(p, 1, 4, 30, 0, 1);
+    p.put(0, 1);
+    p.code(kMcbpcP[12]);
+    p.put(0, 1);
+    p.code(kCbpy[0]);
+    for (int i = 0; i < 4; ++i) write_dc(p, true, i == 0 ? 10 : 0);
+    for (int i = 0; i < 2; ++i) write_dc(p, false, 0);
+    p.put(1, 1);
+    p.stuff();
+    decode_chunk(p.bytes(), out.data());
+    const std::vector<uint8_t> changed = out;
+    ASSERT_NE(grey[0], changed[0]);
+    EXPECT_EQ(grey[16], changed[16]);  // macroblock 1
+    // Every later all-skipped VOP shows the changed picture, whichever frame it lands in.
+    for (int k = 0; k < 3; ++k) {
+        std::fill(out.begin(), out.end(), 0);
+        decode_chunk(all_skipped(), out.data());
+        EXPECT_EQ(changed, out) << "skipped VOP " << k;
+    }
+    EXPECT_EQ(2 + 1 + 3 * 2, state().stats.skipped);
+}
+
 TEST(Macroblocks, NotCodedVopRepeatsThePreviousPicture) {
     Release r;
     init_decoder(16, 16);

@@ -74,7 +74,7 @@ TEST(BitReaderWindow, MatchesBitByBitReadingAcrossRefillsAndThePastTheEndZeros) 
         for (int op = 0; op < 60; ++op) {
             ASSERT_EQ(pos, br.bit_position());
             ASSERT_EQ(static_cast<int>(pos & 7), br.bit_offset());
-            const int kind = static_cast<int>(rng() % 6);
+            const int kind = static_cast<int>(rng() % 8);
             const int k = static_cast<int>(rng() % 33);
             if (kind == 0) {
                 ASSERT_EQ(bits_at(data, length, pos, k), br.peek_bits(k)) << "length " << length << " pos " << pos;
@@ -91,10 +91,22 @@ TEST(BitReaderWindow, MatchesBitByBitReadingAcrossRefillsAndThePastTheEndZeros) 
             } else if (kind == 4) {
                 br.next_start_code();
                 pos = (pos + 7) & ~static_cast<size_t>(7);
-            } else {
+            } else if (kind == 5) {
                 ASSERT_EQ(bits_at(data, length, pos, 32), br.peek_32());
                 br.skip_bits(k);
                 pos += static_cast<size_t>(k);
+            } else if (kind == 6) {
+                // A code of up to 31 bits and its sign.
+                const int code = k % 32;
+                const int sign = bits_at(data, length, pos + static_cast<size_t>(code), 1) ? -1 : 0;
+                ASSERT_EQ(sign, br.skip_code_and_sign(code)) << "length " << length << " pos " << pos;
+                pos += static_cast<size_t>(code) + 1;
+            } else {
+                // The same as one field of 1..32 bits that ends with the sign.
+                const int bits = k % 32 + 1;
+                const int sign = bits_at(data, length, pos + static_cast<size_t>(bits) - 1, 1) ? -1 : 0;
+                ASSERT_EQ(sign, br.skip_signed_code(bits)) << "length " << length << " pos " << pos;
+                pos += static_cast<size_t>(bits);
             }
         }
     }

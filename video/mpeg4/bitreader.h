@@ -42,6 +42,15 @@ public:
         if (count_ < 32) refill();
         return static_cast<int>(static_cast<int64_t>(at_sign) >> 63);
     }
+    // Consumes n bits (1..32) whose last one is a sign; returns it as 0 (positive) or -1. The same as
+    // skip_code_and_sign(n - 1), with the window moved by one shift of n.
+    int skip_signed_code(int n) {
+        const int sign = static_cast<int>(static_cast<int64_t>(window_ << (n - 1)) >> 63);
+        window_ <<= n;
+        count_ -= n;
+        if (count_ < 32) refill();
+        return sign;
+    }
     void advance_bits(int n) {
         if (n <= 32) [[likely]]
             skip_bits(n);

@@ -11,17 +11,20 @@
 namespace zorbrix::mpeg4 {
 namespace {
 
-// A packed entry for the next 12 bits: bits 0..5 the run, 6..9 the code length (the sign bit follows the code),
-// 10 last, 11..15 the level. An escape has run kSlowRun and length 7; an invalid code is kSlowRun with length 0.
+// A packed entry for the next 12 bits: bits 0..3 the code length plus one (the code and the sign bit after it,
+// what an event consumes: the field is the shift itself, so the next lookup waits on one mask and one shift),
+// 4..9 the run, 10 last, 11..15 the level. An escape has run kSlowRun and length 7; an invalid code is kSlowRun
+// with length 0.
 constexpr int kLookupBits = 12;
 constexpr uint32_t kSlowRun = 63;
 constexpr uint32_t kLastBit = 1u << 10;
 
 constexpr uint16_t pack(int run, int length, int last, int level) {
-    return static_cast<uint16_t>(run | length << 6 | last << 10 | level << 11);
+    return static_cast<uint16_t>((length + 1) | run << 4 | last << 10 | level << 11);
 }
-constexpr int run_of(uint32_t e) { return static_cast<int>(e & 63); }
-constexpr int length_of(uint32_t e) { return static_cast<int>((e >> 6) & 15); }
+constexpr int run_of(uint32_t e) { return static_cast<int>((e >> 4) & 63); }
+constexpr int length_of(uint32_t e) { return static_cast<int>(e & 15) - 1; }
+constexpr int event_bits_of(uint32_t e) { return static_cast<int>(e & 15); }
 constexpr int level_of(uint32_t e) { return static_cast<int>(e >> 11); }
 
 struct EventTable {
@@ -141,7 +144,7 @@ unsigned decode_intra_coefficients(BitReader& reader, const uint8_t scan[64], in
         uint32_t last;
         int level;
         if (run != static_cast<int>(kSlowRun)) [[likely]] {
-            const int sign = br.skip_code_and_sign(length_of(e));
+            const int sign = br.skip_signed_code(event_bits_of(e));
             last = e & kLastBit;
             pos += run;
             level = (level_of(e) ^ sign) - sign;
@@ -185,7 +188,7 @@ unsigned decode_inter_coefficients(BitReader& reader, const uint8_t scan[64], in
         uint32_t last;
         int value;
         if (run != static_cast<int>(kSlowRun)) [[likely]] {
-            const int sign = br.skip_code_and_sign(length_of(e));
+            const int sign = br.skip_signed_code(event_bits_of(e));
             last = e & kLastBit;
             pos += run;
             value = (magnitude_of[level_of(e)] ^ sign) - sign;

@@ -108,6 +108,10 @@ struct DecoderState {
     uint32_t packet_map[kMaxMbHeight + 1][kMaxMbWidth + 2];
     uint32_t packet_id = 0;
     uint8_t quant_map[kMaxMbHeight * kQuantStride];
+    // 1 where the current and reference frames hold the same samples in a macroblock: it was skipped, and neither
+    // frame has been written there since (the frames only swap roles). A skipped macroblock there needs no copy;
+    // static areas are skipped VOP after VOP. Cleared at initialisation and by every macroblock that is coded.
+    uint8_t same_in_both[kMaxMbHeight][kMaxMbWidth];
 
     // DC and AC predictor memory, one border row on top and one border column on the left.
     int16_t dc_luma[2 * kMaxMbHeight + 1][2 * kMaxMbWidth + 1];
@@ -124,7 +128,8 @@ struct DecoderState {
 // of 15 (4-bit time fields) until a layer header says otherwise.
 LayerInfo initial_layer();
 
-// Writes the border values of the predictor store and the macroblock type map.
+// Writes the border values of the predictor store and the macroblock type map, and clears same_in_both (the
+// frames are new).
 void reset_prediction_borders(DecoderState& d);
 
 // Header parsing for the chunk the reader points at. Return 1 when the header was present and parsed. A layer

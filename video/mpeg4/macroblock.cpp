@@ -167,12 +167,16 @@ int decode_macroblock(DecoderState& d) {
             ++d.stats.skipped;
             for (int b = 0; b < 4; ++b) mv[b] = {0, 0};
             type_entry = -1;
-            const Frame& cur = d.frames.current;
-            const Frame& ref = d.frames.reference;
-            copy_macroblock(cur.y, cur.u, cur.v, ref.y, ref.u, ref.v, d.luma_stride, d.chroma_stride, x, y);
+            if (!d.same_in_both[y][x]) {
+                const Frame& cur = d.frames.current;
+                const Frame& ref = d.frames.reference;
+                copy_macroblock(cur.y, cur.u, cur.v, ref.y, ref.u, ref.v, d.luma_stride, d.chroma_stride, x, y);
+                d.same_in_both[y][x] = 1;
+            }
         }
     }
     if (!skipped) {
+        d.same_in_both[y][x] = 0;
         const int value = decode_mcbpc(d);
         d.stuffing = value == kMbStuffing;
         if (value < 0) {

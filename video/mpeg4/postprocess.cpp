@@ -389,10 +389,7 @@ constexpr KernelInit<DeblockKernels> init_sse2 = nullptr;
 #endif
 
 #if defined(ZORBRIX_DEBLOCK_AVX2)
-// The AVX2 level: the SSE2 arithmetic on twice the lanes. Vertical edges go four at a time (each 64-bit quarter of
-// a register holds four rows of one edge), horizontal edges sixteen columns at a time (each 128-bit half holds one
-// eight-column group, so every per-group decision stays within a half). Each mode is computed only when some
-// lane takes it.
+// The AVX2 level: the SSE2 arithmetic on twice the lanes.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 #else
@@ -400,263 +397,24 @@ constexpr KernelInit<DeblockKernels> init_sse2 = nullptr;
 #pragma GCC target("avx2")
 #endif
 namespace deblock_avx2 {
-
-inline __m256i select(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
-
-// The 9-tap low-pass of the DC offset mode for outputs first..last, from the padded sequence p0, v1..v8, p9.
-inline void dc_offset_taps(const __m256i* v, __m256i p0, __m256i p9, __m256i* out, int first, int last) {
-    __m256i p[18];
-    for (int m = 0; m < 5; ++m) p[m] = p0;
-    for (int m = 1; m <= 8; ++m) p[m + 4] = v[m];
-    for (int m = 13; m < 18; ++m) p[m] = p9;
-    const __m256i eight = _mm256_set1_epi16(8);
-    for (int n = first; n <= last; ++n) {
-        const __m256i* c = p + n + 4;
-        __m256i s = _mm256_add_epi16(c[-4], c[-3]);
-        s = _mm256_add_epi16(
-            s, _mm256_slli_epi16(_mm256_add_epi16(_mm256_add_epi16(c[-2], c[-1]), _mm256_add_epi16(c[1], c[2])), 1));
-        s = _mm256_add_epi16(s, _mm256_slli_epi16(c[0], 2));
-        s = _mm256_add_epi16(s, _mm256_add_epi16(_mm256_add_epi16(c[3], c[4]), eight));
-        out[n] = _mm256_srai_epi16(s, 4);
-    }
-}
-
-// The default mode's correction of v4 and v5 (v4 - c, v5 + c), zero in lanes outside `allowed`.
-inline __m256i default_correction(const __m256i* v, __m256i q, __m256i allowed, bool clamp_d) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i five = _mm256_set1_epi16(5);
-    auto taps = [&](__m256i a, __m256i b, __m256i c, __m256i d) {
-        return _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(a, d), 1),
-                                _mm256_mullo_epi16(five, _mm256_sub_epi16(c, b)));
-    };
-    const __m256i a0 = taps(v[3], v[4], v[5], v[6]);
-    const __m256i a1 = taps(v[1], v[2], v[3], v[4]);
-    const __m256i a2 = taps(v[5], v[6], v[7], v[8]);
-    const __m256i diff = _mm256_sub_epi16(v[4], v[5]);
-    const __m256i h = _mm256_srai_epi16(_mm256_add_epi16(diff, _mm256_srli_epi16(diff, 15)), 1);  // toward zero
-    const __m256i abs_a0 = _mm256_abs_epi16(a0);
-    const __m256i m = _mm256_sub_epi16(abs_a0, _mm256_min_epi16(_mm256_abs_epi16(a1), _mm256_abs_epi16(a2)));
-    __m256i d = _mm256_srai_epi16(_mm256_add_epi16(_mm256_mullo_epi16(m, five), _mm256_set1_epi16(32)), 6);
-    if (clamp_d) d = _mm256_max_epi16(d, zero);
-    __m256i ok = _mm256_and_si256(allowed, _mm256_cmpgt_epi16(_mm256_slli_epi16(q, 3), abs_a0));
-    ok = _mm256_and_si256(ok, _mm256_cmpgt_epi16(m, zero));
-    const __m256i opp = _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi16(zero, a0), _mm256_cmpgt_epi16(h, zero)),
-                                        _mm256_and_si256(_mm256_cmpgt_epi16(a0, zero), _mm256_cmpgt_epi16(zero, h)));
-    ok = _mm256_and_si256(ok, opp);
-    const __m256i mag = _mm256_min_epi16(d, _mm256_abs_epi16(h));
-    const __m256i neg = _mm256_cmpgt_epi16(zero, h);
-    return _mm256_and_si256(_mm256_sub_epi16(_mm256_xor_si256(mag, neg), neg), ok);
-}
-
-// Each 64-bit quarter of v broadcast from its first lane.
-inline __m256i broadcast_quarters(__m256i v) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(v, 0), 0); }
-
-// Four consecutive edges (x, x + 8, x + 16, x + 24), four rows each: quarter k of every v[] holds edge k. `carry`
-// holds in its first quarter the final v8 of the edge before x. Returns the carry for the next four edges.
-inline __m256i filter_edge_quad(__m256i* v, __m256i carry, __m256i q) {
-    const __m256i two = _mm256_set1_epi16(2);
-    __m256i cnt = _mm256_setzero_si256();
-    for (int k = 1; k <= 7; ++k)
-        cnt = _mm256_sub_epi16(cnt, _mm256_cmpgt_epi16(two, _mm256_abs_epi16(_mm256_sub_epi16(v[k], v[k + 1]))));
-    cnt = _mm256_add_epi16(cnt, _mm256_srli_epi64(cnt, 32));
-    cnt = _mm256_add_epi16(cnt, _mm256_srli_epi64(cnt, 16));
-    const __m256i use_default = _mm256_cmpgt_epi16(_mm256_set1_epi16(16), broadcast_quarters(cnt));
-    const __m256i flat = broadcast_quarters(
-        _mm256_cmpgt_epi16(_mm256_add_epi16(q, q), _mm256_abs_epi16(_mm256_sub_epi16(v[1], v[8]))));
-    const __m256i use_dc = _mm256_andnot_si256(use_default, flat);
-    const bool any_dc = !_mm256_testz_si256(use_dc, use_dc);
-
-    // The last output sample of the DC offset mode does not depend on p0.
-    __m256i out8 = v[8];
-    __m256i p9 = v[9];
-    if (any_dc) {
-        const __m256i take9 = _mm256_cmpgt_epi16(q, _mm256_abs_epi16(_mm256_sub_epi16(v[9], v[8])));
-        p9 = select(take9, v[9], v[8]);
-        __m256i s8 = _mm256_add_epi16(_mm256_add_epi16(v[4], v[5]), _mm256_slli_epi16(_mm256_add_epi16(v[6], v[7]), 1));
-        s8 = _mm256_add_epi16(s8, _mm256_slli_epi16(v[8], 2));
-        s8 = _mm256_add_epi16(s8, _mm256_add_epi16(_mm256_slli_epi16(p9, 2), _mm256_add_epi16(p9, p9)));
-        s8 = _mm256_srai_epi16(_mm256_add_epi16(s8, _mm256_set1_epi16(8)), 4);
-        out8 = select(use_dc, s8, v[8]);
-    }
-    // v0 of each edge: the final v8 of the edge before it.
-    v[0] = _mm256_blend_epi32(_mm256_permute4x64_epi64(out8, _MM_SHUFFLE(2, 1, 0, 0)), carry, 0x03);
-    const __m256i next_carry = _mm256_permute4x64_epi64(out8, _MM_SHUFFLE(3, 3, 3, 3));
-
-    const bool any_default = !_mm256_testz_si256(use_default, use_default);
-    __m256i c = _mm256_setzero_si256();
-    if (any_default) c = default_correction(v, q, use_default, false);
-    if (any_dc) {
-        const __m256i take0 = _mm256_cmpgt_epi16(q, _mm256_abs_epi16(_mm256_sub_epi16(v[0], v[1])));
-        const __m256i p0 = select(take0, v[0], v[1]);
-        __m256i dc[9];
-        dc_offset_taps(v, p0, p9, dc, 1, 7);
-        for (int n = 1; n <= 7; ++n) v[n] = select(use_dc, dc[n], v[n]);
-    }
-    v[4] = _mm256_sub_epi16(v[4], c);
-    v[5] = _mm256_add_epi16(v[5], c);
-    v[8] = out8;
-    return next_carry;
-}
-
-// Columns x-4 .. x+27 of four rows (`r`, 32 bytes from x-4) and x+12, x+28 (byte 15 of each half of `s`, loaded
-// from x-3) into v[1..9], one edge per quarter.
-inline void load_edge_quad(__m256i* v, const __m256i r[4], const __m256i s[4]) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i t0 = _mm256_unpacklo_epi8(r[0], r[1]), t1 = _mm256_unpackhi_epi8(r[0], r[1]);
-    const __m256i t2 = _mm256_unpacklo_epi8(r[2], r[3]), t3 = _mm256_unpackhi_epi8(r[2], r[3]);
-    const __m256i u0 = _mm256_unpacklo_epi16(t0, t2), u1 = _mm256_unpackhi_epi16(t0, t2);
-    const __m256i u2 = _mm256_unpacklo_epi16(t1, t3), u3 = _mm256_unpackhi_epi16(t1, t3);
-    const __m256i w0 = _mm256_unpacklo_epi32(u0, u2), w1 = _mm256_unpackhi_epi32(u0, u2);
-    const __m256i w2 = _mm256_unpacklo_epi32(u1, u3), w3 = _mm256_unpackhi_epi32(u1, u3);
-    v[1] = _mm256_unpacklo_epi8(w0, zero);
-    v[2] = _mm256_unpackhi_epi8(w0, zero);
-    v[3] = _mm256_unpacklo_epi8(w1, zero);
-    v[4] = _mm256_unpackhi_epi8(w1, zero);
-    v[5] = _mm256_unpacklo_epi8(w2, zero);
-    v[6] = _mm256_unpackhi_epi8(w2, zero);
-    v[7] = _mm256_unpacklo_epi8(w3, zero);
-    v[8] = _mm256_unpackhi_epi8(w3, zero);
-    const __m256i last =
-        _mm256_unpackhi_epi16(_mm256_unpackhi_epi8(s[0], s[1]), _mm256_unpackhi_epi8(s[2], s[3]));
-    v[9] = _mm256_unpackhi_epi64(v[1], _mm256_unpackhi_epi8(last, zero));
-}
-
-inline void store_edge_quad(const __m256i* v, __m256i r[4]) {
-    const __m256i b12 = _mm256_packus_epi16(v[1], v[2]), b34 = _mm256_packus_epi16(v[3], v[4]);
-    const __m256i b56 = _mm256_packus_epi16(v[5], v[6]), b78 = _mm256_packus_epi16(v[7], v[8]);
-    const __m256i t0 = _mm256_unpacklo_epi8(b12, _mm256_srli_si256(b12, 8));
-    const __m256i t1 = _mm256_unpacklo_epi8(b34, _mm256_srli_si256(b34, 8));
-    const __m256i t2 = _mm256_unpacklo_epi8(b56, _mm256_srli_si256(b56, 8));
-    const __m256i t3 = _mm256_unpacklo_epi8(b78, _mm256_srli_si256(b78, 8));
-    const __m256i u0 = _mm256_unpacklo_epi16(t0, t1), u1 = _mm256_unpackhi_epi16(t0, t1);
-    const __m256i u2 = _mm256_unpacklo_epi16(t2, t3), u3 = _mm256_unpackhi_epi16(t2, t3);
-    const __m256i w0 = _mm256_unpacklo_epi32(u0, u2), w1 = _mm256_unpackhi_epi32(u0, u2);
-    const __m256i w2 = _mm256_unpacklo_epi32(u1, u3), w3 = _mm256_unpackhi_epi32(u1, u3);
-    r[0] = _mm256_unpacklo_epi64(w0, w2);
-    r[1] = _mm256_unpackhi_epi64(w0, w2);
-    r[2] = _mm256_unpacklo_epi64(w1, w3);
-    r[3] = _mm256_unpackhi_epi64(w1, w3);
-}
-
-void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
-    if (width <= 8) return;
-    const int edges = (width - 1) / 8;
-    auto qp_of = [&](int x) { return static_cast<int16_t>(quant_row[luma ? x / 16 : x / 8]); };
-    __m256i carry = _mm256_setr_epi16(rows[3], rows[stride + 3], rows[2 * stride + 3], rows[3 * stride + 3], 0, 0, 0,
-                                      0, 0, 0, 0, 0, 0, 0, 0, 0);
-    int x = 8, done = 0;
-    for (; done + 4 <= edges; done += 4, x += 32) {
-        __m256i r[4], s[4], v[10];
-        __m256i changes = _mm256_setzero_si256();
-        for (int k = 0; k < 4; ++k) {
-            r[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + k * stride + x - 4));
-            s[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + k * stride + x - 3));
-            changes = _mm256_or_si256(changes, _mm256_xor_si256(r[k], s[k]));
-        }
-        // Rows that hold one value from x - 4 to x + 28, with the edge before ending on that value too (v0),
-        // stay as they are in either mode; flat areas often do. The carry is then that value already.
-        if (_mm256_testz_si256(changes, changes) && _mm256_extract_epi16(carry, 0) == rows[x - 4] &&
-            _mm256_extract_epi16(carry, 1) == rows[stride + x - 4] &&
-            _mm256_extract_epi16(carry, 2) == rows[2 * stride + x - 4] &&
-            _mm256_extract_epi16(carry, 3) == rows[3 * stride + x - 4])
-            continue;
-        load_edge_quad(v, r, s);
-        const int16_t q0 = qp_of(x), q1 = qp_of(x + 8), q2 = qp_of(x + 16), q3 = qp_of(x + 24);
-        const __m256i q = _mm256_setr_epi16(q0, q0, q0, q0, q1, q1, q1, q1, q2, q2, q2, q2, q3, q3, q3, q3);
-        carry = filter_edge_quad(v, carry, q);
-        store_edge_quad(v, r);
-        for (int k = 0; k < 4; ++k) _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + k * stride + x - 4), r[k]);
-    }
-    if (done < edges) {
-        // The last one to three edges: columns x-4 .. last edge + 4 exist; the other quarters work on zeros (at
-        // quantiser 0, which changes nothing) and only columns up to last edge + 3 are written back.
-        const int left = edges - done;
-        const int bytes = 8 * (left - 1) + 9;
-        alignas(32) uint8_t buf[4][64] = {};
-        __m256i r[4], s[4], v[10];
-        for (int k = 0; k < 4; ++k) {
-            std::memcpy(buf[k], rows + k * stride + x - 4, static_cast<size_t>(bytes));
-            r[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(buf[k]));
-            s[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf[k] + 1));
-        }
-        load_edge_quad(v, r, s);
-        int16_t qs[4] = {};
-        for (int i = 0; i < left; ++i) qs[i] = qp_of(x + 8 * i);
-        const __m256i q = _mm256_setr_epi16(qs[0], qs[0], qs[0], qs[0], qs[1], qs[1], qs[1], qs[1], qs[2], qs[2], qs[2],
-                                            qs[2], qs[3], qs[3], qs[3], qs[3]);
-        filter_edge_quad(v, carry, q);
-        store_edge_quad(v, r);
-        for (int k = 0; k < 4; ++k) {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(buf[k]), r[k]);
-            std::memcpy(rows + k * stride + x - 4, buf[k], static_cast<size_t>(bytes - 1));
-        }
-    }
-}
-
-// Sums (or ORs) each 128-bit half's eight lanes into all of its lanes.
-inline __m256i half_sum(__m256i v) {
-    v = _mm256_add_epi16(v, _mm256_srli_si256(v, 8));
-    v = _mm256_add_epi16(v, _mm256_srli_si256(v, 4));
-    v = _mm256_add_epi16(v, _mm256_srli_si256(v, 2));
-    return _mm256_shuffle_epi32(_mm256_shufflelo_epi16(v, 0), 0);
-}
-inline __m256i half_any(__m256i v) {
-    v = _mm256_or_si256(v, _mm256_srli_si256(v, 8));
-    v = _mm256_or_si256(v, _mm256_srli_si256(v, 4));
-    v = _mm256_or_si256(v, _mm256_srli_si256(v, 2));
-    return _mm256_shuffle_epi32(_mm256_shufflelo_epi16(v, 0), 0);
-}
-
-void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i two = _mm256_set1_epi16(2);
-    int x = 0;
-    for (; x + 16 <= width; x += 16) {
-        const int16_t qa = quant_row[luma ? x / 16 : x / 8], qb = quant_row[luma ? (x + 8) / 16 : (x + 8) / 8];
-        const __m256i q = _mm256_set_m128i(_mm_set1_epi16(qb), _mm_set1_epi16(qa));
-        __m128i rows[10];
-        for (int k = 0; k < 10; ++k)
-            rows[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first_below + (k - 5) * stride + x));
-        // Columns that hold one value down all ten rows stay as they are in either mode; flat areas often do.
-        __m128i changes = _mm_setzero_si128();
-        for (int k = 0; k < 9; ++k) changes = _mm_or_si128(changes, _mm_xor_si128(rows[k], rows[k + 1]));
-        if (_mm_testz_si128(changes, changes)) continue;
-        __m256i v[10];
-        for (int k = 0; k < 10; ++k) v[k] = _mm256_cvtepu8_epi16(rows[k]);
-        __m256i cnt = zero;
-        for (int k = 1; k <= 8; ++k)
-            cnt = _mm256_sub_epi16(cnt, _mm256_cmpgt_epi16(two, _mm256_abs_epi16(_mm256_sub_epi16(v[k], v[k + 1]))));
-        const __m256i smooth = _mm256_cmpgt_epi16(half_sum(cnt), _mm256_set1_epi16(32));
-        const __m256i steep = half_any(_mm256_cmpgt_epi16(_mm256_abs_epi16(_mm256_sub_epi16(v[1], v[8])),
-                                                          _mm256_add_epi16(q, q)));
-        const __m256i use_dc = _mm256_andnot_si256(steep, smooth);
-        const __m256i use_default = _mm256_xor_si256(smooth, _mm256_set1_epi16(-1));
-        __m256i out[9];
-        for (int n = 1; n <= 8; ++n) out[n] = v[n];
-        if (!_mm256_testz_si256(use_default, use_default)) {
-            const __m256i c = default_correction(v, q, use_default, true);
-            out[4] = _mm256_sub_epi16(v[4], c);
-            out[5] = _mm256_add_epi16(v[5], c);
-        }
-        if (!_mm256_testz_si256(use_dc, use_dc)) {
-            // p0 = v0 where |v0 - v1| <= QP, else v1; likewise p9.
-            const __m256i keep0 = _mm256_cmpgt_epi16(_mm256_abs_epi16(_mm256_sub_epi16(v[0], v[1])), q);
-            const __m256i p0 = select(keep0, v[1], v[0]);
-            const __m256i keep9 = _mm256_cmpgt_epi16(_mm256_abs_epi16(_mm256_sub_epi16(v[9], v[8])), q);
-            const __m256i p9 = select(keep9, v[8], v[9]);
-            __m256i dc[9];
-            dc_offset_taps(v, p0, p9, dc, 1, 8);
-            for (int n = 1; n <= 8; ++n) out[n] = select(use_dc, dc[n], out[n]);
-        }
-        for (int n = 1; n <= 8; ++n) {
-            const __m128i b = _mm_packus_epi16(_mm256_castsi256_si128(out[n]), _mm256_extracti128_si256(out[n], 1));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(first_below + (n - 5) * stride + x), b);
-        }
-    }
-    if (x < width) filter_horizontal_edges_sse2(first_below + x, width - x, stride, quant_row + (luma ? x / 16 : x / 8), luma);
-}
-
+#include "video/mpeg4/deblock_wide.inc"
 }  // namespace deblock_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+// The AVX-512 level: the same code with the AVX-512 register file (32 vector registers).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f,avx512bw,avx512vl")
+#endif
+namespace deblock_avx512 {
+#include "video/mpeg4/deblock_wide.inc"
+}  // namespace deblock_avx512
 #if defined(__clang__)
 #pragma clang attribute pop
 #else
@@ -667,8 +425,13 @@ void init_avx2(DeblockKernels& k) {
     k.filter_vertical_edges.set(deblock_avx2::filter_vertical_edges, CpuLevel::avx2);
     k.filter_horizontal_edges.set(deblock_avx2::filter_horizontal_edges, CpuLevel::avx2);
 }
+void init_avx512(DeblockKernels& k) {
+    k.filter_vertical_edges.set(deblock_avx512::filter_vertical_edges, CpuLevel::avx512);
+    k.filter_horizontal_edges.set(deblock_avx512::filter_horizontal_edges, CpuLevel::avx512);
+}
 #else
 constexpr KernelInit<DeblockKernels> init_avx2 = nullptr;
+constexpr KernelInit<DeblockKernels> init_avx512 = nullptr;
 #endif
 
 void init_scalar(DeblockKernels& k) {
@@ -681,7 +444,7 @@ const DeblockKernels& built_at_start_up = deblock_kernels();
 }  // namespace
 
 DeblockKernels deblock_kernels_for(CpuLevel level) {
-    return build_kernel_table<DeblockKernels>(level, {init_scalar, init_sse2, init_avx2, nullptr});
+    return build_kernel_table<DeblockKernels>(level, {init_scalar, init_sse2, init_avx2, init_avx512});
 }
 
 const DeblockKernels& deblock_kernels() {

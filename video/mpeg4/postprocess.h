@@ -26,7 +26,7 @@ void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* 
 // Filters the horizontal block edge just above `first_below` (the first row below the edge), all columns.
 void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma);
 
-// Both filters, as a plain reference and SSE2 versions with identical results.
+// Both filters: a plain reference and SSE2, AVX2 and AVX-512 versions with identical results.
 using EdgeFilterFn = void (*)(uint8_t* at, int width, int stride, const uint8_t* quant_row, bool luma);
 struct DeblockKernels {
     CpuLevel level;

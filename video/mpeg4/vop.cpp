@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "video/colour_convert.h"
 #include "video/mpeg4/codec_rules.h"
 #include "video/mpeg4/decoder_core.h"
 #include "video/mpeg4/decoder_internal.h"
@@ -46,7 +47,16 @@ bool look_ahead_resync(const BitReader& br, int length) {
 void deliver(DecoderState& d, const Frame& f, uint8_t* output, int render) {
     if (!render || !d.converter || !output) return;
     const int signed_height = d.height * d.orientation;
-    if (d.postproc_enabled) {
+    if (d.postproc_enabled && d.converter == &convert_yv12 && d.orientation > 0 && d.width % 16 == 0 &&
+        d.height % 16 == 0) {
+        // Planar output in picture order: the filtered copy is made straight into the caller's planes (Y, then V,
+        // then U), which saves copying every picture twice. Whole macroblock sizes keep every filter access
+        // inside the rows it works on.
+        uint8_t* out_v = output + static_cast<ptrdiff_t>(d.width) * d.height;
+        uint8_t* out_u = out_v + static_cast<ptrdiff_t>(d.width / 2) * (d.height / 2);
+        postprocess_frame(f.y, f.u, f.v, d.luma_stride, output, out_u, out_v, d.width, d.width, d.height, d.quant_map,
+                          kQuantStride, d.postproc_flags & ~PP_SKIP_COPY);  // the caller's buffer holds no picture yet
+    } else if (d.postproc_enabled) {
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v, d.width,
                           d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
         d.converter(d.frames.out_y, d.width, d.frames.out_u, d.frames.out_v, d.width / 2, output, d.width,
@@ -83,6 +93,7 @@ void reset_prediction_borders(DecoderState& d) {
             std::memset(d.ac_chroma_col[p][r][0], 0, sizeof d.ac_chroma_col[p][r][0]);
         }
     }
+    std::memset(d.same_in_both, 0, sizeof d.same_in_both);
     // Type map: intra in the top row (0..mb_width) and in the side columns of every row.
     std::memset(d.type_map, 0, sizeof d.type_map);
     const int mbw = std::min(d.mb_width, kMaxMbWidth);
