@@ -9,13 +9,17 @@ namespace zorbrix {
 
 inline constexpr const char* kProgramVersion = "1.0";
 
-enum class ScreenChoice { Ask, Fullscreen, Window };
+enum class ScreenChoice {
+    Ask,
+    Fullscreen,
+    Window
+};
 
 struct CommandLine {
     ScreenChoice screen = ScreenChoice::Ask;
-    int scale = 0;          // the window's size as a multiple of 512 x 384; 0: the largest that fits the desktop
-    bool sharp = false;     // whole-multiple nearest-neighbour scaling instead of the smooth default
-    int start_order = 0;    // the song and the scenes start at this order
+    int scale = 0;        // the window's size as a multiple of 512 x 384; 0: the largest that fits the desktop
+    bool sharp = false;   // whole-multiple nearest-neighbour scaling instead of the smooth default
+    int start_order = 0;  // the song and the scenes start at this order
     bool help = false;
     bool version = false;
 };

@@ -43,7 +43,7 @@ private:
     double start_time_ = 0.0;
     bool start_order_missing_ = false;
     bool sound_started_ = false;
-    unsigned char* module_ = nullptr;   // the module's bytes, alive for the whole run
+    unsigned char* module_ = nullptr;  // the module's bytes, alive for the whole run
     VideoStream video_;
     std::unique_ptr<ptc::Surface> video_surface_;
     std::unique_ptr<IntroImages> images_;

@@ -11,11 +11,21 @@
 namespace zorbrix {
 
 const char* const kCaptionFiles[kCaptionCount] = {
-    "text_100_mbit_lan.tga",      "text_34_mbit_internet.tga",     "text_barbeque.tga",
-    "text_web_address.tga",       "text_pc_amiga_demo.tga",        "text_c64_demo.tga",
-    "text_wild_demo.tga",         "text_tracked_music.tga",        "text_rendered_graphics.tga",
-    "text_pixeled_graphics.tga",  "text_c64_graphics.tga",         "text_c64_music.tga",
-    "text_counterstrike_4_vs_4.tga", "text_quake_3.tga",           "text_starcraft_broodwar.tga",
+    "text_100_mbit_lan.tga",
+    "text_34_mbit_internet.tga",
+    "text_barbeque.tga",
+    "text_web_address.tga",
+    "text_pc_amiga_demo.tga",
+    "text_c64_demo.tga",
+    "text_wild_demo.tga",
+    "text_tracked_music.tga",
+    "text_rendered_graphics.tga",
+    "text_pixeled_graphics.tga",
+    "text_c64_graphics.tga",
+    "text_c64_music.tga",
+    "text_counterstrike_4_vs_4.tga",
+    "text_quake_3.tga",
+    "text_starcraft_broodwar.tga",
     "text_xbill.tga",
 };
 

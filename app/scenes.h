@@ -22,35 +22,43 @@ extern const char* const kCaptionFiles[kCaptionCount];
 
 // Every overlay picture of the intro.
 struct IntroImages {
-    Image text;                  // the end scroller's text
-    Image corners[4];            // upper left, upper right, lower right, lower left
+    Image text;        // the end scroller's text
+    Image corners[4];  // upper left, upper right, lower right, lower left
     Image logo;
-    Image intro[2];              // "intro_1.tga", "intro_2.tga"
+    Image intro[2];  // "intro_1.tga", "intro_2.tga"
     Image captions[kCaptionCount];
-    Image glyphs[kGlyphCount];   // '0'..'9', then ':'
+    Image glyphs[kGlyphCount];  // '0'..'9', then ':'
 };
 
 // Which loop is running.
-enum class ScenePhase { Countdown, FirstIntro, SecondIntro, Effects, Logo, Scroller, Done };
+enum class ScenePhase {
+    Countdown,
+    FirstIntro,
+    SecondIntro,
+    Effects,
+    Logo,
+    Scroller,
+    Done
+};
 
 // What the frame being drawn shows and the song position it was drawn at, filled in by each frame function before
 // the frame is presented: the capture tool logs it, so the timeline can be checked against the song frame by frame,
 // and scripts the scroller's keys by it.
 struct FrameNote {
     ScenePhase scene = ScenePhase::Countdown;
-    int order = -1;       // the song's order and row as the frame read them (-1 before the first callback)
+    int order = -1;  // the song's order and row as the frame read them (-1 before the first callback)
     int row = -1;
-    int32_t scroll_offset = 0;   // the end scroller: rows of the text picture above the top of the screen
-    double clock = -1;    // scene 1: the clock's value in seconds
-    int caption = -1;     // scene 4: the caption index
-    double fade = -1;     // scenes 2 to 5: the overlay's fade as passed to the blit (before its clamp)
-    char effect = '-';    // 'A' the blob, 'B' the cube, '-' none
+    int32_t scroll_offset = 0;  // the end scroller: rows of the text picture above the top of the screen
+    double clock = -1;          // scene 1: the clock's value in seconds
+    int caption = -1;           // scene 4: the caption index
+    double fade = -1;           // scenes 2 to 5: the overlay's fade as passed to the blit (before its clamp)
+    char effect = '-';          // 'A' the blob, 'B' the cube, '-' none
 };
 
 struct SceneContext {
     ptc::Console& console;
-    ptc::Surface& screen;          // 512 x 384
-    ptc::Surface& video_surface;   // the video's frame size
+    ptc::Surface& screen;         // 512 x 384
+    ptc::Surface& video_surface;  // the video's frame size
     VideoStream& video;
     FrameTimer& timer;
     const MusicPosition& music;

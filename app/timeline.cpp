@@ -38,11 +38,11 @@ double logo_fade(int row) {
 
 int32_t scroll_after_key(int32_t offset, int code, double frame_seconds, int text_height) {
     switch (code) {
-        case ptc::Key::DOWN: offset += static_cast<int32_t>(frame_seconds * 256.0); break;
-        case ptc::Key::UP: offset += static_cast<int32_t>(frame_seconds * -256.0); break;
-        case ptc::Key::PAGEUP: offset -= kScreenRows; break;
-        case ptc::Key::PAGEDOWN: offset += kScreenRows; break;
-        default: break;
+    case ptc::Key::DOWN: offset += static_cast<int32_t>(frame_seconds * 256.0); break;
+    case ptc::Key::UP: offset += static_cast<int32_t>(frame_seconds * -256.0); break;
+    case ptc::Key::PAGEUP: offset -= kScreenRows; break;
+    case ptc::Key::PAGEDOWN: offset += kScreenRows; break;
+    default: break;
     }
     if (offset < 0) offset = 0;
     if (offset > text_height - kScreenRows) offset = text_height - kScreenRows;

@@ -49,12 +49,12 @@ Vector3D grid_point(int f, int r, int c) {
     const double sc = column_coordinate(c + 1);
     const double sr = row_coordinate(r + 1);
     switch (f) {
-        case 0: return Vector3D(sc, sr, -h, 1);
-        case 1: return Vector3D(sc, sr, h, 1);
-        case 2: return Vector3D(-h, sr, sc, 1);
-        case 3: return Vector3D(h, sr, sc, 1);
-        case 4: return Vector3D(sc, h, sr, 1);
-        default: return Vector3D(sc, -h, sr, 1);
+    case 0: return Vector3D(sc, sr, -h, 1);
+    case 1: return Vector3D(sc, sr, h, 1);
+    case 2: return Vector3D(-h, sr, sc, 1);
+    case 3: return Vector3D(h, sr, sc, 1);
+    case 4: return Vector3D(sc, h, sr, 1);
+    default: return Vector3D(sc, -h, sr, 1);
     }
 }
 

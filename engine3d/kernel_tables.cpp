@@ -56,7 +56,8 @@ std::vector<KernelProbe<ShadeKernels>> shade_probes() {
                 uint32_t colours[2];
                 k(a, b, c, 0xFAE0AF, normals, colours);
             }
-        }, 4)};
+        },
+        4)};
 }
 
 std::vector<KernelProbe<TransformKernels>> transform_probes() {
@@ -88,8 +89,8 @@ struct RasterInputs {
         for (int i = 0; i < kTriangles; ++i) {
             const int x = 40 + s.below(400), y = 40 + s.below(300);
             const int size = 4 + s.below(36);
-            triangles.insert(triangles.end(), {x, y, x + s.below(size), y + s.below(size / 2 + 1),
-                                               x - s.below(size), y + size});
+            triangles.insert(triangles.end(),
+                             {x, y, x + s.below(size), y + s.below(size / 2 + 1), x - s.below(size), y + size});
         }
         for (int i = 0; i < 8; ++i) {
             const int x = 60 + s.below(380), y = 60 + s.below(260);
@@ -113,12 +114,14 @@ std::vector<KernelProbe<RasterKernels>> raster_probes() {
                 k(in->screen.data() + span[2 * i], span[2 * i + 1], 0xFAE0AF);
             }
             in->next_span = (in->next_span + RasterInputs::kSpansPerUnit) % RasterInputs::kSpans;
-        }, RasterInputs::kSpansPerUnit));
+        },
+        RasterInputs::kSpansPerUnit));
     probes.push_back(zorbrix::kernel_probe<RasterKernels>(
         "line_add", [](RasterKernels& t) -> Kernel<raster::LineAddFn>& { return t.line_add; },
         [in](const Kernel<raster::LineAddFn>& k) {
             for (const auto& w : in->walks) k(in->screen.data(), SCREEN_W, w, 0x101010);
-        }, 8));
+        },
+        8));
     const auto triangles = [in](const Kernel<TriangleRowsFn>& k) {
         const int* v = &in->triangles[size_t(in->next_triangle) * 6];
         for (int i = 0; i < 6 * RasterInputs::kTrianglesPerUnit; i += 6) {
@@ -139,7 +142,8 @@ std::vector<KernelProbe<RasterKernels>> raster_probes() {
             for (size_t i = 0; i < in->lines.size(); i += 4) {
                 k(in->screen.data(), v[i], v[i + 1], v[i + 2], v[i + 3], 0x101010);
             }
-        }, 8));
+        },
+        8));
     return probes;
 }
 

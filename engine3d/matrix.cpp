@@ -73,7 +73,7 @@ void sin_cos_extended(double a, double& s, double& c) {
 void CMatrix::RotationX(double a) {
     double s, c;
     sin_cos_extended(a, s, c);
-    SetRows(1, 0, 0, 0,  //
+    SetRows(1, 0, 0, 0,   //
             0, c, -s, 0,  //
             0, s, c, 0,   //
             0, 0, 0, 1);

@@ -49,9 +49,9 @@ public:
 
 private:
     void RequireFourByFour() const;
-    void SetRows(double r0c0, double r0c1, double r0c2, double r0c3, double r1c0, double r1c1, double r1c2,
-                 double r1c3, double r2c0, double r2c1, double r2c2, double r2c3, double r3c0, double r3c1,
-                 double r3c2, double r3c3);
+    void SetRows(double r0c0, double r0c1, double r0c2, double r0c3, double r1c0, double r1c1, double r1c2, double r1c3,
+                 double r2c0, double r2c1, double r2c2, double r2c3, double r3c0, double r3c1, double r3c2,
+                 double r3c3);
 
     int m_rows;
     int m_cols;

@@ -17,7 +17,7 @@ public:
     // One triangle. The normal and the depth are scratch values: Draw rewrites every depth, and the
     // normals of the triangles it draws (ComputeNormals rewrites all of them).
     struct poly_t {
-        int32_t a = 0, b = 0, c = 0;  // vertex indices
+        int32_t a = 0, b = 0, c = 0;                    // vertex indices
         uint8_t line_ab = 0, line_bc = 0, line_ca = 0;  // nonzero: draw that edge as a line
         Vector3D normal;
         float depth = 0.0f;  // sum of the rotated z of the three vertices

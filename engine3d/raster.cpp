@@ -217,9 +217,12 @@ void draw_line_with(uint32_t* pixels, int x0, int y0, int x1, int y1, uint32_t c
     const int minor_d = (dx & steep) | (dy & ~steep);
     const int backwards = major_d >> 31;  // all ones when stepping towards smaller coordinates
     const int32_t m = minor_d * 65536 / major_d;
-    const raster::LineWalk walk{(y0 & steep) | (x0 & ~steep),      backwards | 1,
-                                ((x0 & steep) | (y0 & ~steep)) * 65536 + 0x8000, (m ^ backwards) - backwards,
-                                (major_d ^ backwards) - backwards, steep != 0};
+    const raster::LineWalk walk{(y0 & steep) | (x0 & ~steep),
+                                backwards | 1,
+                                ((x0 & steep) | (y0 & ~steep)) * 65536 + 0x8000,
+                                (m ^ backwards) - backwards,
+                                (major_d ^ backwards) - backwards,
+                                steep != 0};
     Add(pixels, SCREEN_W, walk, colour);
 }
 

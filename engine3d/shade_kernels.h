@@ -49,9 +49,8 @@ inline void normals_and_colours_scalar(const Vector3D* const a[2], const Vector3
 
 #if defined(__SSE2__)
 
-inline void normals_and_colours_sse2(const Vector3D* const a[2], const Vector3D* const b[2],
-                                     const Vector3D* const c[2], uint32_t fill, Vector3D normal[2],
-                                     uint32_t colour[2]) {
+inline void normals_and_colours_sse2(const Vector3D* const a[2], const Vector3D* const b[2], const Vector3D* const c[2],
+                                     uint32_t fill, Vector3D normal[2], uint32_t colour[2]) {
     // Lane k holds triangle k.
     const auto both = [](double lane0, double lane1) { return _mm_set_pd(lane1, lane0); };
     const __m128d ax = both(a[0]->x, a[1]->x), ay = both(a[0]->y, a[1]->y), az = both(a[0]->z, a[1]->z);
@@ -81,17 +80,16 @@ inline void normals_and_colours_sse2(const Vector3D* const a[2], const Vector3D*
     const auto channel = [&](int shift) {
         return _mm_cvttpd_epi32(_mm_mul_pd(_mm_set1_pd(double((fill >> shift) & 0xFF)), intensity));
     };
-    const __m128i rgb = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(channel(16), 16), _mm_slli_epi32(channel(8), 8)),
-                                     channel(0));
+    const __m128i rgb =
+        _mm_or_si128(_mm_or_si128(_mm_slli_epi32(channel(16), 16), _mm_slli_epi32(channel(8), 8)), channel(0));
     colour[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(rgb));
     colour[1] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(rgb, 4)));
 }
 
 #endif
 
-using NormalsAndColoursFn = void (*)(const Vector3D* const a[2], const Vector3D* const b[2],
-                                     const Vector3D* const c[2], uint32_t fill, Vector3D normal[2],
-                                     uint32_t colour[2]);
+using NormalsAndColoursFn = void (*)(const Vector3D* const a[2], const Vector3D* const b[2], const Vector3D* const c[2],
+                                     uint32_t fill, Vector3D normal[2], uint32_t colour[2]);
 
 }  // namespace shade
 

@@ -2,8 +2,8 @@
 // The per-row pixel kernels behind every blit and the video enlargement.
 //
 // Pixels are 32-bit words 0xAARRGGBB; images are premultiplied by alpha. Every kernel treats the four bytes of a word
-// alike (alpha included) and is defined to the bit: the scalar reference and the SSE2, AVX2 and AVX-512 versions give the
-// same bytes for every input. The free functions at the bottom call the program's table, `row_kernels()`.
+// alike (alpha included) and is defined to the bit: the scalar reference and the SSE2, AVX2 and AVX-512 versions give
+// the same bytes for every input. The free functions at the bottom call the program's table, `row_kernels()`.
 #include <cstdint>
 
 #include "platform/cpu.h"
@@ -44,15 +44,11 @@ constexpr uint32_t widen(uint32_t v) { return (v * 257u) >> 1; }
 int fade_to_byte(double fade);
 
 // copy_row: dst[i] = src[i].
-inline void copy_row(uint32_t* dst, const uint32_t* src, int count) {
-    row_kernels().copy_row(dst, src, count);
-}
+inline void copy_row(uint32_t* dst, const uint32_t* src, int count) { row_kernels().copy_row(dst, src, count); }
 
 // blend_row: with a the source alpha and w = widen(255 - a), each byte becomes
 // min(255, s + ((widen(d) x w) >> 22)). An opaque source replaces the destination; a = 0 adds with saturation.
-inline void blend_row(uint32_t* dst, const uint32_t* src, int count) {
-    row_kernels().blend_row(dst, src, count);
-}
+inline void blend_row(uint32_t* dst, const uint32_t* src, int count) { row_kernels().blend_row(dst, src, count); }
 
 // blend_row_faded: with F = widen(fade_byte), A = (widen(a) x F) >> 16 and k = 16383 - A, each byte becomes
 // min(255, ((widen(d) x k) >> 21) + ((widen(s) x F) >> 22)): source x fade + destination x (1 - alpha x fade).

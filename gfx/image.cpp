@@ -31,8 +31,8 @@ std::optional<BlitRect> clip_blit(int width, int height, int dst_width, int dst_
         return std::nullopt;
     }
     // Now 0 <= left <= right < width, 0 <= top <= bottom < height and dx < dst_width, dy < dst_height.
-    return BlitRect{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
-                    static_cast<int>(bottom), static_cast<int>(dx), static_cast<int>(dy)};
+    return BlitRect{static_cast<int>(left),   static_cast<int>(top), static_cast<int>(right),
+                    static_cast<int>(bottom), static_cast<int>(dx),  static_cast<int>(dy)};
 }
 
 Image::Image(const char* name, int flags) { load(name, flags); }

@@ -87,10 +87,10 @@ ZX_AVX2 inline __m256i blend8_faded(__m256i s, __m256i d, __m256i F) {
     const __m256i m_hi = _mm256_mulhi_epu16(widen_hi(s), F);
     const __m256i k_lo = _mm256_sub_epi16(limit, broadcast_alpha_lane(m_lo));
     const __m256i k_hi = _mm256_sub_epi16(limit, broadcast_alpha_lane(m_hi));
-    const __m256i lo = _mm256_add_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(widen_lo(d), k_lo), 5),
-                                        _mm256_srli_epi16(m_lo, 6));
-    const __m256i hi = _mm256_add_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(widen_hi(d), k_hi), 5),
-                                        _mm256_srli_epi16(m_hi, 6));
+    const __m256i lo =
+        _mm256_add_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(widen_lo(d), k_lo), 5), _mm256_srli_epi16(m_lo, 6));
+    const __m256i hi =
+        _mm256_add_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(widen_hi(d), k_hi), 5), _mm256_srli_epi16(m_hi, 6));
     return _mm256_packus_epi16(lo, hi);
 }
 

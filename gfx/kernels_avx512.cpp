@@ -83,10 +83,10 @@ ZX_AVX512 inline __m512i blend16_faded(__m512i s, __m512i d, __m512i F) {
     const __m512i m_hi = _mm512_mulhi_epu16(widen_hi(s), F);
     const __m512i k_lo = _mm512_sub_epi16(limit, broadcast_alpha_lane(m_lo));
     const __m512i k_hi = _mm512_sub_epi16(limit, broadcast_alpha_lane(m_hi));
-    const __m512i lo = _mm512_add_epi16(_mm512_srli_epi16(_mm512_mulhi_epu16(widen_lo(d), k_lo), 5),
-                                        _mm512_srli_epi16(m_lo, 6));
-    const __m512i hi = _mm512_add_epi16(_mm512_srli_epi16(_mm512_mulhi_epu16(widen_hi(d), k_hi), 5),
-                                        _mm512_srli_epi16(m_hi, 6));
+    const __m512i lo =
+        _mm512_add_epi16(_mm512_srli_epi16(_mm512_mulhi_epu16(widen_lo(d), k_lo), 5), _mm512_srli_epi16(m_lo, 6));
+    const __m512i hi =
+        _mm512_add_epi16(_mm512_srli_epi16(_mm512_mulhi_epu16(widen_hi(d), k_hi), 5), _mm512_srli_epi16(m_hi, 6));
     return _mm512_packus_epi16(lo, hi);
 }
 

@@ -2,8 +2,8 @@
 // is the version measured fastest on this processor.
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "gfx/blit_kernels.h"
@@ -17,8 +17,8 @@ RowKernels row_kernels_for(CpuLevel level) {
 
 namespace {
 
-constexpr int kRow = 512;     // one screen row
-constexpr int kRows = 384;    // one screen
+constexpr int kRow = 512;   // one screen row
+constexpr int kRows = 384;  // one screen
 constexpr int kVideoRows = 192;
 
 // Screens like the ones the intro composes: a 512 x 384 destination, a picture of the same size whose alpha runs

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "platform/output_file.h"
 #include <vector>
+#include "platform/output_file.h"
 
 namespace zorbrix {
 

@@ -115,9 +115,7 @@ struct MemorySource {
     boolean start_of_file;
 };
 
-void source_init(j_decompress_ptr cinfo) {
-    reinterpret_cast<MemorySource*>(cinfo->src)->start_of_file = TRUE;
-}
+void source_init(j_decompress_ptr cinfo) { reinterpret_cast<MemorySource*>(cinfo->src)->start_of_file = TRUE; }
 
 boolean source_fill(j_decompress_ptr cinfo) {
     MemorySource* src = reinterpret_cast<MemorySource*>(cinfo->src);
@@ -152,8 +150,8 @@ void source_term(j_decompress_ptr) {}
 void attach_memory_source(j_decompress_ptr cinfo, MemoryStream* stream) {
     auto* src = static_cast<MemorySource*>(
         (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(MemorySource)));
-    src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo),
-                                                                  JPOOL_PERMANENT, kJpegInputBufferSize));
+    src->buffer = static_cast<JOCTET*>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kJpegInputBufferSize));
     src->stream = stream;
     src->start_of_file = TRUE;
     src->pub.init_source = source_init;

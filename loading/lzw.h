@@ -60,7 +60,7 @@ const char* lzw_unpack_kernel_name();
 struct LzwPackTrace {
     std::vector<int> clear_next_free;  // every clear code after the first
     int end_next_free = 0;
-    size_t codes = 0;                  // every code written, clear and end included
+    size_t codes = 0;  // every code written, clear and end included
 };
 
 // Packs data into the format above. max_string (2..1024) lowers the string length at which the dictionary is

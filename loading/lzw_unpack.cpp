@@ -84,7 +84,7 @@ private:
     const unsigned char* end_;
     uint64_t bits_left_;  // bits of the data not yet returned as codes
     uint64_t buffer_ = 0;
-    int count_ = 0;       // bits in buffer_ (past the end of the data they are zero)
+    int count_ = 0;  // bits in buffer_ (past the end of the data they are zero)
 };
 
 // Exact byte copies, as the algorithm reads.

@@ -17,7 +17,7 @@ ResourceArchive g_resource_archive;
 namespace {
 
 bool g_archive_open = false;
-std::string g_directory;             // the loose-file directory, prefixed to names as it is
+std::string g_directory;                 // the loose-file directory, prefixed to names as it is
 constexpr size_t kMaxPathLength = 1023;  // directory text plus name
 LoadDiagnosticSink g_diagnostic_sink = nullptr;
 
@@ -124,7 +124,8 @@ bool ResourceArchive::read_directory() {
     // silence: a negative one leaves every name to the loose files, a too large one is read as far as it holds.
     const int32_t count = static_cast<int32_t>(u32_at(header_ + 20));
     // Every record takes at least its head and two name terminators.
-    const uint64_t room = file_size_ > kArchiveHeaderSize ? (file_size_ - kArchiveHeaderSize) / (kRecordHeadSize + 2) : 0;
+    const uint64_t room =
+        file_size_ > kArchiveHeaderSize ? (file_size_ - kArchiveHeaderSize) / (kRecordHeadSize + 2) : 0;
     if (count < 0 || uint64_t(count) > room) {
         load_diagnostic("archive %s: its header announces %d entries, which its %llu bytes cannot hold", path_.c_str(),
                         count, static_cast<unsigned long long>(file_size_));
@@ -137,7 +138,8 @@ bool ResourceArchive::read_directory() {
             return false;
         };
         unsigned char head[kRecordHeadSize];
-        if (offset > UINT32_MAX || offset + kRecordHeadSize > file_size_) return stop("record beyond the end of the file");
+        if (offset > UINT32_MAX || offset + kRecordHeadSize > file_size_)
+            return stop("record beyond the end of the file");
         if (std::fseek(file_, long(offset), SEEK_SET) != 0 || std::fread(head, 1, sizeof head, file_) != sizeof head) {
             return stop("record head cannot be read");
         }
@@ -262,8 +264,8 @@ unsigned char* ResourceArchive::extract(const char* name) {
         if (!packed) return nullptr;
         unsigned char* data = malloc_bytes(entry.unpacked_size);
         uLongf length = entry.unpacked_size;
-        const bool ok = data && uncompress(data, &length, packed, entry.stored_length) == Z_OK &&
-                        length == entry.unpacked_size;
+        const bool ok =
+            data && uncompress(data, &length, packed, entry.stored_length) == Z_OK && length == entry.unpacked_size;
         std::free(packed);
         if (!ok) {
             std::free(data);

@@ -41,10 +41,10 @@ class ResourceArchive {
 public:
     struct entry_t {
         std::string name;
-        std::string second;       // the second string of the name area; carried, not used
+        std::string second;  // the second string of the name area; carried, not used
         uint32_t stored_length;
         uint32_t unpacked_size;
-        uint32_t record_offset;   // file offset of the record's first byte
+        uint32_t record_offset;  // file offset of the record's first byte
         uint16_t year;
         uint8_t month;
         uint8_t day;

@@ -34,7 +34,7 @@ CpuFeatures detect() {
     const bool osxsave = (c >> 27) & 1;
     const bool avx_cpu = (c >> 28) & 1;
     const uint64_t state = osxsave ? enabled_state() : 0;
-    const bool ymm_saved = (state & 0x6) == 0x6;             // SSE and AVX state
+    const bool ymm_saved = (state & 0x6) == 0x6;                 // SSE and AVX state
     const bool zmm_saved = ymm_saved && (state & 0xE0) == 0xE0;  // opmask, upper ZMM halves, ZMM16-31
     f.avx = avx_cpu && ymm_saved;
     unsigned a7 = 0, b7 = 0, c7 = 0, d7 = 0;
@@ -55,10 +55,10 @@ CpuFeatures detect() { return CpuFeatures{}; }
 
 const char* cpu_level_name(CpuLevel level) {
     switch (level) {
-        case CpuLevel::scalar: return "scalar";
-        case CpuLevel::sse2: return "sse2";
-        case CpuLevel::avx2: return "avx2";
-        case CpuLevel::avx512: return "avx512";
+    case CpuLevel::scalar: return "scalar";
+    case CpuLevel::sse2: return "sse2";
+    case CpuLevel::avx2: return "avx2";
+    case CpuLevel::avx512: return "avx512";
     }
     return "unknown";
 }

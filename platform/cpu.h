@@ -18,7 +18,12 @@
 
 namespace zorbrix {
 
-enum class CpuLevel : int { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
+enum class CpuLevel : int {
+    scalar = 0,
+    sse2 = 1,
+    avx2 = 2,
+    avx512 = 3
+};
 constexpr int CPU_LEVEL_COUNT = 4;
 constexpr CpuLevel CPU_LEVELS[CPU_LEVEL_COUNT] = {CpuLevel::scalar, CpuLevel::sse2, CpuLevel::avx2, CpuLevel::avx512};
 
@@ -33,7 +38,7 @@ struct CpuFeatures {
     bool ssse3 = false;
     bool sse41 = false;
     bool avx = false;
-    bool avx2 = false;      // with FMA, BMI1 and BMI2 left out: no kernel uses them
+    bool avx2 = false;  // with FMA, BMI1 and BMI2 left out: no kernel uses them
     bool avx512f = false;
     bool avx512bw = false;
     bool avx512vl = false;

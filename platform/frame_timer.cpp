@@ -6,7 +6,7 @@
 
 namespace zorbrix {
 
-#ifndef _WIN32   // Windows reads its performance counter instead (frame_timer_win32.cpp)
+#ifndef _WIN32  // Windows reads its performance counter instead (frame_timer_win32.cpp)
 namespace {
 
 int64_t monotonic_now(void*) {

@@ -15,7 +15,7 @@ int64_t performance_counter(void*) {
 
 int64_t performance_frequency() {
     LARGE_INTEGER frequency;
-    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) return 1;   // never divide by zero
+    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) return 1;  // never divide by zero
     return frequency.QuadPart;
 }
 

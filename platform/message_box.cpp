@@ -6,13 +6,13 @@
 #include <cstdio>
 
 #ifndef _WIN32
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 #endif
 
 namespace zorbrix {
@@ -23,13 +23,10 @@ std::atomic<bool> g_interrupted{false};
 // SDL has no question icon; its information icon is the closest. X11 shows no icons at all.
 Uint32 sdl_flags(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Error:
-            return SDL_MESSAGEBOX_ERROR;
-        case MessageIcon::Question:
-        case MessageIcon::Information:
-            return SDL_MESSAGEBOX_INFORMATION;
-        case MessageIcon::None:
-            break;
+    case MessageIcon::Error: return SDL_MESSAGEBOX_ERROR;
+    case MessageIcon::Question:
+    case MessageIcon::Information: return SDL_MESSAGEBOX_INFORMATION;
+    case MessageIcon::None: break;
     }
     return 0;
 }
@@ -160,7 +157,10 @@ int show_guarded(const SDL_MessageBoxData& box, int* pressed, bool* interrupted)
 bool message_box_interrupted() { return g_interrupted; }
 
 Answer ask_yes_no(const char* caption, const char* text, MessageIcon icon) {
-    enum { kYes = 1, kNo = 0 };
+    enum {
+        kYes = 1,
+        kNo = 0
+    };
     const SDL_MessageBoxButtonData buttons[] = {
         {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, kNo, "No"},
         {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, kYes, "Yes"},

@@ -8,9 +8,19 @@
 
 namespace zorbrix {
 
-enum class MessageIcon { None, Question, Information, Error };
+enum class MessageIcon {
+    None,
+    Question,
+    Information,
+    Error
+};
 
-enum class Answer { Yes, No, Unavailable, Interrupted };
+enum class Answer {
+    Yes,
+    No,
+    Unavailable,
+    Interrupted
+};
 
 // A Yes/No question. Return answers Yes, Escape answers No, closing the box counts as No. Unavailable when no box
 // could be shown (no display), Interrupted when a signal took the box down.

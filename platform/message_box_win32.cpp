@@ -15,20 +15,16 @@ std::wstring widen(const char* text) {
     if (length <= 0) return std::wstring();
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
-    wide.resize(static_cast<size_t>(length - 1));   // drop the terminator the conversion counted
+    wide.resize(static_cast<size_t>(length - 1));  // drop the terminator the conversion counted
     return wide;
 }
 
 UINT icon_flags(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Question:
-            return MB_ICONQUESTION;
-        case MessageIcon::Information:
-            return MB_ICONINFORMATION;
-        case MessageIcon::Error:
-            return MB_ICONERROR;
-        case MessageIcon::None:
-            break;
+    case MessageIcon::Question: return MB_ICONQUESTION;
+    case MessageIcon::Information: return MB_ICONINFORMATION;
+    case MessageIcon::Error: return MB_ICONERROR;
+    case MessageIcon::None: break;
     }
     return 0;
 }

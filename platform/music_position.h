@@ -11,8 +11,8 @@ struct FMUSIC_MODULE;
 namespace zorbrix {
 
 struct MusicPosition {
-    std::atomic<int32_t> order{-1};   // -1 until the song's first order callback
-    std::atomic<int32_t> row{-1};     // -1 until the song's first row callback
+    std::atomic<int32_t> order{-1};  // -1 until the song's first order callback
+    std::atomic<int32_t> row{-1};    // -1 until the song's first row callback
 
     // Back to "not playing yet" (both -1), for a second run in the same process (tests, the capture tool).
     void reset() {

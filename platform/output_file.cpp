@@ -18,10 +18,10 @@
 #include <process.h>
 #include <windows.h>
 #else
-#include <csignal>
 #include <sys/random.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <csignal>
 #endif
 
 namespace zorbrix {
@@ -315,8 +315,10 @@ bool OutputFile::open(const std::string& path, std::string* error) {
         std::string name = temporary_name(target_);
         std::replace(name.begin(), name.end(), '\\', '/');
         fd_ = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-        if (fd_ >= 0) temporary_ = name;
-        else if (errno != EEXIST) return refuse("cannot create " + path + ": " + describe(errno));
+        if (fd_ >= 0)
+            temporary_ = name;
+        else if (errno != EEXIST)
+            return refuse("cannot create " + path + ": " + describe(errno));
     }
     if (fd_ < 0) return refuse("cannot create " + path + ": no free temporary name");
     owns_fd_ = true;
@@ -466,7 +468,8 @@ bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t si
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
 #ifdef _WIN32
-        if (_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) return fail("cannot write " + path_ + ": " + describe(errno));
+        if (_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0)
+            return fail("cannot write " + path_ + ": " + describe(errno));
         const int n = _write(fd_, bytes, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
 #else
         const ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
@@ -561,7 +564,8 @@ bool OutputFile::commit(std::string* error) {
 #else
     if (keep_owner_) {
         // Only the superuser may give a file away; elsewhere the new file is ours, as with any rewriting tool.
-        if (::fchown(fd_, owner_uid_, owner_gid_) != 0) { /* kept as ours */ }
+        if (::fchown(fd_, owner_uid_, owner_gid_) != 0) { /* kept as ours */
+        }
     }
     int failure = 0;
     if (::fchmod(fd_, static_cast<mode_t>(final_mode_)) != 0) failure = errno;

@@ -84,15 +84,15 @@ private:
     std::string target_;     // the file the temporary replaces (symlinks resolved)
     std::string temporary_;  // empty for a direct output
     int fd_ = -1;
-    bool owns_fd_ = false;   // false for standard output/error and inherited descriptors
+    bool owns_fd_ = false;  // false for standard output/error and inherited descriptors
     bool direct_ = false;
     bool seekable_ = false;
-    int slot_ = -1;          // place in the signal-cleanup registry
+    int slot_ = -1;  // place in the signal-cleanup registry
     unsigned final_mode_ = 0644;
     bool keep_owner_ = false;
     unsigned owner_uid_ = 0, owner_gid_ = 0;
     std::vector<unsigned char> buffer_;
-    std::uint64_t written_ = 0;  // bytes accepted by write()
+    std::uint64_t written_ = 0;         // bytes accepted by write()
     std::uint64_t writeback_from_ = 0;  // where the next start_writeback() begins
     std::string error_;
 };

@@ -44,9 +44,10 @@ ReportSink set_report_sink(ReportSink sink) { return g_report_sink.exchange(sink
 Format::Format(int bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) : bits_(bits), r_(r), g_(g), b_(b), a_(a) {
     if (bits != 32 || r != 0xff0000u || g != 0x00ff00u || b != 0x0000ffu || a != 0) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "unsupported pixel format (%d bits, masks %06x %06x %06x %x); only 32-bit 0x00RRGGBB is supported",
-                      bits, r, g, b, a);
+        std::snprintf(
+            text, sizeof text,
+            "unsupported pixel format (%d bits, masks %06x %06x %06x %x); only 32-bit 0x00RRGGBB is supported", bits, r,
+            g, b, a);
         throw DynamicError(text);
     }
 }

@@ -55,67 +55,67 @@ int key_code_from_sdl(int32_t sdl_keycode, uint16_t sdl_modifiers) {
     // With Num Lock off the keypad is a second set of cursor and page keys.
     if (!(sdl_modifiers & KMOD_NUM)) {
         switch (k) {
-            case SDLK_KP_0: return 45;
-            case SDLK_KP_1: return 35;
-            case SDLK_KP_2: return Key::DOWN;
-            case SDLK_KP_3: return Key::PAGEDOWN;
-            case SDLK_KP_4: return 37;
-            case SDLK_KP_6: return 39;
-            case SDLK_KP_7: return 36;
-            case SDLK_KP_8: return Key::UP;
-            case SDLK_KP_9: return Key::PAGEUP;
-            case SDLK_KP_PERIOD: return 46;
-            default: break;
+        case SDLK_KP_0: return 45;
+        case SDLK_KP_1: return 35;
+        case SDLK_KP_2: return Key::DOWN;
+        case SDLK_KP_3: return Key::PAGEDOWN;
+        case SDLK_KP_4: return 37;
+        case SDLK_KP_6: return 39;
+        case SDLK_KP_7: return 36;
+        case SDLK_KP_8: return Key::UP;
+        case SDLK_KP_9: return Key::PAGEUP;
+        case SDLK_KP_PERIOD: return 46;
+        default: break;
         }
     }
     if (k >= SDLK_KP_1 && k <= SDLK_KP_9) {
         return 97 + (k - SDLK_KP_1);
     }
     switch (k) {
-        case SDLK_BACKSPACE: return 8;
-        case SDLK_TAB: return 9;
-        case SDLK_RETURN:
-        case SDLK_KP_ENTER: return 13;
-        case SDLK_LSHIFT:
-        case SDLK_RSHIFT: return 16;
-        case SDLK_LCTRL:
-        case SDLK_RCTRL: return 17;
-        case SDLK_LALT:
-        case SDLK_RALT: return 18;
-        case SDLK_PAUSE: return 19;
-        case SDLK_CAPSLOCK: return 20;
-        case SDLK_ESCAPE: return Key::ESCAPE;
-        case SDLK_SPACE: return 32;
-        case SDLK_PAGEUP: return Key::PAGEUP;
-        case SDLK_PAGEDOWN: return Key::PAGEDOWN;
-        case SDLK_END: return 35;
-        case SDLK_HOME: return 36;
-        case SDLK_LEFT: return 37;
-        case SDLK_UP: return Key::UP;
-        case SDLK_RIGHT: return 39;
-        case SDLK_DOWN: return Key::DOWN;
-        case SDLK_INSERT: return 45;
-        case SDLK_DELETE: return 46;
-        case SDLK_KP_0: return 96;
-        case SDLK_KP_MULTIPLY: return 106;
-        case SDLK_KP_PLUS: return 107;
-        case SDLK_KP_MINUS: return 109;
-        case SDLK_KP_PERIOD: return 110;
-        case SDLK_KP_DIVIDE: return 111;
-        case SDLK_NUMLOCKCLEAR: return 144;
-        case SDLK_SCROLLLOCK: return 145;
-        case SDLK_SEMICOLON: return 186;
-        case SDLK_EQUALS: return 187;
-        case SDLK_COMMA: return 188;
-        case SDLK_MINUS: return 189;
-        case SDLK_PERIOD: return 190;
-        case SDLK_SLASH: return 191;
-        case SDLK_BACKQUOTE: return 192;
-        case SDLK_LEFTBRACKET: return 219;
-        case SDLK_BACKSLASH: return 220;
-        case SDLK_RIGHTBRACKET: return 221;
-        case SDLK_QUOTE: return 222;
-        default: return Key::UNDEFINED;
+    case SDLK_BACKSPACE: return 8;
+    case SDLK_TAB: return 9;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return 13;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return 16;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL: return 17;
+    case SDLK_LALT:
+    case SDLK_RALT: return 18;
+    case SDLK_PAUSE: return 19;
+    case SDLK_CAPSLOCK: return 20;
+    case SDLK_ESCAPE: return Key::ESCAPE;
+    case SDLK_SPACE: return 32;
+    case SDLK_PAGEUP: return Key::PAGEUP;
+    case SDLK_PAGEDOWN: return Key::PAGEDOWN;
+    case SDLK_END: return 35;
+    case SDLK_HOME: return 36;
+    case SDLK_LEFT: return 37;
+    case SDLK_UP: return Key::UP;
+    case SDLK_RIGHT: return 39;
+    case SDLK_DOWN: return Key::DOWN;
+    case SDLK_INSERT: return 45;
+    case SDLK_DELETE: return 46;
+    case SDLK_KP_0: return 96;
+    case SDLK_KP_MULTIPLY: return 106;
+    case SDLK_KP_PLUS: return 107;
+    case SDLK_KP_MINUS: return 109;
+    case SDLK_KP_PERIOD: return 110;
+    case SDLK_KP_DIVIDE: return 111;
+    case SDLK_NUMLOCKCLEAR: return 144;
+    case SDLK_SCROLLLOCK: return 145;
+    case SDLK_SEMICOLON: return 186;
+    case SDLK_EQUALS: return 187;
+    case SDLK_COMMA: return 188;
+    case SDLK_MINUS: return 189;
+    case SDLK_PERIOD: return 190;
+    case SDLK_SLASH: return 191;
+    case SDLK_BACKQUOTE: return 192;
+    case SDLK_LEFTBRACKET: return 219;
+    case SDLK_BACKSLASH: return 220;
+    case SDLK_RIGHTBRACKET: return 221;
+    case SDLK_QUOTE: return 222;
+    default: return Key::UNDEFINED;
     }
 }
 
@@ -256,8 +256,8 @@ void SdlBackend::show_texture() {
     SDL_GetRendererOutputSize(renderer_, &out_width, &out_height);
     SDL_QueryTexture(texture_, nullptr, nullptr, &width, &height);
     const bool sharp = settings_.scaling == Scaling::Sharp;
-    const PictureRect fit = sharp ? sharp_picture(out_width, out_height, width, height)
-                                  : fit_picture(out_width, out_height, width, height);
+    const PictureRect fit =
+        sharp ? sharp_picture(out_width, out_height, width, height) : fit_picture(out_width, out_height, width, height);
     const SDL_Rect target{fit.x, fit.y, fit.width, fit.height};
     SDL_Texture* source = texture_;
     // Smooth scaling by an uneven factor: whole pixels first, into a texture of the next whole multiple, then
@@ -267,8 +267,8 @@ void SdlBackend::show_texture() {
         const int factor = std::min((fit.width + width - 1) / width, 8);
         if (factor != enlarged_factor_) {
             if (enlarged_) SDL_DestroyTexture(enlarged_);
-            enlarged_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_TARGET,
-                                          width * factor, height * factor);
+            enlarged_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_TARGET, width * factor,
+                                          height * factor);
             enlarged_factor_ = enlarged_ ? factor : 0;
             if (enlarged_) SDL_SetTextureScaleMode(enlarged_, SDL_ScaleModeLinear);
         }
@@ -332,55 +332,52 @@ void SdlBackend::toggle_fullscreen() {
 
 bool SdlBackend::handle(const SDL_Event& event, std::deque<Key>& keys) {
     switch (event.type) {
-        case SDL_QUIT:
+    case SDL_QUIT: closed_by_user_ = true; break;
+    case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
             closed_by_user_ = true;
-            break;
-        case SDL_WINDOWEVENT:
-            if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
-                closed_by_user_ = true;
-            } else if ((event.window.event == SDL_WINDOWEVENT_EXPOSED ||
-                        event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) &&
-                       texture_) {
-                // The window system lost the picture (uncovered, restored): show the last frame again.
-                show_texture();
+        } else if ((event.window.event == SDL_WINDOWEVENT_EXPOSED ||
+                    event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) &&
+                   texture_) {
+            // The window system lost the picture (uncovered, restored): show the last frame again.
+            show_texture();
+        }
+        break;
+    case SDL_KEYDOWN: {
+        const SDL_Keysym& key = event.key.keysym;
+        const bool alt = (key.mod & KMOD_ALT) != 0;
+        // Alt+Enter and F11 switch between window and full screen, and are no key press of the program; nor
+        // is the Alt that began Alt+Enter. An Alt press is therefore held back until it is released, or until
+        // another key shows that it was not part of the switch.
+        if (key.sym == SDLK_F11 || ((key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && alt)) {
+            if (!event.key.repeat) toggle_fullscreen();
+            alt_held_back_ = false;
+            return false;
+        }
+        const Key press(key_code_from_sdl(key.sym, key.mod), alt, (key.mod & KMOD_SHIFT) != 0,
+                        (key.mod & KMOD_CTRL) != 0);
+        if (key.sym == SDLK_LALT || key.sym == SDLK_RALT) {
+            if (!event.key.repeat) {
+                alt_held_back_ = true;
+                held_alt_ = press;
             }
-            break;
-        case SDL_KEYDOWN: {
-            const SDL_Keysym& key = event.key.keysym;
-            const bool alt = (key.mod & KMOD_ALT) != 0;
-            // Alt+Enter and F11 switch between window and full screen, and are no key press of the program; nor
-            // is the Alt that began Alt+Enter. An Alt press is therefore held back until it is released, or until
-            // another key shows that it was not part of the switch.
-            if (key.sym == SDLK_F11 || ((key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && alt)) {
-                if (!event.key.repeat) toggle_fullscreen();
-                alt_held_back_ = false;
-                return false;
-            }
-            const Key press(key_code_from_sdl(key.sym, key.mod), alt, (key.mod & KMOD_SHIFT) != 0,
-                            (key.mod & KMOD_CTRL) != 0);
-            if (key.sym == SDLK_LALT || key.sym == SDLK_RALT) {
-                if (!event.key.repeat) {
-                    alt_held_back_ = true;
-                    held_alt_ = press;
-                }
-                return false;
-            }
-            if (alt_held_back_) {
-                keys.push_back(held_alt_);
-                alt_held_back_ = false;
-            }
-            keys.push_back(press);
+            return false;
+        }
+        if (alt_held_back_) {
+            keys.push_back(held_alt_);
+            alt_held_back_ = false;
+        }
+        keys.push_back(press);
+        return true;
+    }
+    case SDL_KEYUP:
+        if ((event.key.keysym.sym == SDLK_LALT || event.key.keysym.sym == SDLK_RALT) && alt_held_back_) {
+            keys.push_back(held_alt_);
+            alt_held_back_ = false;
             return true;
         }
-        case SDL_KEYUP:
-            if ((event.key.keysym.sym == SDLK_LALT || event.key.keysym.sym == SDLK_RALT) && alt_held_back_) {
-                keys.push_back(held_alt_);
-                alt_held_back_ = false;
-                return true;
-            }
-            break;
-        default:
-            break;
+        break;
+    default: break;
     }
     return false;
 }

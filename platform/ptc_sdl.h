@@ -28,7 +28,7 @@ enum class Scaling {
 };
 
 struct DisplaySettings {
-    int scale = 0;   // the window's size as a multiple of the console's; 0: the largest within ~80 % of the desktop
+    int scale = 0;  // the window's size as a multiple of the console's; 0: the largest within ~80 % of the desktop
     Scaling scaling = Scaling::Smooth;
 };
 
@@ -58,12 +58,12 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
-    SDL_Texture* enlarged_ = nullptr;   // the whole-pixel enlargement of smooth scaling, made when first needed
+    SDL_Texture* enlarged_ = nullptr;  // the whole-pixel enlargement of smooth scaling, made when first needed
     int enlarged_factor_ = 0;
-    bool alt_held_back_ = false;        // an Alt press not yet queued: it may turn out to be part of Alt+Enter
+    bool alt_held_back_ = false;  // an Alt press not yet queued: it may turn out to be part of Alt+Enter
     Key held_alt_;
     bool closed_by_user_ = false;
-    uint64_t min_frame_ticks_ = 0;   // performance-counter ticks a frame must at least take
+    uint64_t min_frame_ticks_ = 0;  // performance-counter ticks a frame must at least take
     uint64_t next_frame_at_ = 0;
 };
 

@@ -29,8 +29,7 @@ struct FMUSIC_MODULE {
 namespace {
 
 int64_t now_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -38,14 +37,14 @@ int64_t now_ns() {
 struct PendingEvent {
     FMUSIC_MODULE* song;
     zorbrix::MusicEvent event;
-    int64_t due_ns;   // steady-clock time at which the change is heard
+    int64_t due_ns;  // steady-clock time at which the change is heard
 };
 
 // The changes rendered ahead of what is heard, in the order they play. The audio thread appends (without
 // allocating: the ring is made once); the reporter thread fires each one when it is due.
 class EventSchedule {
 public:
-    static constexpr size_t kCapacity = 4096;   // several seconds of rows at any tempo a module can set
+    static constexpr size_t kCapacity = 4096;  // several seconds of rows at any tempo a module can set
 
     void start();
     void stop();
@@ -84,10 +83,10 @@ struct SoundState {
     std::unique_ptr<zorbrix::SoundBackend> backend;
     Mixer mixer;
     int rate = 44100;
-    int64_t latency_ns = 0;            // from the end of an audio callback to its buffer's first sample being heard
-    double latency_override = -1;      // seconds; negative: the device's own estimate
-    std::vector<std::unique_ptr<FMUSIC_MODULE>> songs;   // guarded by the device lock while the device runs
-    std::vector<int16_t> scratch;                         // a second song's frames, mixed into the first's
+    int64_t latency_ns = 0;        // from the end of an audio callback to its buffer's first sample being heard
+    double latency_override = -1;  // seconds; negative: the device's own estimate
+    std::vector<std::unique_ptr<FMUSIC_MODULE>> songs;  // guarded by the device lock while the device runs
+    std::vector<int16_t> scratch;                       // a second song's frames, mixed into the first's
     EventSchedule schedule;
     zorbrix::BufferObserver observer = nullptr;
     void* observer_data = nullptr;
@@ -150,7 +149,7 @@ void EventSchedule::run() {
         const int64_t wait = e.due_ns - now_ns();
         if (wait > 0) {
             wake_.wait_for(lock, std::chrono::nanoseconds(wait));
-            continue;   // woken early, or a song was dropped: look again
+            continue;  // woken early, or a song was dropped: look again
         }
         head_ = (head_ + 1) % ring_.size();
         --count_;
@@ -181,7 +180,7 @@ void mix_songs(int16_t* out, size_t frames, int64_t heard_ns = -1) {
             first = false;
             continue;
         }
-        if (g_sound.scratch.size() < frames * 2) continue;   // never allocate on the audio thread
+        if (g_sound.scratch.size() < frames * 2) continue;  // never allocate on the audio thread
         song->player.render(g_sound.scratch.data(), frames, sink);
         for (size_t i = 0; i < frames * 2; ++i) {
             const int sum = out[i] + g_sound.scratch[i];
@@ -257,7 +256,7 @@ bool FSOUND_Init(int rate, int /*channels*/, unsigned /*flags*/) {
 
 void FSOUND_Close() {
     if (!g_sound.initialised) return;
-    g_sound.backend->close();   // once this returns, no audio thread runs
+    g_sound.backend->close();  // once this returns, no audio thread runs
     g_sound.schedule.stop();
     g_sound.songs.clear();
     g_sound.scratch.clear();
@@ -329,7 +328,7 @@ bool sound_init(int rate, std::unique_ptr<SoundBackend> backend) {
     // Mixing a second song never allocates on the audio thread: the scratch buffer holds the largest buffer asked.
     g_sound.scratch.assign(static_cast<size_t>(std::max(g_sound.backend->buffer_frames(), 1024)) * 4, 0);
     g_sound.latency_ns = g_sound.latency_override >= 0 ? static_cast<int64_t>(g_sound.latency_override * 1e9)
-                                                        : g_sound.backend->latency_ns();
+                                                       : g_sound.backend->latency_ns();
     g_sound.schedule.start();
     g_sound.initialised = true;
     return true;

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <memory>
 
-struct FMUSIC_MODULE;   // a loaded song; owned by the sound layer, released by FMUSIC_FreeSong or FSOUND_Close
+struct FMUSIC_MODULE;  // a loaded song; owned by the sound layer, released by FMUSIC_FreeSong or FSOUND_Close
 using FMUSIC_CALLBACK = void (*)(FMUSIC_MODULE* module, unsigned char param);
 
 // Opens the audio device (rate in Hz, 8000 to 48000; channels and flags are accepted for the interface's sake: the

@@ -36,7 +36,7 @@ bool DeviceSoundBackend::open(int rate, SoundSource& source) {
     want.freq = rate;
     want.format = AUDIO_S16SYS;
     want.channels = 2;
-    want.samples = 1024;   // 23 ms at 44100 Hz: callbacks stay close to what is heard
+    want.samples = 1024;  // 23 ms at 44100 Hz: callbacks stay close to what is heard
     want.callback = audio_callback;
     want.userdata = this;
     SDL_AudioSpec have;
@@ -57,7 +57,7 @@ bool DeviceSoundBackend::open(int rate, SoundSource& source) {
 
 void DeviceSoundBackend::close() {
     if (device_ == 0) return;
-    SDL_CloseAudioDevice(device_);   // waits for the audio thread to finish
+    SDL_CloseAudioDevice(device_);  // waits for the audio thread to finish
     device_ = 0;
     source_ = nullptr;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);

@@ -34,7 +34,7 @@ public:
     void take(uint8_t* stream, int length);
 
 private:
-    uint32_t device_ = 0;   // SDL_AudioDeviceID
+    uint32_t device_ = 0;  // SDL_AudioDeviceID
     SoundSource* source_ = nullptr;
     int buffer_frames_ = 0;
     int64_t latency_ns_ = 0;

@@ -28,13 +28,13 @@ bool write_wav_stereo16(OutputFile& out, const std::vector<int16_t>& samples, in
     std::string header = "RIFF";
     put_le(header, 36 + data_bytes, 4);
     header += "WAVEfmt ";
-    put_le(header, 16, 4);                          // format chunk size
-    put_le(header, 1, 2);                           // PCM
-    put_le(header, 2, 2);                           // channels
+    put_le(header, 16, 4);  // format chunk size
+    put_le(header, 1, 2);   // PCM
+    put_le(header, 2, 2);   // channels
     put_le(header, static_cast<uint32_t>(rate), 4);
-    put_le(header, static_cast<uint32_t>(rate) * 4, 4);   // bytes per second
-    put_le(header, 4, 2);                           // bytes per frame
-    put_le(header, 16, 2);                          // bits per sample
+    put_le(header, static_cast<uint32_t>(rate) * 4, 4);  // bytes per second
+    put_le(header, 4, 2);                                // bytes per frame
+    put_le(header, 16, 2);                               // bits per sample
     header += "data";
     put_le(header, data_bytes, 4);
     // Samples are stored little-endian, as the machine holds them.

@@ -62,7 +62,7 @@ bool XmPlayer::load(const void* data, size_t size, int rate, std::string* error)
     rate_ = rate;
     frames_rendered_ = 0;
     tick_.clear();
-    tick_.reserve(XMP_MAX_FRAMESIZE);   // the longest tick at the slowest tempo: no allocation on the audio thread
+    tick_.reserve(XMP_MAX_FRAMESIZE);  // the longest tick at the slowest tempo: no allocation on the audio thread
     tick_pos_ = 0;
     last_order_ = -1;
     last_loop_count_ = 0;

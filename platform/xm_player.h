@@ -13,10 +13,13 @@
 namespace zorbrix {
 
 struct MusicEvent {
-    enum class Kind { Order, Row };
+    enum class Kind {
+        Order,
+        Row
+    };
     Kind kind;
-    int value;       // the new order (position in the pattern sequence) or row, 0..255
-    int64_t frame;   // output frame (one left/right pair) at which the tick starts, counted from the song's start
+    int value;      // the new order (position in the pattern sequence) or row, 0..255
+    int64_t frame;  // output frame (one left/right pair) at which the tick starts, counted from the song's start
 };
 
 class XmPlayer {
@@ -60,12 +63,12 @@ public:
 private:
     void next_tick(const EventSink& on_event);
 
-    char* context_ = nullptr;   // xmp_context
+    char* context_ = nullptr;  // xmp_context
     bool loaded_ = false;
     int rate_ = 44100;
     int64_t frames_rendered_ = 0;
-    std::vector<int16_t> tick_;   // the current tick's frames
-    size_t tick_pos_ = 0;         // frames of tick_ already handed out
+    std::vector<int16_t> tick_;  // the current tick's frames
+    size_t tick_pos_ = 0;        // frames of tick_ already handed out
     int last_order_ = -1;
     int last_loop_count_ = 0;
     bool started_ = false;

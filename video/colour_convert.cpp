@@ -35,8 +35,12 @@ Planes orient(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v
     // The last chroma row that serves a picture row; for an odd height that is row n / 2, which the last
     // picture row uses alone (n / 2 - 1 would leave that row reading above the chroma plane).
     const int chroma_last = (n + 1) / 2 - 1;
-    return {y + static_cast<ptrdiff_t>(n - 1) * y_stride, u + static_cast<ptrdiff_t>(chroma_last) * uv_stride,
-            v + static_cast<ptrdiff_t>(chroma_last) * uv_stride, -y_stride, -uv_stride, n};
+    return {y + static_cast<ptrdiff_t>(n - 1) * y_stride,
+            u + static_cast<ptrdiff_t>(chroma_last) * uv_stride,
+            v + static_cast<ptrdiff_t>(chroma_last) * uv_stride,
+            -y_stride,
+            -uv_stride,
+            n};
 }
 
 inline uint8_t clamp_u8(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
@@ -67,7 +71,6 @@ inline void rgb_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, int pi
         store(x + 1, to_rgb(y[x + 1], c));
     }
 }
-
 
 void convert_rgb32_scalar(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
                           uint8_t* dst, int width, int height) {
@@ -126,9 +129,8 @@ inline void rgb32_store8(const Rgb32Constants& k, const uint8_t* y, __m128i rt, 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bg, r0));
 }
 
-
-void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
-                        uint8_t* dst, int width, int height) {
+void convert_rgb32_sse2(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                        int width, int height) {
     const Planes p = orient(y, y_stride, u, v, uv_stride, height);
     const Rgb32Constants k;
     const int groups = width / 8;
@@ -176,9 +178,14 @@ namespace colour_avx2 {
 // (A constructor of its own, so that it is compiled for AVX2 too.)
 struct Constants {
     Constants()
-        : zero(_mm256_setzero_si256()), c16(_mm256_set1_epi16(16)), c128(_mm256_set1_epi16(128)),
-          ky(_mm256_set1_epi16(9576)), kvr(_mm256_set1_epi16(13123)), kug(_mm256_set1_epi16(-3218)),
-          kvg(_mm256_set1_epi16(-6686)), kub(_mm256_set1_epi16(16591)) {}
+        : zero(_mm256_setzero_si256()),
+          c16(_mm256_set1_epi16(16)),
+          c128(_mm256_set1_epi16(128)),
+          ky(_mm256_set1_epi16(9576)),
+          kvr(_mm256_set1_epi16(13123)),
+          kug(_mm256_set1_epi16(-3218)),
+          kvg(_mm256_set1_epi16(-6686)),
+          kub(_mm256_set1_epi16(16591)) {}
     __m256i zero, c16, c128, ky, kvr, kug, kvg, kub;
 };
 
@@ -354,8 +361,8 @@ void convert_rgb565(const uint8_t* y, int y_stride, const uint8_t* u, const uint
 
 namespace {
 template <int Y0, int U0, int Y1, int V0>
-void convert_packed422(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride,
-                       uint8_t* dst, int width, int height) {
+void convert_packed422(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_t* v, int uv_stride, uint8_t* dst,
+                       int width, int height) {
     Planes p = orient(y, y_stride, u, v, uv_stride, height);
     for (int r = 0; r < p.rows; ++r) {
         uint8_t* out = dst + static_cast<ptrdiff_t>(r) * width * 2;
@@ -390,7 +397,8 @@ void convert_yv12(const uint8_t* y, int y_stride, const uint8_t* u, const uint8_
     const int cw = width / 2, ch = p.rows / 2;
     uint8_t* out_v = dst + static_cast<ptrdiff_t>(width) * p.rows;
     uint8_t* out_u = out_v + static_cast<ptrdiff_t>(cw) * ch;
-    for (int r = 0; r < p.rows; ++r) std::memcpy(dst + static_cast<ptrdiff_t>(r) * width, p.y + static_cast<ptrdiff_t>(r) * p.y_stride, width);
+    for (int r = 0; r < p.rows; ++r)
+        std::memcpy(dst + static_cast<ptrdiff_t>(r) * width, p.y + static_cast<ptrdiff_t>(r) * p.y_stride, width);
     for (int r = 0; r < ch; ++r) {
         std::memcpy(out_u + static_cast<ptrdiff_t>(r) * cw, p.u + static_cast<ptrdiff_t>(r) * p.uv_stride, cw);
         std::memcpy(out_v + static_cast<ptrdiff_t>(r) * cw, p.v + static_cast<ptrdiff_t>(r) * p.uv_stride, cw);

@@ -149,10 +149,9 @@ int VideoStream::decode_next(uint32_t* dst) {
     if (!decoder_ready_) return 0;
     // Past the last record start again at the first (records were checked to lie inside the file).
     if (next_record_ + 4 > file_ + file_size_) next_record_ = first_record_;
-    const int32_t length = static_cast<int32_t>(static_cast<uint32_t>(next_record_[0]) |
-                                                static_cast<uint32_t>(next_record_[1]) << 8 |
-                                                static_cast<uint32_t>(next_record_[2]) << 16 |
-                                                static_cast<uint32_t>(next_record_[3]) << 24);
+    const int32_t length = static_cast<int32_t>(
+        static_cast<uint32_t>(next_record_[0]) | static_cast<uint32_t>(next_record_[1]) << 8 |
+        static_cast<uint32_t>(next_record_[2]) << 16 | static_cast<uint32_t>(next_record_[3]) << 24);
     FrameParams fp{dst, next_record_ + 4, length, 1};
     next_record_ += 4 + length;
     ++decoded_records_;

@@ -65,8 +65,8 @@ struct NvdInfo {
     int width = 0;
     int height = 0;
     float fps = 0.0f;
-    bool valid = false;         // header present and every record inside the data
-    int complete_records = 0;   // records that lie wholly inside the data
+    bool valid = false;        // header present and every record inside the data
+    int complete_records = 0;  // records that lie wholly inside the data
 };
 NvdInfo inspect_nvd(const unsigned char* data, long size);
 

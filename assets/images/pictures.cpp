@@ -313,8 +313,7 @@ Canvas draw_caption(Typesetter& type, int index) {
     p.add(faded(line_mask(kW / 2.0f + gap, ry, kW / 2.0f + gap + len, ry, 1.2f),
                 [=](float x, float) { return 1.0f - (x - (kW / 2.0f + gap)) / len; }),
           kAmber, thin);
-    p.text_centred(title, c.title, kW / 2, baseline, kIvory, mix(kIvory, kCream, 0.6f),
-                   {3.0f, 3.0f, 1.0f, 0, 1, kInk});
+    p.text_centred(title, c.title, kW / 2, baseline, kIvory, mix(kIvory, kCream, 0.6f), {3.0f, 3.0f, 1.0f, 0, 1, kInk});
     p.paint(canvas);
     return canvas;
 }

@@ -10,7 +10,8 @@ namespace zorbrix::assets {
 // each pixel stored as the bytes B, G, R, A. Width and height must be 1..65535.
 std::vector<uint8_t> encode_tga(const uint32_t* pixels, int width, int height);
 
-// Writes encode_tga() to `path`, which appears whole or not at all. On failure returns false and, when `error` is given, says why.
+// Writes encode_tga() to `path`, which appears whole or not at all. On failure returns false and, when `error` is
+// given, says why.
 bool write_tga(const std::string& path, const uint32_t* pixels, int width, int height, std::string* error);
 
 }  // namespace zorbrix::assets

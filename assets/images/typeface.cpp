@@ -13,18 +13,12 @@ namespace {
 
 const char* file_of(Face face) {
     switch (face) {
-        case Face::Sans:
-            return "DejaVuSans.ttf";
-        case Face::SansBold:
-            return "DejaVuSans-Bold.ttf";
-        case Face::Mono:
-            return "DejaVuSansMono.ttf";
-        case Face::MonoBold:
-            return "DejaVuSansMono-Bold.ttf";
-        case Face::Serif:
-            return "DejaVuSerif.ttf";
-        case Face::SerifBold:
-            return "DejaVuSerif-Bold.ttf";
+    case Face::Sans: return "DejaVuSans.ttf";
+    case Face::SansBold: return "DejaVuSans-Bold.ttf";
+    case Face::Mono: return "DejaVuSansMono.ttf";
+    case Face::MonoBold: return "DejaVuSansMono-Bold.ttf";
+    case Face::Serif: return "DejaVuSerif.ttf";
+    case Face::SerifBold: return "DejaVuSerif-Bold.ttf";
     }
     return "DejaVuSans.ttf";
 }

@@ -9,7 +9,14 @@
 
 namespace zorbrix::assets {
 
-enum class Face { Sans, SansBold, Mono, MonoBold, Serif, SerifBold };
+enum class Face {
+    Sans,
+    SansBold,
+    Mono,
+    MonoBold,
+    Serif,
+    SerifBold
+};
 
 struct FontSpec {
     Face face = Face::Sans;

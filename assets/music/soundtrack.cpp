@@ -13,8 +13,8 @@ namespace zorbrix::music {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kC4 = 261.6255653;   // Hz; XM note C-4 sounds as middle C
-constexpr int kRows = 128;   // a full order: the countdown's second, the captions', the outro's
+constexpr double kC4 = 261.6255653;  // Hz; XM note C-4 sounds as middle C
+constexpr int kRows = 128;           // a full order: the countdown's second, the captions', the outro's
 // The countdown's first order: 96 rows after a silent lead-in row, so that orders 0 and 1 last 225 rows, 27.00 s:
 // the drop into order 2 comes exactly as the clock reaches zero.
 constexpr int kCountdownFirstRows = 96;
@@ -36,8 +36,8 @@ public:
         state_ ^= state_ << 5;
         return state_;
     }
-    double uniform() { return (next() >> 8) * (1.0 / 16777216.0); }   // [0, 1)
-    double signed_unit() { return uniform() * 2.0 - 1.0; }            // [-1, 1)
+    double uniform() { return (next() >> 8) * (1.0 / 16777216.0); }  // [0, 1)
+    double signed_unit() { return uniform() * 2.0 - 1.0; }           // [-1, 1)
 
 private:
     uint32_t state_;
@@ -99,7 +99,7 @@ xm::Sample additive_loop(const char* name, int cycle, int cycles, const std::vec
         const int c = cycles + detune;
         for (size_t h = 1; h <= partials.size(); ++h) {
             const double a = partials[h - 1] * voice_gain;
-            if (a == 0.0 || 2.0 * static_cast<double>(h) * c >= n) continue;   // keep below the sample's Nyquist
+            if (a == 0.0 || 2.0 * static_cast<double>(h) * c >= n) continue;  // keep below the sample's Nyquist
             const double phase = rng.uniform() * 2.0 * kPi;
             const double w = 2.0 * kPi * static_cast<double>(h) * c / n;
             for (int i = 0; i < n; ++i) x[static_cast<size_t>(i)] += a * std::sin(w * i + phase);
@@ -117,15 +117,15 @@ xm::Sample mallet(const char* name) {
     struct Partial {
         double ratio, gain, decay;
     };
-    const Partial partials[] = {{1.0, 1.0, 0.55}, {2.0, 0.22, 0.30}, {3.0, 0.07, 0.18}, {4.0, 0.10, 0.09},
-                                {6.0, 0.03, 0.05}};
+    const Partial partials[] = {
+        {1.0, 1.0, 0.55}, {2.0, 0.22, 0.30}, {3.0, 0.07, 0.18}, {4.0, 0.10, 0.09}, {6.0, 0.03, 0.05}};
     std::vector<double> x(n, 0.0);
     for (size_t i = 0; i < n; ++i) {
         const double s = static_cast<double>(i) / t.rate;
         double v = 0.0;
         for (const Partial& p : partials) v += p.gain * std::exp(-s / p.decay) * std::sin(2.0 * kPi * f0 * p.ratio * s);
         const double attack = std::min(1.0, s / 0.004);
-        const double tail = std::min(1.0, static_cast<double>(n - i) / (0.05 * t.rate));   // ends at exactly zero
+        const double tail = std::min(1.0, static_cast<double>(n - i) / (0.05 * t.rate));  // ends at exactly zero
         x[i] = v * attack * tail;
     }
     return make_sample(name, to_pcm(x, 0.9), t, false);
@@ -158,9 +158,9 @@ xm::Sample shaker() {
     for (size_t i = 0; i < n; ++i) {
         const double s = static_cast<double>(i) / t.rate;
         const double white = rng.signed_unit();
-        const double high = white - prev;   // first difference: removes the lows
+        const double high = white - prev;  // first difference: removes the lows
         prev = white;
-        low += 0.45 * (high - low);          // takes the edge off the highs
+        low += 0.45 * (high - low);  // takes the edge off the highs
         const double env = std::min(1.0, s / 0.006) * std::exp(-s / 0.028);
         const double tail = std::min(1.0, static_cast<double>(n - i) / (0.01 * t.rate));
         x[i] = low * env * tail;
@@ -198,8 +198,8 @@ xm::Sample wind() {
     for (double& v : y) {
         const double white = rng.signed_unit();
         a += 0.08 * (white - a);
-        b += 0.08 * (a - b);        // two one-pole low-passes: a soft, breathy band
-        hp += 0.01 * (b - hp);      // minus the rumble
+        b += 0.08 * (a - b);    // two one-pole low-passes: a soft, breathy band
+        hp += 0.01 * (b - hp);  // minus the rumble
         v = b - hp;
     }
     std::vector<double> x(n);
@@ -226,7 +226,17 @@ xm::Instrument instrument(const char* name, xm::Sample sample, std::vector<xm::E
     return ins;
 }
 
-enum InstrumentId : uint8_t { I_PAD = 1, I_BASS, I_KICK, I_SHAKER, I_BRUSH, I_MALLET, I_FLUTE, I_WIND, I_GLASS };
+enum InstrumentId : uint8_t {
+    I_PAD = 1,
+    I_BASS,
+    I_KICK,
+    I_SHAKER,
+    I_BRUSH,
+    I_MALLET,
+    I_FLUTE,
+    I_WIND,
+    I_GLASS
+};
 
 std::vector<xm::Instrument> instruments() {
     std::vector<xm::Instrument> list;
@@ -239,8 +249,7 @@ std::vector<xm::Instrument> instruments() {
                                   {{0, 0}, {60, 64}, {150, 0}}, 1, 300));
     }
     // Bass: round fundamental with a few low harmonics; short release so repeated notes do not smear.
-    list.push_back(instrument("bass",
-                              additive_loop("bass", 256, 1, {{0, 1.0}}, {1.0, 0.45, 0.2, 0.09, 0.04, 0.02}, 23),
+    list.push_back(instrument("bass", additive_loop("bass", 256, 1, {{0, 1.0}}, {1.0, 0.45, 0.2, 0.09, 0.04, 0.02}, 23),
                               {{0, 0}, {2, 64}, {40, 48}, {48, 0}}, 2, 2000));
     list.push_back(instrument("soft kick", kick(), {}, -1, 0));
     list.push_back(instrument("shaker", shaker(), {}, -1, 0));
@@ -248,10 +257,9 @@ std::vector<xm::Instrument> instruments() {
     list.push_back(instrument("mallet", mallet("mallet"), {}, -1, 0));
     // Flute-like lead: nearly a sine with a breath of upper harmonics, and a vibrato that sets in after the attack.
     {
-        xm::Instrument flute = instrument("flute",
-                                          additive_loop("flute", 128, 2, {{0, 1.0}},
-                                                        {1.0, 0.16, 0.09, 0.03, 0.02, 0.0, 0.01}, 37),
-                                          {{0, 0}, {6, 64}, {24, 54}, {44, 0}}, 2, 900);
+        xm::Instrument flute = instrument(
+            "flute", additive_loop("flute", 128, 2, {{0, 1.0}}, {1.0, 0.16, 0.09, 0.03, 0.02, 0.0, 0.01}, 37),
+            {{0, 0}, {6, 64}, {24, 54}, {44, 0}}, 2, 900);
         flute.vibrato_type = 0;
         flute.vibrato_sweep = 40;
         flute.vibrato_depth = 3;
@@ -260,8 +268,7 @@ std::vector<xm::Instrument> instruments() {
     }
     list.push_back(instrument("wind", wind(), {{0, 0}, {180, 64}, {260, 0}}, 1, 120));
     // Glass: sine and octave with a touch of the fourth partial, two voices a hair apart.
-    list.push_back(instrument("glass",
-                              additive_loop("glass", 64, 64, {{0, 1.0}, {1, 0.7}}, {1.0, 0.3, 0.06, 0.12}, 41),
+    list.push_back(instrument("glass", additive_loop("glass", 64, 64, {{0, 1.0}, {1, 0.7}}, {1.0, 0.3, 0.06, 0.12}, 41),
                               {{0, 0}, {40, 64}, {200, 0}}, 1, 200));
     return list;
 }
@@ -270,56 +277,56 @@ std::vector<xm::Instrument> instruments() {
 // Composition
 
 enum Channel : int {
-    PAD_A = 0,       // 0..3: one chord
-    PAD_B = 4,       // 4..7: the next chord, so each chord's release overlaps the next one's attack
+    PAD_A = 0,  // 0..3: one chord
+    PAD_B = 4,  // 4..7: the next chord, so each chord's release overlaps the next one's attack
     BASS = 8,
     KICK = 9,
     SHAKER = 10,
     BRUSH = 11,
-    ARP = 12,        // 12, 13: the arpeggio, alternating so each note rings out
-    ARP_ECHO = 14,   // 14, 15: its echo, three rows later, on the other side
-    LEAD = 16,       // 16, 17: the melody, alternating for clean legato
+    ARP = 12,       // 12, 13: the arpeggio, alternating so each note rings out
+    ARP_ECHO = 14,  // 14, 15: its echo, three rows later, on the other side
+    LEAD = 16,      // 16, 17: the melody, alternating for clean legato
     LEAD_ECHO = 18,
     WIND = 19,
     GLASS = 20,
-    CHANNELS = 22,   // an even count; the last one is free
+    CHANNELS = 22,  // an even count; the last one is free
 };
 
 struct Chord {
-    int bass;      // MIDI note
-    int pad[4];    // MIDI notes, low to high
+    int bass;    // MIDI note
+    int pad[4];  // MIDI notes, low to high
 };
 
 struct Note {
     int row, midi, length;
 };
 
-using Progression = std::array<Chord, 4>;   // one chord every 32 rows
+using Progression = std::array<Chord, 4>;  // one chord every 32 rows
 
 // Am9 - Fmaj9 - Cadd9 - G6sus: the home progression.
-const Progression kHome = {{{45, {60, 64, 67, 71}}, {41, {57, 60, 64, 67}}, {48, {55, 59, 62, 64}},
-                            {43, {59, 62, 64, 69}}}};
+const Progression kHome = {
+    {{45, {60, 64, 67, 71}}, {41, {57, 60, 64, 67}}, {48, {55, 59, 62, 64}}, {43, {59, 62, 64, 69}}}};
 // Dm9 - Am7 - Bbmaj7 - E: the lift.
-const Progression kLift = {{{50, {53, 57, 60, 64}}, {45, {55, 60, 64, 69}}, {46, {57, 62, 65, 69}},
-                            {40, {56, 59, 64, 68}}}};
+const Progression kLift = {
+    {{50, {53, 57, 60, 64}}, {45, {55, 60, 64, 69}}, {46, {57, 62, 65, 69}}, {40, {56, 59, 64, 68}}}};
 // Fmaj7 - Em7 - Dm9 - Cmaj7: the breakdown, stepping down.
-const Progression kFall = {{{41, {57, 60, 64, 67}}, {40, {55, 59, 62, 67}}, {38, {53, 57, 60, 64}},
-                            {36, {55, 59, 64, 67}}}};
+const Progression kFall = {
+    {{41, {57, 60, 64, 67}}, {40, {55, 59, 62, 67}}, {38, {53, 57, 60, 64}}, {36, {55, 59, 64, 67}}}};
 // Fmaj9 - G6 - Em7 - Am9: the climax, resolving home.
-const Progression kRise = {{{41, {57, 60, 64, 67}}, {43, {59, 62, 64, 67}}, {40, {55, 59, 62, 67}},
-                            {45, {60, 64, 67, 71}}}};
+const Progression kRise = {
+    {{41, {57, 60, 64, 67}}, {43, {59, 62, 64, 67}}, {40, {55, 59, 62, 67}}, {45, {60, 64, 67, 71}}}};
 
-const std::vector<Note> kMelodyHome = {{0, 76, 12},  {12, 74, 4},  {16, 72, 8}, {24, 71, 8}, {32, 69, 12},
-                                       {44, 72, 4},  {48, 76, 14}, {64, 67, 8}, {72, 72, 8}, {80, 76, 8},
-                                       {88, 74, 6},  {96, 74, 14}, {112, 71, 14}};
-const std::vector<Note> kMelodyLift = {{0, 77, 8},   {8, 76, 4},   {12, 74, 4}, {16, 69, 14}, {32, 72, 8},
-                                       {40, 76, 8},  {48, 79, 12}, {60, 76, 4}, {64, 77, 12}, {76, 74, 4},
+const std::vector<Note> kMelodyHome = {{0, 76, 12}, {12, 74, 4},  {16, 72, 8},  {24, 71, 8}, {32, 69, 12},
+                                       {44, 72, 4}, {48, 76, 14}, {64, 67, 8},  {72, 72, 8}, {80, 76, 8},
+                                       {88, 74, 6}, {96, 74, 14}, {112, 71, 14}};
+const std::vector<Note> kMelodyLift = {{0, 77, 8},   {8, 76, 4},   {12, 74, 4},  {16, 69, 14}, {32, 72, 8},
+                                       {40, 76, 8},  {48, 79, 12}, {60, 76, 4},  {64, 77, 12}, {76, 74, 4},
                                        {80, 81, 14}, {96, 68, 8},  {104, 71, 8}, {112, 76, 14}};
-const std::vector<Note> kMelodyRise = {{0, 84, 8},   {8, 81, 8},   {16, 79, 8},  {24, 76, 8}, {32, 74, 8},
-                                       {40, 76, 4},  {44, 79, 4},  {48, 83, 14}, {64, 79, 8}, {72, 76, 8},
-                                       {80, 74, 8},  {88, 71, 8},  {96, 72, 8},  {104, 71, 8}, {112, 69, 14}};
+const std::vector<Note> kMelodyRise = {{0, 84, 8},  {8, 81, 8},  {16, 79, 8},  {24, 76, 8},  {32, 74, 8},
+                                       {40, 76, 4}, {44, 79, 4}, {48, 83, 14}, {64, 79, 8},  {72, 76, 8},
+                                       {80, 74, 8}, {88, 71, 8}, {96, 72, 8},  {104, 71, 8}, {112, 69, 14}};
 
-uint8_t xm_note(int midi) { return static_cast<uint8_t>(std::clamp(midi - 11, 1, 96)); }   // MIDI 60 = C-4
+uint8_t xm_note(int midi) { return static_cast<uint8_t>(std::clamp(midi - 11, 1, 96)); }  // MIDI 60 = C-4
 
 class Writer {
 public:
@@ -504,12 +511,12 @@ std::vector<xm::Pattern> compose() {
     };
     const auto flat = [](int v) { return [v](int) { return v; }; };
 
-    {   // 0: the countdown begins: a row of silence, then three chords of pads alone and a breath of wind.
+    {  // 0: the countdown begins: a row of silence, then three chords of pads alone and a breath of wind.
         Writer w = next(kCountdownFirstRows, 1);
         pads(w, kHomeShort, 30);
         wind_swell(w, 0, 14, 88);
     }
-    {   // 1: bass joins, the shaker creeps in, the wind swells, and a brush roll drives into the drop.
+    {  // 1: bass joins, the shaker creeps in, the wind swells, and a brush roll drives into the drop.
         Writer w = next(kRows);
         pads(w, kHome, 30);
         bass(w, kHome, 40, 0);
@@ -517,7 +524,7 @@ std::vector<xm::Pattern> compose() {
         wind_swell(w, 84, 34, kRows);
         fill(w, 16, 40);
     }
-    {   // 2: first picture, on the drop: the beat and the arpeggio arrive under a bell.
+    {  // 2: first picture, on the drop: the beat and the arpeggio arrive under a bell.
         Writer w = next(kPictureRows);
         w.off(0, WIND);
         pads(w, kHomeShort, 28);
@@ -527,7 +534,7 @@ std::vector<xm::Pattern> compose() {
         accent(w, kHomeShort[0], 34);
         fill(w, 8, 38);
     }
-    {   // 3: second picture: new chords, the brush on three, ending on the dominant.
+    {  // 3: second picture: new chords, the brush on three, ending on the dominant.
         Writer w = next(kPictureRows);
         pads(w, kLiftShort, 28);
         bass(w, kLiftShort, 44, 1);
@@ -536,7 +543,7 @@ std::vector<xm::Pattern> compose() {
         accent(w, kLiftShort[0], 30);
         fill(w, 8, 40);
     }
-    {   // 4: first captions: the melody enters, the arpeggio leaves.
+    {  // 4: first captions: the melody enters, the arpeggio leaves.
         Writer w = next(kRows);
         pads(w, kHome, 26);
         bass(w, kHome, 44, 1);
@@ -545,7 +552,7 @@ std::vector<xm::Pattern> compose() {
         arpeggio(w, kHome, 2, [](int row) { return row < 16 ? 24 - row : 0; });
         accent(w, kHome[0], 30);
     }
-    {   // 5: second captions: the lift, melody and arpeggio together.
+    {  // 5: second captions: the lift, melody and arpeggio together.
         Writer w = next(kRows);
         pads(w, kLift, 26);
         bass(w, kLift, 44, 1);
@@ -553,7 +560,7 @@ std::vector<xm::Pattern> compose() {
         melody(w, kMelodyLift, 34);
         arpeggio(w, kLift, 2, flat(22));
     }
-    {   // 6: third captions: the breakdown: no beat, glass, a slower arpeggio, the wind.
+    {  // 6: third captions: the breakdown: no beat, glass, a slower arpeggio, the wind.
         Writer w = next(kRows);
         pads(w, kFall, 30);
         bass(w, kFall, 40, 0);
@@ -562,7 +569,7 @@ std::vector<xm::Pattern> compose() {
         drums(w, {.shaker = 9, .from_row = 64});
         wind_swell(w, 84, 30, kRows);
     }
-    {   // 7: fourth captions: everything back, the home melody again, a roll into the logo.
+    {  // 7: fourth captions: everything back, the home melody again, a roll into the logo.
         Writer w = next(kRows);
         w.off(0, WIND);
         w.off(0, GLASS);
@@ -573,7 +580,7 @@ std::vector<xm::Pattern> compose() {
         arpeggio(w, kHome, 2, flat(22));
         fill(w, 8, 42);
     }
-    {   // 8: the logo: the climax, the melody high over the rising chords, a last roll into the scroller.
+    {  // 8: the logo: the climax, the melody high over the rising chords, a last roll into the scroller.
         Writer w = next(kLogoRows);
         pads(w, kRiseShort, 28);
         bass(w, kRiseShort, 46, 1);
@@ -584,7 +591,7 @@ std::vector<xm::Pattern> compose() {
         accent(w, kRiseShort[0], 32);
         fill(w, 8, 42);
     }
-    {   // 9: the outro: the beat stops halfway, the arpeggio fades, the pads carry on into the top of the song.
+    {  // 9: the outro: the beat stops halfway, the arpeggio fades, the pads carry on into the top of the song.
         Writer w = next(kRows);
         w.off(0, GLASS);
         pads(w, kHome, 28);

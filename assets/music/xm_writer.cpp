@@ -83,7 +83,8 @@ bool check(const Module& m, std::string* why) {
         if (!check_envelope(ins.panning_envelope, "panning", why)) return false;
         for (const Sample& s : ins.samples) {
             if (s.volume > 64) return *why = "sample volume above 64", false;
-            if (!s.sixteen_bit && std::any_of(s.data.begin(), s.data.end(), [](int16_t v) { return v < -128 || v > 127; }))
+            if (!s.sixteen_bit &&
+                std::any_of(s.data.begin(), s.data.end(), [](int16_t v) { return v < -128 || v > 127; }))
                 return *why = "8-bit sample value out of range", false;
             if (s.data.size() > 0x3fffffff) return *why = "sample too long", false;
             if (s.loop != Sample::Loop::None &&
@@ -111,8 +112,8 @@ unsigned envelope_type(const Envelope& env) {
 }
 
 void write_pattern(Out& out, const Pattern& p) {
-    out.u32(9);   // header length
-    out.u8(0);    // packing type
+    out.u32(9);  // header length
+    out.u8(0);   // packing type
     out.u16(static_cast<unsigned>(p.rows));
     const size_t size_at = out.bytes.size();
     out.u16(0);
@@ -137,12 +138,12 @@ void write_pattern(Out& out, const Pattern& p) {
 
 void write_instrument(Out& out, const Instrument& ins) {
     const bool has_samples = !ins.samples.empty();
-    out.u32(has_samples ? 263 : 29);   // instrument header size
+    out.u32(has_samples ? 263 : 29);  // instrument header size
     out.text(ins.name, 22, '\0');
     out.u8(0);
     out.u16(static_cast<unsigned>(ins.samples.size()));
     if (!has_samples) return;
-    out.u32(40);   // sample header size
+    out.u32(40);  // sample header size
     for (uint8_t k : ins.keymap) out.u8(k);
     write_envelope_points(out, ins.volume_envelope);
     write_envelope_points(out, ins.panning_envelope);
@@ -160,7 +161,7 @@ void write_instrument(Out& out, const Instrument& ins) {
     out.u8(ins.vibrato_depth);
     out.u8(ins.vibrato_rate);
     out.u16(ins.fadeout);
-    out.zeros(22);   // reserved
+    out.zeros(22);  // reserved
 
     const auto bytes_per_frame = [](const Sample& s) { return s.sixteen_bit ? 2u : 1u; };
     for (const Sample& s : ins.samples) {
@@ -208,7 +209,7 @@ std::vector<uint8_t> write_module(const Module& m, std::string* error) {
     out.u8(0x1a);
     out.text(m.tracker, 20, ' ');
     out.u16(0x0104);
-    out.u32(276);   // header size, counted from this field: 20 bytes of fields and the 256-entry order table
+    out.u32(276);  // header size, counted from this field: 20 bytes of fields and the 256-entry order table
     out.u16(static_cast<unsigned>(m.orders.size()));
     out.u16(static_cast<unsigned>(m.restart_position));
     out.u16(static_cast<unsigned>(m.channels));

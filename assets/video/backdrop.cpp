@@ -25,8 +25,11 @@ double smooth(double e0, double e1, double x) {
 
 // Cool, dark palette: night blue through deep indigo to a muted teal at the brightest folds.
 Rgb palette(double v) {
-    static const Rgb kStops[] = {{0.010, 0.014, 0.040}, {0.030, 0.045, 0.120}, {0.060, 0.090, 0.220},
-                                 {0.070, 0.190, 0.300}, {0.160, 0.330, 0.420}};
+    static const Rgb kStops[] = {{0.010, 0.014, 0.040},
+                                 {0.030, 0.045, 0.120},
+                                 {0.060, 0.090, 0.220},
+                                 {0.070, 0.190, 0.300},
+                                 {0.160, 0.330, 0.420}};
     v = std::clamp(v, 0.0, 1.0) * 4.0;
     const int i = std::min(3, static_cast<int>(v));
     return mix(kStops[i], kStops[i + 1], v - i);

@@ -15,7 +15,7 @@ namespace zorbrix::assets {
 constexpr int kBackdropWidth = 256;
 constexpr int kBackdropHeight = 192;
 constexpr int kBackdropFps = 25;
-constexpr int kBackdropFrames = 300;                 // 12 seconds; every motion repeats exactly after this
+constexpr int kBackdropFrames = 300;                  // 12 seconds; every motion repeats exactly after this
 constexpr long long kBackdropMaxBytes = 1500 * 1000;  // the file stays below 1.5 MB
 
 // Frame `index` (taken modulo the loop length) as viewers see it: 0x00RRGGBB, top row first.

@@ -35,7 +35,7 @@ struct Stage {
     ptc::Surface screen{512, 384, format};
     zorbrix::VideoStream video;
     std::unique_ptr<ptc::Surface> video_surface;
-    int64_t ticks = 0;   // milliseconds
+    int64_t ticks = 0;  // milliseconds
     FrameTimer timer{FrameTimer::Counter{[](void* self) { return static_cast<Stage*>(self)->ticks; }, 1000, this}};
     MusicPosition music;
     zorbrix::IntroImages images;
@@ -58,7 +58,8 @@ struct Stage {
         images.logo.load("zorbrixlogo_stor.tga", IMAGE_ALPHA);
         images.intro[0].load("intro_1.tga", IMAGE_ALPHA);
         images.intro[1].load("intro_2.tga", IMAGE_ALPHA);
-        for (int i = 0; i < zorbrix::kCaptionCount; ++i) images.captions[i].load(zorbrix::kCaptionFiles[i], IMAGE_ALPHA);
+        for (int i = 0; i < zorbrix::kCaptionCount; ++i)
+            images.captions[i].load(zorbrix::kCaptionFiles[i], IMAGE_ALPHA);
         for (int i = 0; i < 10; ++i) images.glyphs[i].load((std::to_string(i) + ".tga").c_str(), IMAGE_ALPHA);
         images.glyphs[10].load("kolon.tga", IMAGE_ALPHA);
         zorbrix::effect_b_init();
@@ -93,7 +94,9 @@ void bench_memcpy(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kScreenBytes));
 }
 
-void scene1(benchmark::State& st) { run_frames(st, [](Stage& s) { zorbrix::countdown_frame(*s.context); }); }
+void scene1(benchmark::State& st) {
+    run_frames(st, [](Stage& s) { zorbrix::countdown_frame(*s.context); });
+}
 void scene2(benchmark::State& st) {
     run_frames(st, [](Stage& s) { zorbrix::intro_frame(*s.context, s.images.intro[0], 20); });
 }
@@ -106,7 +109,9 @@ void scene4_cube(benchmark::State& st) {
 void scene4_blob(benchmark::State& st) {
     run_frames(st, [](Stage& s) { zorbrix::effects_frame(*s.context, s.phase, 5, 40); });
 }
-void scene5(benchmark::State& st) { run_frames(st, [](Stage& s) { zorbrix::logo_frame(*s.context, s.phase, 30); }); }
+void scene5(benchmark::State& st) {
+    run_frames(st, [](Stage& s) { zorbrix::logo_frame(*s.context, s.phase, 30); });
+}
 void scroller(benchmark::State& st) {
     run_frames(st, [](Stage& s) { zorbrix::scroller_frame(*s.context, s.phase, 140.0, 384); });
 }
@@ -114,9 +119,8 @@ void scroller(benchmark::State& st) {
 // The parts, for the breakdown: the two effects alone into a screen, and the video decode alone (a new frame every
 // iteration, 25 frames per second of video).
 void effect_blob(benchmark::State& st) {
-    run_frames(st, [](Stage& s) {
-        zorbrix::effect_a_render(s.b.data(), 0, float(s.ticks) * 0.004f, Vector3D(0, 0, 0, 1));
-    });
+    run_frames(
+        st, [](Stage& s) { zorbrix::effect_a_render(s.b.data(), 0, float(s.ticks) * 0.004f, Vector3D(0, 0, 0, 1)); });
 }
 void effect_cube(benchmark::State& st) {
     run_frames(st, [](Stage& s) {
@@ -125,7 +129,7 @@ void effect_cube(benchmark::State& st) {
 }
 void video_decode(benchmark::State& st) {
     run_frames(st, [](Stage& s) {
-        s.ticks += 20;   // 40 ms a step: one video frame each
+        s.ticks += 20;  // 40 ms a step: one video frame each
         auto* pixels = static_cast<uint32_t*>(s.video_surface->lock());
         s.video.frame_at(pixels, float(s.ticks) / 1000.0f);
         s.video_surface->unlock();
@@ -150,15 +154,15 @@ public:
         const double mc = cpu_.count("memcpy_screen") ? cpu_.at("memcpy_screen") : 0;
         const double mc_wall = wall_.count("memcpy_screen") ? wall_.at("memcpy_screen") : 0;
         if (mc <= 0 || mc_wall <= 0) return;
-        std::printf("\nOne frame as a multiple of a memcpy of one screen (%zu bytes), fastest repetition each;"
-                    " target 15x:\n",
-                    kScreenBytes);
+        std::printf(
+            "\nOne frame as a multiple of a memcpy of one screen (%zu bytes), fastest repetition each;"
+            " target 15x:\n",
+            kScreenBytes);
         std::printf("%-14s %10s %10s %12s\n", "scene", "us/frame", "x memcpy", "wall x mc");
         for (const std::string& n : names) {
             if (!cpu_.count(n)) continue;
             std::printf("%-14s %10.1f %9.2fx %11.2fx%s\n", n.c_str(), cpu_.at(n), cpu_.at(n) / mc,
-                        wall_.at(n) / mc_wall,
-                        n.rfind("part_", 0) != 0 && cpu_.at(n) / mc > 15 ? "  over target" : "");
+                        wall_.at(n) / mc_wall, n.rfind("part_", 0) != 0 && cpu_.at(n) / mc > 15 ? "  over target" : "");
         }
     }
 
@@ -183,9 +187,9 @@ void rgb_to_yuv_screen(benchmark::State& state, const RgbToYuvKernels* k) {
 
 int main(int argc, char** argv) {
     const std::vector<std::pair<std::string, void (*)(benchmark::State&)>> scenes = {
-        {"scene1_clock", scene1}, {"scene2_intro1", scene2}, {"scene3_intro2", scene3},
+        {"scene1_clock", scene1},     {"scene2_intro1", scene2},    {"scene3_intro2", scene3},
         {"scene4_cube", scene4_cube}, {"scene4_blob", scene4_blob}, {"scene5_logo", scene5},
-        {"scroller", scroller}, {"part_blob", effect_blob}, {"part_cube", effect_cube},
+        {"scroller", scroller},       {"part_blob", effect_blob},   {"part_cube", effect_cube},
         {"part_video", video_decode}};
     const auto tune = [](benchmark::internal::Benchmark* b) {
         b->Unit(benchmark::kMicrosecond)->MinTime(0.2)->Repetitions(3);

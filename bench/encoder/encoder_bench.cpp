@@ -1,6 +1,6 @@
-// Encoder speed: the kernels (each level's table against the scalar reference), and whole-file encoding at 256x192 and 720x576
-// next to ffmpeg's MPEG-4 encoder, single-threaded, on the same YUV4MPEG2 file in the same run. Both encoders run
-// as processes (our `nvdtool encode`, `ffmpeg -threads 1`), so start-up and file reading weigh the same on both.
+// Encoder speed: the kernels (each level's table against the scalar reference), and whole-file encoding at 256x192 and
+// 720x576 next to ffmpeg's MPEG-4 encoder, single-threaded, on the same YUV4MPEG2 file in the same run. Both encoders
+// run as processes (our `nvdtool encode`, `ffmpeg -threads 1`), so start-up and file reading weigh the same on both.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -21,7 +21,8 @@ using namespace zorbrix::enc;
 // is reported as skipped.
 DspFunctions pick(benchmark::State& state) {
     const auto level = static_cast<zorbrix::CpuLevel>(state.range(0));
-    if (!zorbrix::cpu_allows(level)) state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
+    if (!zorbrix::cpu_allows(level))
+        state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
     return dsp_for(level);
 }
 
@@ -119,8 +120,8 @@ std::string source(int w, int h, int frames) {
         return path;
     }
     const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" +
-                            std::to_string(h) + ":rate=25 -frames:v " + std::to_string(frames) +
-                            " -pix_fmt yuv420p " + path;
+                            std::to_string(h) + ":rate=25 -frames:v " + std::to_string(frames) + " -pix_fmt yuv420p " +
+                            path;
     if (std::system(cmd.c_str()) != 0) return "";
     return path;
 }
@@ -145,8 +146,8 @@ void encode_process(benchmark::State& state, bool ours) {
             return;
         }
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(frames) * state.iterations(),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(frames) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
 void BM_EncodeFileOurs(benchmark::State& state) { encode_process(state, true); }
@@ -177,10 +178,15 @@ void BM_EncodeInProcess(benchmark::State& state) {
         for (const auto& fr : frames) bytes += enc.encode(fr).size();
         benchmark::DoNotOptimize(bytes);
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(frames.size()) * state.iterations(),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(frames.size()) * state.iterations(), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_EncodeInProcess)->Args({256, 192, 0})->Args({256, 192, 1})->Args({720, 576, 0})->Args({720, 576, 1})
-    ->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodeInProcess)
+    ->Args({256, 192, 0})
+    ->Args({256, 192, 1})
+    ->Args({720, 576, 0})
+    ->Args({720, 576, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

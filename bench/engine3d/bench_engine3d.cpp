@@ -17,13 +17,8 @@
 #include "engine3d/shade_kernels.h"
 #include "engine3d/transform_kernels.h"
 
-using zorbrix::CMatrix;
-using zorbrix::RasterKernels;
-using zorbrix::SCREEN_H;
-using zorbrix::SCREEN_W;
-using zorbrix::ShadeKernels;
-using zorbrix::TransformKernels;
 using zorbrix::camera_matrix;
+using zorbrix::CMatrix;
 using zorbrix::effect_a_geometry;
 using zorbrix::effect_a_init;
 using zorbrix::effect_a_render;
@@ -32,8 +27,13 @@ using zorbrix::effect_b_init;
 using zorbrix::effect_b_render;
 using zorbrix::raster_kernels_for;
 using zorbrix::raster_use_level;
+using zorbrix::RasterKernels;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
 using zorbrix::shade_kernels_for;
+using zorbrix::ShadeKernels;
 using zorbrix::transform_kernels_for;
+using zorbrix::TransformKernels;
 namespace raster = zorbrix::raster;
 using zorbrix::Vector3D;
 
@@ -155,7 +155,8 @@ void BM_ShortSpans(benchmark::State& state, RasterKernels k) {
     auto& px = screen();
     std::vector<std::pair<int, int>> spans;
     std::mt19937 rng(2);
-    for (int i = 0; i < (1 << 18); ++i) spans.emplace_back(int(rng() % SCREEN_H) * SCREEN_W + int(rng() % 480), 1 + int(rng() % 18));
+    for (int i = 0; i < (1 << 18); ++i)
+        spans.emplace_back(int(rng() % SCREEN_H) * SCREEN_W + int(rng() % 480), 1 + int(rng() % 18));
     for (auto _ : state) {
         for (const auto& [start, count] : spans) k.fill_span(px.data() + start, count, 0xFAE0AF);
         benchmark::ClobberMemory();

@@ -10,17 +10,17 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <utility>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gfx/blit_kernels.h"
 #include "gfx/image.h"
 
-using zorbrix::RowKernels;
 using zorbrix::row_kernels;
 using zorbrix::row_kernels_for;
+using zorbrix::RowKernels;
 using zorbrix::upscale_video_2x;
 
 namespace {
@@ -131,7 +131,8 @@ public:
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
             const std::string name = r.run_name.function_name;
-            for (auto [table, t] : {std::pair{&best_, r.GetAdjustedCPUTime()}, {&best_wall_, r.GetAdjustedRealTime()}}) {
+            for (auto [table, t] :
+                 {std::pair{&best_, r.GetAdjustedCPUTime()}, {&best_wall_, r.GetAdjustedRealTime()}}) {
                 auto it = table->find(name);
                 if (it == table->end() || t < it->second) (*table)[name] = t;
             }

@@ -4,19 +4,19 @@
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "bench/loading/corpus.h"
 #include "loading/lzw.h"
 
-using zorbrix::LzwKernels;
-using zorbrix::LzwUnpack;
 using zorbrix::lzw_kernels_for;
 using zorbrix::lzw_pack;
 using zorbrix::lzw_unpack_kernel_name;
+using zorbrix::LzwKernels;
+using zorbrix::LzwUnpack;
 
 namespace {
 

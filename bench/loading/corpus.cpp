@@ -8,11 +8,11 @@
 namespace {
 
 const char* const kWords[] = {
-    "the",   "party", "lan",    "network", "music",  "demo",   "intro",  "with",   "and",     "of",
-    "to",    "a",     "in",     "is",      "you",    "that",   "it",     "for",    "on",      "are",
-    "compo", "scene", "coder",  "graphics", "tracker", "pixel", "vector", "cube",   "blob",    "frame",
-    "sleep", "bring", "your",   "computer", "cable",  "switch", "food",   "drinks", "tickets", "entrance",
-    "friday", "saturday", "sunday", "hall", "tables", "chairs", "power",  "sockets", "prizes", "voting",
+    "the",    "party",    "lan",    "network",  "music",   "demo",   "intro",  "with",    "and",     "of",
+    "to",     "a",        "in",     "is",       "you",     "that",   "it",     "for",     "on",      "are",
+    "compo",  "scene",    "coder",  "graphics", "tracker", "pixel",  "vector", "cube",    "blob",    "frame",
+    "sleep",  "bring",    "your",   "computer", "cable",   "switch", "food",   "drinks",  "tickets", "entrance",
+    "friday", "saturday", "sunday", "hall",     "tables",  "chairs", "power",  "sockets", "prizes",  "voting",
 };
 
 }  // namespace
@@ -72,7 +72,8 @@ std::vector<unsigned char> bench_picture32(int width, int height, unsigned seed)
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const uint32_t c = picture_colour(x, y, width, height, seed, rng);
-            const bool inside = (x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2) < height * height / 5;
+            const bool inside =
+                (x - width / 2) * (x - width / 2) + (y - height / 2) * (y - height / 2) < height * height / 5;
             out.insert(out.end(), {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(inside ? 255 : 0)});
         }
     return out;

@@ -149,8 +149,8 @@ void add_pair_row(const std::string& what, const std::vector<double>& ours, cons
         r.met = "not measured";
     } else {
         const double m = median(ratios);
-        r.ratio = format("%.2f", *std::min_element(ratios.begin(), ratios.end())) + " / " + format("%.2f", m) +
-                  " / " + format("%.2f", *std::max_element(ratios.begin(), ratios.end()));
+        r.ratio = format("%.2f", *std::min_element(ratios.begin(), ratios.end())) + " / " + format("%.2f", m) + " / " +
+                  format("%.2f", *std::max_element(ratios.begin(), ratios.end()));
         r.met = (at_least ? m >= goal : m <= goal) ? "met" : "NOT met";
     }
     r.target = std::string(at_least ? ">= " : "<= ") + format("%.1fx", goal);
@@ -187,10 +187,32 @@ const std::string kData = "../bench-data";
 bool make_stream(const std::string& m4v, int width, int height, int frames) {
     if (fs::exists(m4v)) return true;
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    return run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                "testsrc2=size=" + size + ":rate=25" + (width > 256 ? ",scroll=h=0.01:v=0.005" : ""), "-frames:v",
-                std::to_string(frames), "-c:v", "mpeg4", "-threads", "1", "-bf", "0", "-g", "50", "-flags",
-                "+bitexact", "-qscale:v", "4", "-f", "m4v", m4v})
+    return run({"ffmpeg",
+                "-nostdin",
+                "-v",
+                "error",
+                "-y",
+                "-f",
+                "lavfi",
+                "-i",
+                "testsrc2=size=" + size + ":rate=25" + (width > 256 ? ",scroll=h=0.01:v=0.005" : ""),
+                "-frames:v",
+                std::to_string(frames),
+                "-c:v",
+                "mpeg4",
+                "-threads",
+                "1",
+                "-bf",
+                "0",
+                "-g",
+                "50",
+                "-flags",
+                "+bitexact",
+                "-qscale:v",
+                "4",
+                "-f",
+                "m4v",
+                m4v})
         .ok;
 }
 
@@ -386,9 +408,10 @@ void kernel_choices(int reps) {
             it->measured = it->measured || measured;
         }
     }
-    std::printf("\n== Kernel choice (ns per call, median of %d processes; * = chosen in the first; "
-                "agree = processes that chose the same)\n",
-                reps);
+    std::printf(
+        "\n== Kernel choice (ns per call, median of %d processes; * = chosen in the first; "
+        "agree = processes that chose the same)\n",
+        reps);
     std::printf("%-12s %-28s", "family", "entry");
     for (const auto level : zorbrix::CPU_LEVELS) std::printf(" %10s", zorbrix::cpu_level_name(level));
     std::printf("  agree  never slower than scalar\n");
@@ -441,8 +464,7 @@ void kernels_vs_memcpy(int reps) {
     for (const char* k : kernels) {
         std::vector<double> ours = times[k], peer = times["memcpy_screen"];
         // Times: the ratio is memcpy's time over ours (1.0 = as fast as memcpy); shown for reference, no target.
-        add_pair_row(std::string(k) + " (chosen) vs memcpy, 512x384 screen (us)", ours, peer, "%.1f", 0.0, true,
-                     false);
+        add_pair_row(std::string(k) + " (chosen) vs memcpy, 512x384 screen (us)", ours, peer, "%.1f", 0.0, true, false);
         g_rows.back().target = "-";
         g_rows.back().met = "info";
     }
@@ -476,9 +498,12 @@ int main(int argc, char** argv) {
     const std::string load_before = load_average();
     std::fprintf(stderr, "bench_summary: %d repetitions of each side; this takes a few minutes\n", reps);
     const std::vector<std::pair<const char*, std::function<void(int)>>> parts = {
-        {"kernel choice", kernel_choices},       {"kernels vs memcpy", kernels_vs_memcpy},
-        {"decoder in-process", decoder_in_process}, {"decoder processes", decoder_process},
-        {"encoder", encoder},                    {"capture", capture},
+        {"kernel choice", kernel_choices},
+        {"kernels vs memcpy", kernels_vs_memcpy},
+        {"decoder in-process", decoder_in_process},
+        {"decoder processes", decoder_process},
+        {"encoder", encoder},
+        {"capture", capture},
     };
     std::string only;
     for (int i = 1; i + 1 < argc; ++i) {

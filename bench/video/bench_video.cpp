@@ -52,7 +52,8 @@ std::vector<std::vector<uint8_t>> split_vops(const std::vector<uint8_t>& d) {
     for (size_t k = 0; k < codes.size(); ++k) {
         const size_t b = codes[k], e = k + 1 < codes.size() ? codes[k + 1] : d.size();
         const uint8_t c = d[b + 3];
-        if (c <= 0x2F) pending.insert(pending.end(), d.begin() + static_cast<long>(b), d.begin() + static_cast<long>(e));
+        if (c <= 0x2F)
+            pending.insert(pending.end(), d.begin() + static_cast<long>(b), d.begin() + static_cast<long>(e));
         if (c == 0xB6) {
             pending.insert(pending.end(), d.begin() + static_cast<long>(b), d.begin() + static_cast<long>(e));
             pending.resize(pending.size() + 4, 0);
@@ -74,16 +75,16 @@ const Stream& stream(int which) {
     const int frames = big ? 60 : 300;
     s.m4v = data_dir() + (big ? "/bench_720x576.m4v" : "/bench_256x192.m4v");
     if (!std::filesystem::exists(s.m4v)) {
-        const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i \"testsrc2=size=" + std::to_string(s.width) + "x" +
-                                std::to_string(s.height) + ":rate=25" + (big ? ",scroll=h=0.01:v=0.005" : "") +
+        const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i \"testsrc2=size=" + std::to_string(s.width) +
+                                "x" + std::to_string(s.height) + ":rate=25" + (big ? ",scroll=h=0.01:v=0.005" : "") +
                                 "\" -frames:v " + std::to_string(frames) +
                                 " -c:v mpeg4 -threads 1 -bf 0 -g 50 -flags +bitexact -qscale:v 4 -f m4v " + s.m4v;
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "bench_video: ffmpeg could not make %s\n", s.m4v.c_str());
+        if (std::system(cmd.c_str()) != 0)
+            std::fprintf(stderr, "bench_video: ffmpeg could not make %s\n", s.m4v.c_str());
     }
     s.chunks = split_vops(read_all(s.m4v));
     return cache[which] = std::move(s);
 }
-
 
 // Decodes the whole stream per iteration through the decoder interface, into 32-bit pixels as the intro does
 // (format 2), or without delivering a picture (render 0).
@@ -121,7 +122,8 @@ void BM_Ffmpeg(benchmark::State& state) {
     const std::string log = data_dir() + "/ffmpeg_bench.log";
     double total = 0;
     for (auto _ : state) {
-        const std::string cmd = "ffmpeg -nostdin -hide_banner -threads 1 -benchmark -i " + s.m4v + " -f null - > " + log + " 2>&1";
+        const std::string cmd =
+            "ffmpeg -nostdin -hide_banner -threads 1 -benchmark -i " + s.m4v + " -f null - > " + log + " 2>&1";
         if (std::system(cmd.c_str()) != 0) {
             state.SkipWithError("ffmpeg failed");
             return;
@@ -151,14 +153,16 @@ BENCHMARK(BM_Ffmpeg)->Arg(1)->UseManualTime()->Iterations(5)->Unit(benchmark::kM
 
 zorbrix::CpuLevel bench_level(benchmark::State& state) {
     const auto level = static_cast<zorbrix::CpuLevel>(state.range(0));
-    if (!zorbrix::cpu_allows(level)) state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
+    if (!zorbrix::cpu_allows(level))
+        state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
     return level;
 }
 
 void BM_Idct(benchmark::State& state) {
     std::mt19937 rng(1);
     std::vector<int16_t> blocks(64 * 256);
-    for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = (rng() % 4 == 0) ? static_cast<int16_t>(rng() % 512) - 256 : 0;
+    for (size_t i = 0; i < blocks.size(); ++i)
+        blocks[i] = (rng() % 4 == 0) ? static_cast<int16_t>(rng() % 512) - 256 : 0;
     const auto k = mpeg4::idct_kernels_for(bench_level(state));
     const auto fn = k.idct_8x8.fn;
     std::vector<int16_t> work(blocks.size());
@@ -223,7 +227,8 @@ void BM_Predict(benchmark::State& state) {
         benchmark::DoNotOptimize(cur.data());
     }
     state.SetItemsProcessed(state.iterations() * 4);
-    state.SetLabel(std::string(zorbrix::cpu_level_name(k.predict[idx].level)) + " routine " + std::to_string(idx) + " (blocks)");
+    state.SetLabel(std::string(zorbrix::cpu_level_name(k.predict[idx].level)) + " routine " + std::to_string(idx) +
+                   " (blocks)");
 }
 BENCHMARK(BM_Predict)->ArgsProduct({{0, 1}, {0, 1, 2, 3, 7, 8, 9, 10, 11, 15}});
 
@@ -260,20 +265,24 @@ void BM_ConvertRgb32(benchmark::State& state) {
     std::vector<uint8_t> dst(w * h * 4);
     // Mode 0 and 1: the scalar and SSE2 tables; 2: memcpy; 3: the AVX2 table.
     const int mode = static_cast<int>(state.range(0));
-    const zorbrix::CpuLevel level = mode == 3 ? zorbrix::CpuLevel::avx2
+    const zorbrix::CpuLevel level = mode == 3   ? zorbrix::CpuLevel::avx2
                                     : mode == 1 ? zorbrix::CpuLevel::sse2
                                                 : zorbrix::CpuLevel::scalar;
-    if (!zorbrix::cpu_allows(level)) state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
+    if (!zorbrix::cpu_allows(level))
+        state.SkipWithError((std::string(zorbrix::cpu_level_name(level)) + " not available").c_str());
     const auto k = colour_kernels_for(level);
     for (auto _ : state) {
-        if (mode != 2) k.convert_rgb32(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
-        else std::memcpy(dst.data(), y.data(), y.size()), std::memcpy(dst.data() + y.size(), y.data(), y.size()),
-             std::memcpy(dst.data() + 2 * y.size(), y.data(), y.size()), std::memcpy(dst.data() + 3 * y.size(), y.data(), y.size());
+        if (mode != 2)
+            k.convert_rgb32(y.data(), w, u.data(), v.data(), w / 2, dst.data(), w, -h);
+        else
+            std::memcpy(dst.data(), y.data(), y.size()), std::memcpy(dst.data() + y.size(), y.data(), y.size()),
+                std::memcpy(dst.data() + 2 * y.size(), y.data(), y.size()),
+                std::memcpy(dst.data() + 3 * y.size(), y.data(), y.size());
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetBytesProcessed(state.iterations() * w * h * 4);
     state.SetLabel(mode != 2 ? std::string(zorbrix::cpu_level_name(k.convert_rgb32.level)) + " 256x192 frame"
-                            : std::string("memcpy of the output bytes"));
+                             : std::string("memcpy of the output bytes"));
 }
 BENCHMARK(BM_ConvertRgb32)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 

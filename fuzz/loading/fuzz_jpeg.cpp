@@ -8,9 +8,9 @@
 #include "loading/image_loaders.h"
 #include "platform/fatal.h"
 
+using zorbrix::file_init;
 using zorbrix::LoadJpeg;
 using zorbrix::RawImage;
-using zorbrix::file_init;
 
 namespace {
 

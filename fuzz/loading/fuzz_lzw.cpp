@@ -8,11 +8,11 @@
 
 #include "loading/lzw.h"
 
-using zorbrix::LzwUnpack;
 using zorbrix::kLzwMaxString;
 using zorbrix::lzw_pack;
 using zorbrix::lzw_unpack_reference;
 using zorbrix::lzw_unpack_sse2;
+using zorbrix::LzwUnpack;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t length_a = 0, length_b = 0;

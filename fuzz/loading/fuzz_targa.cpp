@@ -6,9 +6,9 @@
 #include "loading/file_load.h"
 #include "loading/image_loaders.h"
 
+using zorbrix::file_init;
 using zorbrix::LoadTarga;
 using zorbrix::RawImage;
-using zorbrix::file_init;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool initialised = file_init(nullptr, scratch_directory().c_str());

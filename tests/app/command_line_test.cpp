@@ -43,16 +43,28 @@ TEST(CommandLine, EachOptionSetsItsChoice) {
     EXPECT_EQ(c.start_order, 8);
     ASSERT_TRUE(parse({"--help"}, &c, &error));
     EXPECT_TRUE(c.help);
-    ASSERT_TRUE(parse({"--version", "--window", "--window"}, &c, &error));   // saying it twice is no contradiction
+    ASSERT_TRUE(parse({"--version", "--window", "--window"}, &c, &error));  // saying it twice is no contradiction
     EXPECT_TRUE(c.version);
 }
 
 TEST(CommandLine, BadOptionsAreRefusedInOneLine) {
     const std::vector<std::vector<const char*>> bad = {
-        {"--bogus"},          {"-x"},           {"stray"},          {"--scale"},          {"--scale", "0"},
-        {"--scale", "17"},    {"--scale", "2x"}, {"--scale", ""},   {"--scale=-1"},       {"--start-order"},
-        {"--start-order", "256"}, {"--start-order", "-1"}, {"--start-order", "99999999999999999999"},
-        {"--fullscreen", "--window"}, {"--sharp", "--smooth"}, {"--window=1"},
+        {"--bogus"},
+        {"-x"},
+        {"stray"},
+        {"--scale"},
+        {"--scale", "0"},
+        {"--scale", "17"},
+        {"--scale", "2x"},
+        {"--scale", ""},
+        {"--scale=-1"},
+        {"--start-order"},
+        {"--start-order", "256"},
+        {"--start-order", "-1"},
+        {"--start-order", "99999999999999999999"},
+        {"--fullscreen", "--window"},
+        {"--sharp", "--smooth"},
+        {"--window=1"},
     };
     for (const auto& args : bad) {
         CommandLine c;

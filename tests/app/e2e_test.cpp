@@ -32,9 +32,9 @@
 #include <thread>
 #include <vector>
 
-using zorbrix::IMAGE_ALPHA;
-using zorbrix::Image;
 using zorbrix::file_init;
+using zorbrix::Image;
+using zorbrix::IMAGE_ALPHA;
 using zorbrix::text_width;
 using zorbrix::write_png_rgb;
 
@@ -80,7 +80,8 @@ std::string program_errors(const std::string& path) {
 }
 
 // The environment of this process with some variables replaced (value given) or removed (no value).
-std::vector<std::string> environment_with(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
+std::vector<std::string> environment_with(
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
@@ -414,10 +415,12 @@ protected:
         const std::string leak_exit;
 #endif
         std::vector<std::pair<std::string, std::optional<std::string>>> changes = {
-            {"WAYLAND_DISPLAY", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt}, {"SDL_AUDIODRIVER", "dummy"},
+            {"WAYLAND_DISPLAY", std::nullopt},
+            {"SDL_VIDEODRIVER", std::nullopt},
+            {"SDL_AUDIODRIVER", "dummy"},
             // Under LeakSanitizer, leave out the desktop libraries' own leaks (only read by sanitizer builds).
-            {"LSAN_OPTIONS", "suppressions=" + source_dir() + "/scripts/lsan-suppressions.txt:print_suppressions=0" +
-                                 leak_exit}};
+            {"LSAN_OPTIONS",
+             "suppressions=" + source_dir() + "/scripts/lsan-suppressions.txt:print_suppressions=0" + leak_exit}};
         changes.emplace_back("DISPLAY", display.empty() ? std::nullopt : std::optional<std::string>(display));
         std::vector<std::string> argv{build_dir() + "/bin/zorbrix"};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -549,7 +552,6 @@ TEST_F(EndToEnd, WithoutItsSoundtrackTheProgramEndsWithZeroAndNoWindow) {
     EXPECT_EQ(program_errors(err_), "");
     EXPECT_EQ(read_file(out_), "");
 }
-
 
 // Waits (up to 10 s) until no window carries the title; true when none does.
 bool wait_until_gone(XServer& x, const std::string& title) {
@@ -786,13 +788,13 @@ bool run_xdotool(XServer& x, const std::vector<std::string>& args) {
     return tool.wait(10s) == 0;
 }
 
-#define EXPECT_BOX(box, want)                                   \
-    do {                                                        \
-        const int slack = box_slack(want);                      \
-        EXPECT_NEAR((box).x, (want).x, slack);                  \
-        EXPECT_NEAR((box).y, (want).y, slack);                  \
-        EXPECT_NEAR((box).width, (want).width, 2 * slack);      \
-        EXPECT_NEAR((box).height, (want).height, 2 * slack);    \
+#define EXPECT_BOX(box, want)                                \
+    do {                                                     \
+        const int slack = box_slack(want);                   \
+        EXPECT_NEAR((box).x, (want).x, slack);               \
+        EXPECT_NEAR((box).y, (want).y, slack);               \
+        EXPECT_NEAR((box).width, (want).width, 2 * slack);   \
+        EXPECT_NEAR((box).height, (want).height, 2 * slack); \
     } while (0)
 
 TEST_F(EndToEnd, AnsweringYesFillsTheScreenHeightAtFourToThreeCentred) {
@@ -803,7 +805,7 @@ TEST_F(EndToEnd, AnsweringYesFillsTheScreenHeightAtFourToThreeCentred) {
     auto intro = start_intro(x.name(), "fullscreen_yes");
     const auto question = wait_for_client(x, "Question", *intro);
     ASSERT_TRUE(question) << "no \"Question\" box; stderr: " << read_file(err_);
-    ASSERT_TRUE(x.press(*question, "Return"));   // Yes
+    ASSERT_TRUE(x.press(*question, "Return"));  // Yes
     const auto window = wait_for_client(x, kTitle, *intro);
     ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
     ASSERT_TRUE(wait_for_size(x, *window, 1920, 1080)) << "not full screen";
@@ -871,8 +873,7 @@ TEST_F(EndToEnd, OnA1080pDesktopTheWindowOpensAt1024By768) {
     ASSERT_TRUE(window) << "no intro window; stderr: " << read_file(err_);
     EXPECT_TRUE(wait_for_size(x, *window, 1024, 768));
     // Whole pixels at 2x: the picture fills the window.
-    EXPECT_BOX(wait_for_picture_at(x, *window, {0, 0, 1024, 768}, "e2e_window_1080p.png"),
-               (Geometry{0, 0, 1024, 768}));
+    EXPECT_BOX(wait_for_picture_at(x, *window, {0, 0, 1024, 768}, "e2e_window_1080p.png"), (Geometry{0, 0, 1024, 768}));
     x.request_close(*window);
     EXPECT_EQ(intro->wait(30s), 1) << read_file(err_);
 }
@@ -880,7 +881,7 @@ TEST_F(EndToEnd, OnA1080pDesktopTheWindowOpensAt1024By768) {
 TEST_F(EndToEnd, FullscreenOptionSkipsTheQuestion) {
     XServer x;
     ASSERT_TRUE(x.ok()) << "Xvfb did not start; see " << test_output_path("e2e_xvfb.log");
-    WindowManager wm(x);   // full screen is the window manager's to grant
+    WindowManager wm(x);  // full screen is the window manager's to grant
     ASSERT_TRUE(wm.ready()) << "openbox did not start; see " << test_output_path("e2e_openbox.log");
     auto intro = start_intro(x.name(), "fullscreen_option", {}, {"--fullscreen"});
     const auto window = wait_for_client(x, kTitle, *intro);
@@ -923,9 +924,12 @@ TEST_F(EndToEnd, StartOrderFourShowsTheCaptionsSceneAtOnce) {
 }
 
 TEST_F(EndToEnd, BadOptionsGiveOneLineAndStatusTwo) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--bogus"}, {"--scale"}, {"--scale", "0"}, {"--start-order", "x"},
-          {"--fullscreen", "--window"}, {"--start-order", "200"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"},
+                                                 {"--scale"},
+                                                 {"--scale", "0"},
+                                                 {"--start-order", "x"},
+                                                 {"--fullscreen", "--window"},
+                                                 {"--start-order", "200"}}) {
         auto intro = start_intro("", "bad_option", {}, args);
         ASSERT_TRUE(intro->started());
         EXPECT_EQ(intro->wait(30s), 2) << args[0];

@@ -38,8 +38,8 @@ struct Recorder : zorbrix::Dialogs, zorbrix::IntroContent {
     bool sound_starts = true;
     // What run() does; by default black frames until a key press.
     std::function<void(zorbrix::Stage&)> scenes = show_black_screen_until_key;
-    std::string throw_in;  // a hook that throws a display error
-    double song_start = 0.0;   // what start_time() reports
+    std::string throw_in;     // a hook that throws a display error
+    double song_start = 0.0;  // what start_time() reports
 
     void note(const std::string& what) {
         log.push_back(what);
@@ -67,8 +67,8 @@ struct Recorder : zorbrix::Dialogs, zorbrix::IntroContent {
     void start_song() override { note("start_song"); }
     void run(zorbrix::Stage& stage) override {
         note(std::string("run ") + (display->windowed() ? "windowed " : "full screen ") + display->title() + " " +
-             std::to_string(display->width()) + "x" + std::to_string(display->height()) +
-             " timer " + std::to_string(stage.timer.elapsed()));
+             std::to_string(display->width()) + "x" + std::to_string(display->height()) + " timer " +
+             std::to_string(stage.timer.elapsed()));
         scenes(stage);
     }
     void stop_song() override { note(std::string("stop_song") + (display->is_open() ? " (display open)" : "")); }
@@ -95,16 +95,15 @@ protected:
         env.dialogs = &recorder;
         env.clock = {[](void*) -> int64_t { return 5000; }, 1000, nullptr};
         env.make_display = [&] {
-            auto backend = std::make_unique<ptc::OffscreenBackend>(
-                [this](const uint32_t* pixels, int w, int h, long) {
-                    for (int i = 0; i < w * h; ++i) {
-                        lit_pixels += pixels[i] != 0;
-                    }
-                    // The user presses a key on the third frame.
-                    if (++frames == 3) {
-                        recorder.display->press(ptc::Key(' '));
-                    }
-                });
+            auto backend = std::make_unique<ptc::OffscreenBackend>([this](const uint32_t* pixels, int w, int h, long) {
+                for (int i = 0; i < w * h; ++i) {
+                    lit_pixels += pixels[i] != 0;
+                }
+                // The user presses a key on the third frame.
+                if (++frames == 3) {
+                    recorder.display->press(ptc::Key(' '));
+                }
+            });
             recorder.display = backend.get();
             g_display = backend.get();
             if (script) {
@@ -126,11 +125,19 @@ const char* const kRun = "run windowed Zorbrix::LAN Invitation Intro 512x384 tim
 TEST_F(Entry, NormalRunSetsUpAndShutsDownInOrder) {
     EXPECT_EQ(run(), 1);
     const std::vector<std::string> expected = {
-        "open_archive", "start_sound", "question Question: Fullscreen?", "open_video", "load_images",
-        "build_effects", "start_song", kRun,
+        "open_archive",
+        "start_sound",
+        "question Question: Fullscreen?",
+        "open_video",
+        "load_images",
+        "build_effects",
+        "start_song",
+        kRun,
         "stop_song (display open)",
         "message Credits: code & gfx: vyrn / hollowmoor\nmusic: trokk / ellerdahl",  // after the display closed
-        "free_images", "close_video", "close_sound"};
+        "free_images",
+        "close_video",
+        "close_sound"};
     EXPECT_EQ(recorder.log, expected);
     EXPECT_EQ(frames, 3);
     EXPECT_EQ(lit_pixels, 0);
@@ -172,9 +179,18 @@ TEST_F(Entry, ClosingTheDisplayEndsSilentlyWithoutCredits) {
         show_black_screen_until_key(stage);
     };
     EXPECT_EQ(run(), 1);
-    const std::vector<std::string> expected = {
-        "open_archive", "start_sound", "question Question: Fullscreen?", "open_video", "load_images",
-        "build_effects", "start_song", kRun, "free_images", "close_video", "stop_song (display open)", "close_sound"};
+    const std::vector<std::string> expected = {"open_archive",
+                                               "start_sound",
+                                               "question Question: Fullscreen?",
+                                               "open_video",
+                                               "load_images",
+                                               "build_effects",
+                                               "start_song",
+                                               kRun,
+                                               "free_images",
+                                               "close_video",
+                                               "stop_song (display open)",
+                                               "close_sound"};
     EXPECT_EQ(recorder.log, expected);
     EXPECT_TRUE(g_reports.empty());
 }
@@ -182,9 +198,9 @@ TEST_F(Entry, ClosingTheDisplayEndsSilentlyWithoutCredits) {
 TEST_F(Entry, OtherDisplayErrorsAreReportedOnceAndSkipTheCredits) {
     recorder.throw_in = "load_images";
     EXPECT_EQ(run(), 1);
-    const std::vector<std::string> expected = {
-        "open_archive", "start_sound", "question Question: Fullscreen?", "open_video", "load_images",
-        "free_images", "close_video", "stop_song", "close_sound"};
+    const std::vector<std::string> expected = {"open_archive", "start_sound", "question Question: Fullscreen?",
+                                               "open_video",   "load_images", "free_images",
+                                               "close_video",  "stop_song",   "close_sound"};
     EXPECT_EQ(recorder.log, expected);
     // Reported once, with the display already gone so a full-screen picture cannot hide the box.
     EXPECT_EQ(g_reports, (std::vector<std::string>{"surface lost in load_images"}));

@@ -1,8 +1,8 @@
 // The timeline's rules, and the scene loops themselves driven through the off-screen display with a scripted song
 // position, clock and keys.
 
-#include "app/scenes.h"
 #include "app/timeline.h"
+#include "app/scenes.h"
 #include "engine3d/effects.h"
 #include "platform/ptc_offscreen.h"
 #include "video/video_stream.h"
@@ -123,8 +123,8 @@ protected:
     ptc::Surface video_surface{256, 192, format};
     zorbrix::VideoStream video;
     // 20 ms per presented frame.
-    FrameTimer timer{FrameTimer::Counter{[](void* self) { return int64_t(static_cast<Scenes*>(self)->frames) * 20; },
-                                         1000, this}};
+    FrameTimer timer{
+        FrameTimer::Counter{[](void* self) { return int64_t(static_cast<Scenes*>(self)->frames) * 20; }, 1000, this}};
     MusicPosition music;
     zorbrix::IntroImages images;
     zorbrix::FrameNote note;
@@ -133,12 +133,12 @@ protected:
 TEST_F(Scenes, OrderJumpsSkipScenesAndTheScrollerTakesItsKeys) {
     timer.start(0.0);
     script = [this](ptc::OffscreenBackend& d) {
-        if (frames == 2) music.order = 4;   // straight from scene 1 to scene 4
-        if (frames == 4) music.order = 9;   // past scene 5's limit as well
+        if (frames == 2) music.order = 4;  // straight from scene 1 to scene 4
+        if (frames == 4) music.order = 9;  // past scene 5's limit as well
         if (frames == 5) d.press(ptc::Key(ptc::Key::PAGEDOWN));
-        if (frames == 6) d.press(ptc::Key(ptc::Key::PAGEDOWN));      // clamped at 1000 - 384
-        if (frames == 7) d.press(ptc::Key(ptc::Key::UP));            // 0.02 s: 5 rows
-        if (frames == 8) d.press(ptc::Key(ptc::Key::PAGEUP, false, true));   // with Shift: not Page Up
+        if (frames == 6) d.press(ptc::Key(ptc::Key::PAGEDOWN));             // clamped at 1000 - 384
+        if (frames == 7) d.press(ptc::Key(ptc::Key::UP));                   // 0.02 s: 5 rows
+        if (frames == 8) d.press(ptc::Key(ptc::Key::PAGEUP, false, true));  // with Shift: not Page Up
         if (frames == 9) d.press(ptc::Key(' '));
         if (frames == 10) d.press(ptc::Key(ptc::Key::PAGEUP));
         if (frames == 11) d.press(ptc::Key(ptc::Key::ESCAPE));
@@ -159,12 +159,12 @@ TEST_F(Scenes, AKeyDuringTheScenesEndsThemAndSkipsTheScroller) {
     timer.start(0.0);
     script = [this](ptc::OffscreenBackend& d) {
         if (frames == 3) d.press(ptc::Key(' '));
-        if (frames == 3) music.order = 4;   // the key wins over the order at the loop test
+        if (frames == 3) music.order = 4;  // the key wins over the order at the loop test
     };
     run_all();
     EXPECT_EQ(seen, std::vector<ScenePhase>(3, ScenePhase::FirstIntro));
     EXPECT_EQ(note.scene, ScenePhase::Done);
-    EXPECT_TRUE(console->key());   // never taken
+    EXPECT_TRUE(console->key());  // never taken
 }
 
 TEST_F(Scenes, FramesShowTheirLayerOverTheBackdrop) {

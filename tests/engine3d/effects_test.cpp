@@ -15,9 +15,6 @@
 
 using zorbrix::C3DObject2;
 using zorbrix::CMatrix;
-using zorbrix::HALF_DIAGONAL;
-using zorbrix::SCREEN_H;
-using zorbrix::SCREEN_W;
 using zorbrix::effect_a_geometry;
 using zorbrix::effect_a_init;
 using zorbrix::effect_a_object;
@@ -27,9 +24,12 @@ using zorbrix::effect_b_init;
 using zorbrix::effect_b_object;
 using zorbrix::effect_b_render;
 using zorbrix::face_height;
+using zorbrix::HALF_DIAGONAL;
 using zorbrix::pulse_radius;
-using zorbrix::write_png_rgb;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
 using zorbrix::Vector3D;
+using zorbrix::write_png_rgb;
 
 namespace {
 
@@ -132,7 +132,7 @@ TEST(EffectB, VerticesAndDisplacement) {
     EXPECT_DOUBLE_EQ(HALF_DIAGONAL, 247.48737341529164);
     EXPECT_DOUBLE_EQ(face_height(100.0, 0.0, 0.0, 2), 30.0);
     EXPECT_NEAR(face_height(0.0, M_PI / 2, 0.0, 2), 100.0, 1e-5);  // strongest at the centre
-    EXPECT_DOUBLE_EQ(face_height(400.0, 1.0, 0.3, 2), 30.0);  // beyond the corner: no NaN
+    EXPECT_DOUBLE_EQ(face_height(400.0, 1.0, 0.3, 2), 30.0);       // beyond the corner: no NaN
     EXPECT_EQ(face_height(50.0, 1.0, 0.3, 0), 0.0);
 
     effect_b_geometry(0.0, 2);

@@ -11,13 +11,13 @@
 #include "engine3d/transform_kernels.h"
 #include "tests/support/kernel_levels.h"
 
+using zorbrix::camera_matrix;
+using zorbrix::camera_setup;
 using zorbrix::CArray;
 using zorbrix::CMatrix;
 using zorbrix::Transform;
-using zorbrix::TransformKernels;
-using zorbrix::camera_matrix;
-using zorbrix::camera_setup;
 using zorbrix::transform_kernels_for;
+using zorbrix::TransformKernels;
 using zorbrix::Vector3D;
 
 namespace {

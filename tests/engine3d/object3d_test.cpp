@@ -14,19 +14,19 @@
 #include "tests/support/kernel_levels.h"
 
 using zorbrix::C3DObject2;
+using zorbrix::camera_matrix;
 using zorbrix::CArray;
 using zorbrix::CList;
 using zorbrix::CMatrix;
 using zorbrix::DepthKey;
 using zorbrix::DepthSortScratch;
-using zorbrix::SCREEN_H;
-using zorbrix::SCREEN_W;
-using zorbrix::ShadeKernels;
-using zorbrix::camera_matrix;
 using zorbrix::draw_line_add;
 using zorbrix::fill_triangle;
 using zorbrix::quicksort_by_depth;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
 using zorbrix::shade_kernels_for;
+using zorbrix::ShadeKernels;
 using zorbrix::sort_by_depth;
 using zorbrix::Vector3D;
 
@@ -60,7 +60,9 @@ struct Flat {
         object.TransformVertices(CMatrix());
     }
     uint32_t at(int x, int y) const { return px[y * SCREEN_W + x]; }
-    int painted() const { return int(std::count_if(px.begin(), px.end(), [](uint32_t p) { return p; })); }
+    int painted() const {
+        return int(std::count_if(px.begin(), px.end(), [](uint32_t p) { return p; }));
+    }
 };
 
 }  // namespace
@@ -175,7 +177,8 @@ TEST(C3DObject2, DrawPaintsInTheFullSortOrder) {
         std::vector<Vector3D> points;
         for (int i = 0; i < 40; ++i) {
             const auto coordinate = [&] { return double(int(rng() % 301) - 150); };
-            const double z = kind != 1 ? std::uniform_real_distribution<double>(-50, 50)(rng) : double(int(rng() % 5) - 2);
+            const double z =
+                kind != 1 ? std::uniform_real_distribution<double>(-50, 50)(rng) : double(int(rng() % 5) - 2);
             points.push_back(Vector3D(coordinate(), coordinate(), i == 7 && kind >= 2 ? std::nan("") : z, 1));
         }
         CList<Vector3D> v;
@@ -239,9 +242,9 @@ TEST_P(ShadeKernelLevels, PairsMatchTheScalarReferenceBitForBit) {
         Vector3D corners[2][3];
         for (auto& triangle : corners)
             for (auto& p : triangle) p = Vector3D(coordinate(rng), coordinate(rng), coordinate(rng), 1);
-        if (n % 10 == 0) corners[0][2] = corners[0][1];                       // degenerate: NaN normal
+        if (n % 10 == 0) corners[0][2] = corners[0][1];  // degenerate: NaN normal
         if (n % 10 == 1) corners[1][1] = Vector3D(corners[1][0].x, corners[1][0].y, corners[1][0].z + 5, 1);  // edge-on
-        if (n % 10 == 2) corners[1][0].x *= 1e-300;                           // tiny and huge magnitudes
+        if (n % 10 == 2) corners[1][0].x *= 1e-300;  // tiny and huge magnitudes
         const Vector3D* a[2] = {&corners[0][0], &corners[1][0]};
         const Vector3D* b[2] = {&corners[0][1], &corners[1][1]};
         const Vector3D* c[2] = {&corners[0][2], &corners[1][2]};

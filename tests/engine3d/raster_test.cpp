@@ -10,15 +10,15 @@
 #include "engine3d/raster_kernels.h"
 #include "tests/support/kernel_levels.h"
 
-using zorbrix::RasterKernels;
-using zorbrix::SCREEN_H;
-using zorbrix::SCREEN_W;
 using zorbrix::clip_line;
 using zorbrix::draw_line_add;
 using zorbrix::fill_triangle;
 using zorbrix::raster_kernels;
 using zorbrix::raster_kernels_for;
 using zorbrix::raster_use_level;
+using zorbrix::RasterKernels;
+using zorbrix::SCREEN_H;
+using zorbrix::SCREEN_W;
 namespace raster = zorbrix::raster;
 
 namespace {
@@ -26,7 +26,9 @@ namespace {
 struct Screen {
     std::vector<uint32_t> px = std::vector<uint32_t>(SCREEN_W * SCREEN_H, 0);
     uint32_t at(int x, int y) const { return px[y * SCREEN_W + x]; }
-    int count_nonzero() const { return int(std::count_if(px.begin(), px.end(), [](uint32_t p) { return p != 0; })); }
+    int count_nonzero() const {
+        return int(std::count_if(px.begin(), px.end(), [](uint32_t p) { return p != 0; }));
+    }
     // Columns [first, last] of row y set, nothing else in that row.
     bool row_is(int y, int first, int last) const {
         for (int x = 0; x < SCREEN_W; ++x)
@@ -220,7 +222,7 @@ TEST(DrawLineAdd, PixelsOfALineClippingAndSaturation) {
     EXPECT_NE(s.at(30, 200), 0u);
     EXPECT_EQ(s.at(33, 100), 0u);
     draw_line_add(s.px.data(), -100, 10, -1, 300, 1);  // entirely left: nothing
-    draw_line_add(s.px.data(), 7, 7, 7, 7, 1);          // a point: nothing
+    draw_line_add(s.px.data(), 7, 7, 7, 7, 1);         // a point: nothing
     EXPECT_EQ(s.count_nonzero(), 10 + 100 + 100);
 
     s.px[5 * SCREEN_W + 5] = 0xF0F0F0F0;

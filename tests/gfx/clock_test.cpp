@@ -7,10 +7,10 @@
 #include "gfx/clock.h"
 
 using zorbrix::CLOCK_GLYPHS;
-using zorbrix::IMAGE_ALPHA;
-using zorbrix::Image;
 using zorbrix::clock_text;
 using zorbrix::draw_clock;
+using zorbrix::Image;
+using zorbrix::IMAGE_ALPHA;
 using zorbrix::text_width;
 
 namespace {

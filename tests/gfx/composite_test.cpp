@@ -11,11 +11,11 @@
 #include "tests/support/test_paths.h"
 
 using zorbrix::CLOCK_GLYPHS;
-using zorbrix::IMAGE_ALPHA;
-using zorbrix::Image;
 using zorbrix::draw_centered_faded;
 using zorbrix::draw_clock;
 using zorbrix::draw_corners;
+using zorbrix::Image;
+using zorbrix::IMAGE_ALPHA;
 using zorbrix::upscale_video_2x;
 using zorbrix::write_png_rgb;
 
@@ -90,9 +90,9 @@ TEST(Composite, FrameLooksRight) {
     draw_clock(screen.data(), 512, 384, 344, glyphs, 26.537);
 
     // A few spot checks; the picture itself is for the eye.
-    EXPECT_EQ(screen[0] >> 24, 255u);                           // corner frame, opaque at its very corner
-    EXPECT_EQ(screen[383 * 512 + 511] & 0xFFFFFF, 0xFF9020u);   // lower right corner frame, opaque colour
-    const uint32_t middle = screen[192 * 512 + 256];            // the disc's centre: 60 % blue over the backdrop
+    EXPECT_EQ(screen[0] >> 24, 255u);                          // corner frame, opaque at its very corner
+    EXPECT_EQ(screen[383 * 512 + 511] & 0xFFFFFF, 0xFF9020u);  // lower right corner frame, opaque colour
+    const uint32_t middle = screen[192 * 512 + 256];           // the disc's centre: 60 % blue over the backdrop
     EXPECT_GT(middle & 0xFF, 150u);
 
     for (auto& p : screen) p &= 0x00FFFFFFu;

@@ -9,9 +9,9 @@
 #include "loading/file_load.h"
 #include "tests/support/test_paths.h"
 
-using zorbrix::IMAGE_ALPHA;
-using zorbrix::Image;
 using zorbrix::file_init;
+using zorbrix::Image;
+using zorbrix::IMAGE_ALPHA;
 
 namespace {
 
@@ -41,8 +41,7 @@ void write_targa(const std::string& path, int w, int h, const std::vector<uint32
 TEST(ImageLoad, LoadsATargaAndKeepsTheOldPictureOnFailure) {
     const std::string dir = test_output_path("gfx_image_load") + "/";
     std::filesystem::create_directories(dir);
-    const std::vector<uint32_t> pixels = {0xFF102030u, 0x80404040u, 0x00000000u,
-                                          0xFFFFFFFFu, 0x01020304u, 0x7F000000u};
+    const std::vector<uint32_t> pixels = {0xFF102030u, 0x80404040u, 0x00000000u, 0xFFFFFFFFu, 0x01020304u, 0x7F000000u};
     write_targa(dir + "picture.tga", 3, 2, pixels);
     ASSERT_TRUE(file_init(nullptr, dir.c_str()));
 

@@ -9,12 +9,12 @@
 
 #include "gfx/image.h"
 
-using zorbrix::IMAGE_ALPHA;
-using zorbrix::Image;
 using zorbrix::clip_blit;
 using zorbrix::draw_centered_faded;
 using zorbrix::draw_corners;
 using zorbrix::fade_to_byte;
+using zorbrix::Image;
+using zorbrix::IMAGE_ALPHA;
 using zorbrix::row_kernels_for;
 using zorbrix::upscale_video_2x;
 
@@ -169,15 +169,16 @@ TEST(Image, AlphaDrawBlendsEveryRowOfTheClippedRectangle) {
     Canvas expected = c;
     // Drawn at (-3, 2): source rows 0..5, columns 3..16 onto destination rows 2..7, columns 0..13.
     for (int row = 0; row < 6; ++row)
-        row_kernels_for(zorbrix::CpuLevel::scalar).blend_row(&expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14);
+        row_kernels_for(zorbrix::CpuLevel::scalar)
+            .blend_row(&expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14);
     img.draw(c.data(), c.width, c.height, -3, 2);
     EXPECT_EQ(c.pixels, expected.pixels);
 
     // The faded draw goes through the faded blend with the fade as a byte.
     Canvas f = c, f_expected = c;
     for (int row = 0; row < 6; ++row)
-        row_kernels_for(zorbrix::CpuLevel::scalar).blend_row_faded(&f_expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14,
-                                             fade_to_byte(0.37));
+        row_kernels_for(zorbrix::CpuLevel::scalar)
+            .blend_row_faded(&f_expected.at(0, row + 2), &p[static_cast<size_t>(row) * 17 + 3], 14, fade_to_byte(0.37));
     img.draw_faded(f.data(), f.width, f.height, -3, 2, 0.37);
     EXPECT_EQ(f.pixels, f_expected.pixels);
 }
@@ -200,7 +201,7 @@ TEST(Image, FadedDrawClampsTheFade) {
 
 TEST(Image, FadedDrawOfAnImageWithoutAlphaIsAnOpaqueFade) {
     std::mt19937 rng(11);
-    std::vector<uint32_t> p(300 * 3);  // wider than the chunk the opaque fade works in
+    std::vector<uint32_t> p(300 * 3);           // wider than the chunk the opaque fade works in
     for (auto& v : p) v = rng() & 0x00FFFFFFu;  // alpha 0, as a picture without an alpha channel may carry
     Image img;
     img.set_pixels(p.data(), 300, 3, 0);
@@ -211,8 +212,9 @@ TEST(Image, FadedDrawOfAnImageWithoutAlphaIsAnOpaqueFade) {
         std::vector<uint32_t> opaque(p);
         for (auto& v : opaque) v |= 0xFF000000u;
         for (int row = 0; row < 3; ++row)
-            row_kernels_for(zorbrix::CpuLevel::scalar).blend_row_faded(&expected.at(2, row), &opaque[static_cast<size_t>(row) * 300], 300,
-                                                 fade_to_byte(fade));
+            row_kernels_for(zorbrix::CpuLevel::scalar)
+                .blend_row_faded(&expected.at(2, row), &opaque[static_cast<size_t>(row) * 300], 300,
+                                 fade_to_byte(fade));
         img.draw_faded(c.data(), c.width, c.height, 2, 0, fade);
         ASSERT_EQ(c.pixels, expected.pixels) << "fade " << fade;
     }
@@ -234,7 +236,8 @@ TEST(UpscaleVideo2x, FillsAllButTheTopTwoRowsAndTheOuterColumns) {
     // Source pixel (i, p) lands at (2i + 1, 2p + 2); a row pair lands on screen rows 2p + 2 and 2p + 3.
     Canvas expected(512, 384, kUntouched);
     for (int p = 0; p < 191; ++p)
-        row_kernels_for(zorbrix::CpuLevel::scalar).upscale_row_pair(&expected.at(1, 2 * p + 2), &frame[static_cast<size_t>(p) * 256], 512);
+        row_kernels_for(zorbrix::CpuLevel::scalar)
+            .upscale_row_pair(&expected.at(1, 2 * p + 2), &frame[static_cast<size_t>(p) * 256], 512);
     EXPECT_EQ(screen.pixels, expected.pixels);
     EXPECT_EQ(screen.at(1, 2), frame[0]);
     EXPECT_EQ(screen.at(2 * 100 + 1, 2 * 50 + 2), frame[50 * 256 + 100]);
@@ -258,10 +261,14 @@ TEST(DrawCorners, PutsEachImageInItsCorner) {
     Canvas c(20, 16, 0);
     draw_corners(c.data(), c.width, c.height, corners);
     Canvas expected(20, 16, 0);
-    for (int y = 0; y < 3; ++y) for (int x = 0; x < 5; ++x) expected.at(x, y) = 0x11;
-    for (int y = 0; y < 6; ++y) for (int x = 16; x < 20; ++x) expected.at(x, y) = 0x22;
-    for (int y = 14; y < 16; ++y) for (int x = 13; x < 20; ++x) expected.at(x, y) = 0x33;
-    for (int y = 11; y < 16; ++y) for (int x = 0; x < 3; ++x) expected.at(x, y) = 0x44;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) expected.at(x, y) = 0x11;
+    for (int y = 0; y < 6; ++y)
+        for (int x = 16; x < 20; ++x) expected.at(x, y) = 0x22;
+    for (int y = 14; y < 16; ++y)
+        for (int x = 13; x < 20; ++x) expected.at(x, y) = 0x33;
+    for (int y = 11; y < 16; ++y)
+        for (int x = 0; x < 3; ++x) expected.at(x, y) = 0x44;
     EXPECT_EQ(c.pixels, expected.pixels);
     draw_corners(c.data(), c.width, c.height, nullptr);
 }

@@ -11,13 +11,13 @@
 
 namespace {
 
-using zorbrix::CpuLevel;
-using zorbrix::RowKernels;
 using zorbrix::blend_row;
 using zorbrix::blend_row_faded;
+using zorbrix::CpuLevel;
 using zorbrix::fade_to_byte;
 using zorbrix::row_kernels;
 using zorbrix::row_kernels_for;
+using zorbrix::RowKernels;
 using zorbrix::upscale_row_pair;
 using zorbrix::test::GuardedBuffer;
 
@@ -30,9 +30,9 @@ const RowKernels& reference() {
 uint32_t random_pixel(std::mt19937& rng) {
     const uint32_t word = rng();
     switch (rng() % 4) {
-        case 0: return word & 0x00FFFFFFu;
-        case 1: return word | 0xFF000000u;
-        default: return word;
+    case 0: return word & 0x00FFFFFFu;
+    case 1: return word | 0xFF000000u;
+    default: return word;
     }
 }
 
@@ -60,8 +60,8 @@ void compare_blends(const RowKernels& set, Run run, int rows) {
         std::vector<uint32_t> expected = dst.values();
         run(reference(), expected.data() + dst_at, src.data() + src_at, n, fade);
         run(set, dst.data() + dst_at, src.data() + src_at, n, fade);
-        ASSERT_EQ(dst.values(), expected) << cpu_level_name(set.level) << ": length " << n << ", fade " << fade
-                                          << ", trial " << trial;
+        ASSERT_EQ(dst.values(), expected)
+            << cpu_level_name(set.level) << ": length " << n << ", fade " << fade << ", trial " << trial;
         ASSERT_TRUE(dst.guards_intact()) << "length " << n;
     }
 }
@@ -80,15 +80,13 @@ TEST_P(RowKernelLevels, EveryEntryIsOfThisLevel) {
 
 TEST_P(RowKernelLevels, GiveTheReferenceBytesOnRandomRows) {
     const RowKernels set = row_kernels_for(level());
-    compare_blends(set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) {
-        k.copy_row(d, s, n);
-    }, 500);
-    compare_blends(set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) {
-        k.blend_row(d, s, n);
-    }, 3000);
-    compare_blends(set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int f) {
-        k.blend_row_faded(d, s, n, f);
-    }, 3000);
+    compare_blends(
+        set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) { k.copy_row(d, s, n); }, 500);
+    compare_blends(
+        set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int) { k.blend_row(d, s, n); }, 3000);
+    compare_blends(
+        set, [](const RowKernels& k, uint32_t* d, const uint32_t* s, int n, int f) { k.blend_row_faded(d, s, n, f); },
+        3000);
 }
 
 TEST_P(RowKernelLevels, BlendsGiveTheReferenceBytesForEveryAlphaAndDestinationByte) {

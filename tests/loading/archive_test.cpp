@@ -13,19 +13,19 @@
 #include "loading/resource_archive.h"
 #include "tests/support/test_paths.h"
 
-using zorbrix::DateStamp;
-using zorbrix::LoadDiagnosticSink;
-using zorbrix::PACK_LZW;
-using zorbrix::PACK_STORED;
-using zorbrix::PACK_ZLIB;
-using zorbrix::ResourceArchive;
 using zorbrix::date_stamp_now;
+using zorbrix::DateStamp;
 using zorbrix::file_init;
 using zorbrix::file_load;
 using zorbrix::file_shutdown;
 using zorbrix::g_resource_archive;
 using zorbrix::kArchiveVersion;
+using zorbrix::LoadDiagnosticSink;
 using zorbrix::lzw_pack;
+using zorbrix::PACK_LZW;
+using zorbrix::PACK_STORED;
+using zorbrix::PACK_ZLIB;
+using zorbrix::ResourceArchive;
 using zorbrix::set_load_diagnostic_sink;
 
 namespace {
@@ -42,11 +42,11 @@ void put32(Bytes& out, uint32_t v) {
 // One record as laid out in the file; the fields default to a sound record.
 struct Record {
     std::string name;
-    Bytes data;                       // as stored
+    Bytes data;  // as stored
     uint32_t flags = PACK_STORED;
-    int64_t unpacked_size = -1;       // default: data.size()
+    int64_t unpacked_size = -1;  // default: data.size()
     std::string second;
-    int64_t record_length = -1;       // default: the true length
+    int64_t record_length = -1;  // default: the true length
 };
 
 // An archive written byte by byte from the layout, independently of the archive writer.
@@ -352,7 +352,8 @@ TEST_F(ArchiveTest, EntriesWhoseSizesContradictEachOtherCountAsMissingWithAWarni
         ASSERT_EQ(seen.size(), count == 2u ? 0u : 1u);
         if (!seen.empty()) {
             EXPECT_NE(seen[0].find("announces " + std::to_string(int32_t(count)) + " entries, which its"),
-                      std::string::npos) << seen[0];
+                      std::string::npos)
+                << seen[0];
         }
     }
     set_load_diagnostic_sink(previous);

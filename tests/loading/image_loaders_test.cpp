@@ -15,12 +15,12 @@
 #include "platform/fatal.h"
 #include "tests/support/test_paths.h"
 
-using zorbrix::LoadJpeg;
-using zorbrix::LoadTarga;
-using zorbrix::RawImage;
 using zorbrix::file_init;
 using zorbrix::file_shutdown;
 using zorbrix::image_load;
+using zorbrix::LoadJpeg;
+using zorbrix::LoadTarga;
+using zorbrix::RawImage;
 using zorbrix::write_png_rgb;
 
 namespace {
@@ -45,7 +45,8 @@ protected:
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     void write(const std::string& name, const Bytes& bytes) const {
-        std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+        std::ofstream(path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
     }
 
     Bytes read(const std::string& name) const {
@@ -98,15 +99,32 @@ Bytes pam(const std::vector<uint32_t>& pixels, int width, int height, bool alpha
 
 // A Targa header (18 bytes) followed by the given pixel bytes.
 Bytes targa(int width, int height, int bits, const Bytes& pixel_bytes, uint8_t id_length = 0) {
-    Bytes out = {id_length, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(width), uint8_t(width >> 8), uint8_t(height),
-                 uint8_t(height >> 8), uint8_t(bits), 0};
+    Bytes out = {id_length,
+                 0,
+                 2,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 uint8_t(width),
+                 uint8_t(width >> 8),
+                 uint8_t(height),
+                 uint8_t(height >> 8),
+                 uint8_t(bits),
+                 0};
     for (unsigned char b : pixel_bytes) out.push_back(b);  // (vector::insert trips GCC 12's bounds warning)
     return out;
 }
 
 TEST_F(ImageLoaderTest, PicksTheLoaderByExtensionInAnyLetterCase) {
     const Bytes one_pixel = targa(1, 1, 24, {1, 2, 3});
-    for (const char* name : {"pic.tga", "PIC.TGA", "Pic.TgA", ".tga", "pic.png", "tga", "pic.tga.bak"}) write(name, one_pixel);
+    for (const char* name : {"pic.tga", "PIC.TGA", "Pic.TgA", ".tga", "pic.png", "tga", "pic.tga.bak"})
+        write(name, one_pixel);
     for (const char* name : {"pic.tga", "PIC.TGA", "Pic.TgA"}) {
         RawImage* image = image_load(name);
         ASSERT_NE(image, nullptr) << name;
@@ -229,8 +247,10 @@ TEST_F(ImageLoaderTest, JpegFilesDecodeThroughTheMemorySource) {
         write("src.pam", pam(picture, c.width, c.height, false));
         convert(path("src.pam") + " -quality 90 " + path(c.name));
         const size_t file_size = read(c.name).size();
-        if (c.noisy) EXPECT_GT(file_size, 3 * 4096u);
-        else EXPECT_LT(file_size, 4096u);
+        if (c.noisy)
+            EXPECT_GT(file_size, 3 * 4096u);
+        else
+            EXPECT_LT(file_size, 4096u);
         convert(path(c.name) + " -depth 8 rgb:" + path("reference.rgb"));
         const Bytes reference = read("reference.rgb");
         ASSERT_EQ(reference.size(), size_t(c.width) * size_t(c.height) * 3);

@@ -10,9 +10,6 @@
 #include <string>
 #include <vector>
 
-using zorbrix::LzwKernels;
-using zorbrix::LzwPackTrace;
-using zorbrix::LzwUnpackFn;
 using zorbrix::kLzwClearCode;
 using zorbrix::kLzwEndCode;
 using zorbrix::kLzwFirstFreeCode;
@@ -22,6 +19,9 @@ using zorbrix::kLzwMaxString;
 using zorbrix::lzw_kernels_for;
 using zorbrix::lzw_pack;
 using zorbrix::lzw_width_for;
+using zorbrix::LzwKernels;
+using zorbrix::LzwPackTrace;
+using zorbrix::LzwUnpackFn;
 
 namespace {
 
@@ -31,7 +31,8 @@ using Bytes = std::vector<unsigned char>;
 // each code goes out least significant bit first.
 struct StreamBuilder {
     explicit StreamBuilder(uint32_t length) {
-        bytes = {'V', 'Y', 'R', 'N', uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24)};
+        bytes = {
+            'V', 'Y', 'R', 'N', uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24)};
     }
     StreamBuilder& code(int value, int width) {
         for (int i = 0; i < width; ++i) {
@@ -45,7 +46,8 @@ struct StreamBuilder {
     int bit = 0;
 };
 
-// Unpacks with the scalar and the SSE2 table (both scalar where ZORBRIX_CPU masks SSE2), demands identical results, and returns the bytes (or nullopt-like empty + ok=false).
+// Unpacks with the scalar and the SSE2 table (both scalar where ZORBRIX_CPU masks SSE2), demands identical results, and
+// returns the bytes (or nullopt-like empty + ok=false).
 struct Unpacked {
     bool ok = false;
     Bytes data;
@@ -125,8 +127,10 @@ template <class F>
 size_t first_reaching(size_t lo, size_t hi, int target, F f) {
     while (lo < hi) {
         const size_t mid = (lo + hi) / 2;
-        if (f(mid) >= target) hi = mid;
-        else lo = mid + 1;
+        if (f(mid) >= target)
+            hi = mid;
+        else
+            lo = mid + 1;
     }
     return lo;
 }
@@ -296,7 +300,8 @@ TEST(Lzw, KernelsAgreeOnRandomAndDamagedStreams) {
             Bytes damaged = packed;
             const int kind = int(rng() % 3);
             if (kind == 0) {
-                for (int f = 0; f < 3; ++f) damaged[kLzwHeaderSize + rng() % (damaged.size() - kLzwHeaderSize)] ^= uint8_t(1u << (rng() % 8));
+                for (int f = 0; f < 3; ++f)
+                    damaged[kLzwHeaderSize + rng() % (damaged.size() - kLzwHeaderSize)] ^= uint8_t(1u << (rng() % 8));
             } else if (kind == 1) {
                 damaged.resize(kLzwHeaderSize + rng() % (damaged.size() - kLzwHeaderSize + 1));
             } else {

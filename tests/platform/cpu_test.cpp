@@ -62,8 +62,8 @@ TEST(CpuLevels, FeaturesGiveTheHighestCompleteLevel) {
 }
 
 TEST(CpuLevels, TheProcessLevelIsTheDetectedOneUnderTheMask) {
-    EXPECT_EQ(zorbrix::cpu_level(), zorbrix::cpu_masked_level(zorbrix::cpu_detected_level(),
-                                                                std::getenv("ZORBRIX_CPU"), nullptr));
+    EXPECT_EQ(zorbrix::cpu_level(),
+              zorbrix::cpu_masked_level(zorbrix::cpu_detected_level(), std::getenv("ZORBRIX_CPU"), nullptr));
     EXPECT_EQ(zorbrix::cpu_detected_level(), zorbrix::cpu_level_of(zorbrix::cpu_features()));
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
     // The compiler's runtime asks the processor (and the system's register state) on its own; both must agree.
@@ -131,8 +131,8 @@ TEST(CpuLevels, ChildAsksForTheLevel) { std::printf("level %s\n", zorbrix::cpu_l
 std::string run_child(const char* mask, std::string* stderr_text) {
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string err = ::testing::TempDir() + "cpu_child_stderr.txt";
-    const std::string command = "ZORBRIX_CPU='" + std::string(mask) + "' " + self +
-                                " --gtest_filter=CpuLevels.ChildAsksForTheLevel 2>" + err;
+    const std::string command =
+        "ZORBRIX_CPU='" + std::string(mask) + "' " + self + " --gtest_filter=CpuLevels.ChildAsksForTheLevel 2>" + err;
     std::string out;
     if (std::FILE* p = popen(command.c_str(), "r")) {
         char buf[256];

@@ -23,9 +23,7 @@ TEST(FatalExit, WithoutATrapTheProcessEndsWithTheStatusAndMessage) {
 TEST(FatalExit, TrapsNestAndRestore) {
     {
         ScopedFatalTrap outer;
-        {
-            ScopedFatalTrap inner;
-        }
+        { ScopedFatalTrap inner; }
         EXPECT_THROW(zorbrix::fatal_exit(1), FatalExit);
     }
     EXPECT_EQ(zorbrix::set_fatal_handler(nullptr), nullptr);

@@ -30,8 +30,12 @@ TEST(KernelChoice, PickTakesTheFastestButKeepsTheNarrowerOnATie) {
 TEST(KernelChoice, MeasuringGivesATimePerUnitForEveryCandidate) {
     volatile int sink = 0;
     std::vector<std::function<void()>> candidates = {
-        [&sink] { for (int i = 0; i < 4000; ++i) sink = sink + 1; },
-        [&sink] { for (int i = 0; i < 40; ++i) sink = sink + 1; },
+        [&sink] {
+            for (int i = 0; i < 4000; ++i) sink = sink + 1;
+        },
+        [&sink] {
+            for (int i = 0; i < 40; ++i) sink = sink + 1;
+        },
     };
     double ns[2] = {-1, -1};
     zorbrix::measure_kernel_versions(candidates, ns);
@@ -71,9 +75,12 @@ SpinKernels spin_kernels_for(CpuLevel level) {
 SpinKernels choose_spin_kernels() {
     std::vector<zorbrix::KernelProbe<SpinKernels>> probes;
     const auto unit = [](const Kernel<Op>& k) { (void)k(7); };
-    probes.push_back(zorbrix::kernel_probe<SpinKernels>("a", [](SpinKernels& t) -> Kernel<Op>& { return t.a; }, unit));
-    probes.push_back(zorbrix::kernel_probe<SpinKernels>("b", [](SpinKernels& t) -> Kernel<Op>& { return t.b; }, unit));
-    probes.push_back(zorbrix::kernel_probe<SpinKernels>("c", [](SpinKernels& t) -> Kernel<Op>& { return t.c; }, unit));
+    probes.push_back(zorbrix::kernel_probe<SpinKernels>(
+        "a", [](SpinKernels& t) -> Kernel<Op>& { return t.a; }, unit));
+    probes.push_back(zorbrix::kernel_probe<SpinKernels>(
+        "b", [](SpinKernels& t) -> Kernel<Op>& { return t.b; }, unit));
+    probes.push_back(zorbrix::kernel_probe<SpinKernels>(
+        "c", [](SpinKernels& t) -> Kernel<Op>& { return t.c; }, unit));
     return zorbrix::choose_kernel_table<SpinKernels>("spin", spin_kernels_for, probes);
 }
 

@@ -15,9 +15,9 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -226,7 +226,9 @@ TEST(OutputFile, OutOfSpaceAndSignalsLeaveNoTemporary) {
     spit(s / "out", "before");
     // A file-size limit with SIGXFSZ at its default: the process dies of it, the temporary goes with it.
     int status = in_child([&] {
-        struct rlimit limit {4096, 4096};
+        struct rlimit limit {
+            4096, 4096
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         OutputFile out;
         if (!out.open(s / "out")) ::_exit(3);
@@ -240,7 +242,9 @@ TEST(OutputFile, OutOfSpaceAndSignalsLeaveNoTemporary) {
     // The same limit with SIGXFSZ ignored: the write fails and says so.
     status = in_child([&] {
         std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {4096, 4096};
+        struct rlimit limit {
+            4096, 4096
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::string error;
         const std::string big(100000, 'q');
@@ -282,8 +286,8 @@ TEST(OutputFile, PiecesArriveInOrderWhetherBufferedOrGathered) {
     ASSERT_TRUE(out.write("head "));
     const OutputFile::Piece small[] = {{a.data(), a.size()}, {c.data(), c.size()}};
     ASSERT_TRUE(out.write(small, 2));
-    const OutputFile::Piece large[] = {{c.data(), c.size()}, {b.data(), b.size()}, {"", 0}, {a.data(), a.size()},
-                                       {d.data(), d.size()}};
+    const OutputFile::Piece large[] = {
+        {c.data(), c.size()}, {b.data(), b.size()}, {"", 0}, {a.data(), a.size()}, {d.data(), d.size()}};
     ASSERT_TRUE(out.write(large, 5));
     ASSERT_TRUE(out.write(c));
     ASSERT_TRUE(out.write(b));  // past the buffer on its own, after buffered bytes
@@ -399,8 +403,8 @@ TEST(OutputFile, ShortGatheredWritesResumeWhereTheyStopped) {
             for (unsigned frame = 0; frame < 40; ++frame) {
                 const std::string y = pattern(196608, frame), u = pattern(49152, frame + 1000),
                                   v = pattern(49152, frame + 2000);
-                const OutputFile::Piece pieces[] = {{"FRAME\n", 6}, {y.data(), y.size()}, {u.data(), u.size()},
-                                                    {v.data(), v.size()}};
+                const OutputFile::Piece pieces[] = {
+                    {"FRAME\n", 6}, {y.data(), y.size()}, {u.data(), u.size()}, {v.data(), v.size()}};
                 if (!out.write(pieces, 4)) ::_exit(4);
                 expected += "FRAME\n" + y + u + v;
             }
@@ -455,7 +459,9 @@ TEST(ReadInputFile, RefusesWhatExceedsTheLimitBeforeOrWhileReading) {
     ASSERT_TRUE(make_node(s / "zero", 1, 5));
     const int status = in_child([&] {
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory needs far more address space
-        struct rlimit limit {1LL << 30, 1LL << 30};
+        struct rlimit limit {
+            1LL << 30, 1LL << 30
+        };
         ::setrlimit(RLIMIT_AS, &limit);
 #endif
         std::vector<unsigned char> got;

@@ -25,9 +25,8 @@ struct Display {
 
     Display()
         : console([this] {
-              auto b = std::make_unique<ptc::OffscreenBackend>([this](const uint32_t* p, int w, int h, long) {
-                  frames.emplace_back(p, p + size_t(w) * size_t(h));
-              });
+              auto b = std::make_unique<ptc::OffscreenBackend>(
+                  [this](const uint32_t* p, int w, int h, long) { frames.emplace_back(p, p + size_t(w) * size_t(h)); });
               backend = b.get();
               return b;
           }()) {}
@@ -145,8 +144,8 @@ TEST(PtcSurface, StartsBlackLocksOnceCopiesWholeAndClears) {
 }
 
 TEST(PtcSdlKeys, OnlyTheirOwnKeysGiveTheFiveNamedCodes) {
-    const std::map<int, SDL_Keycode> named = {{27, SDLK_ESCAPE}, {33, SDLK_PAGEUP}, {34, SDLK_PAGEDOWN},
-                                              {38, SDLK_UP}, {40, SDLK_DOWN}};
+    const std::map<int, SDL_Keycode> named = {
+        {27, SDLK_ESCAPE}, {33, SDLK_PAGEUP}, {34, SDLK_PAGEDOWN}, {38, SDLK_UP}, {40, SDLK_DOWN}};
     for (const auto& [code, key] : named) {
         EXPECT_EQ(ptc::key_code_from_sdl(key, KMOD_NONE), code);
         EXPECT_EQ(ptc::key_code_from_sdl(key, KMOD_NUM | KMOD_SHIFT), code);
@@ -186,12 +185,12 @@ TEST(PtcSdlFullScreen, PictureFitsWithoutDistortionOrCroppingAndIsCentred) {
         ptc::PictureRect expected;
     };
     const Case cases[] = {
-        {512, 384, {0, 0, 512, 384}},      // the window
-        {1024, 768, {0, 0, 1024, 768}},    // same shape, scaled
+        {512, 384, {0, 0, 512, 384}},        // the window
+        {1024, 768, {0, 0, 1024, 768}},      // same shape, scaled
         {1920, 1080, {240, 0, 1440, 1080}},  // wide screen: bars left and right
-        {1280, 1024, {0, 32, 1280, 960}},  // 5:4: bars above and below
+        {1280, 1024, {0, 32, 1280, 960}},    // 5:4: bars above and below
         {2560, 1600, {213, 0, 2133, 1600}},  // 16:10, width rounded to the nearest pixel
-        {300, 1000, {0, 387, 300, 225}},   // portrait
+        {300, 1000, {0, 387, 300, 225}},     // portrait
     };
     for (const Case& c : cases) {
         const ptc::PictureRect r = ptc::fit_picture(c.out_w, c.out_h, 512, 384);

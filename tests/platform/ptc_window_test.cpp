@@ -6,12 +6,12 @@
 namespace {
 
 TEST(WindowScale, LargestWholeMultipleWithinEightyPercentOfTheDesktop) {
-    EXPECT_EQ(ptc::window_scale(1920, 1080, 512, 384), 2);   // 1024 x 768
-    EXPECT_EQ(ptc::window_scale(3840, 2160, 512, 384), 4);   // 2048 x 1536 within 3072 x 1728
-    EXPECT_EQ(ptc::window_scale(2560, 1440, 512, 384), 3);   // 1536 x 1152 within 2048 x 1152
+    EXPECT_EQ(ptc::window_scale(1920, 1080, 512, 384), 2);  // 1024 x 768
+    EXPECT_EQ(ptc::window_scale(3840, 2160, 512, 384), 4);  // 2048 x 1536 within 3072 x 1728
+    EXPECT_EQ(ptc::window_scale(2560, 1440, 512, 384), 3);  // 1536 x 1152 within 2048 x 1152
     EXPECT_EQ(ptc::window_scale(1280, 1024, 512, 384), 2);
     EXPECT_EQ(ptc::window_scale(1024, 768, 512, 384), 1);
-    EXPECT_EQ(ptc::window_scale(640, 480, 512, 384), 1);     // never below 1
+    EXPECT_EQ(ptc::window_scale(640, 480, 512, 384), 1);  // never below 1
     EXPECT_EQ(ptc::window_scale(0, 0, 512, 384), 1);
 }
 
@@ -24,7 +24,7 @@ TEST(SharpPicture, WholeMultiplesCentredAndFitWhenNoneFits) {
     const ptc::PictureRect exact = ptc::sharp_picture(1536, 1152, 512, 384);
     EXPECT_EQ(exact.x, 0);
     EXPECT_EQ(exact.width, 1536);
-    const ptc::PictureRect small = ptc::sharp_picture(400, 300, 512, 384);   // below 1x: shrunk to fit
+    const ptc::PictureRect small = ptc::sharp_picture(400, 300, 512, 384);  // below 1x: shrunk to fit
     EXPECT_EQ(small.width, 400);
     EXPECT_EQ(small.height, 300);
     const ptc::PictureRect none = ptc::sharp_picture(0, 300, 512, 384);

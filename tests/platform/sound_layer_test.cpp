@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-using zorbrix::MusicPosition;
 using zorbrix::g_music;
+using zorbrix::MusicPosition;
 using zorbrix::on_order;
 using zorbrix::on_row;
 
@@ -40,9 +40,9 @@ TEST(MusicPosition, StartsUnsetThenHoldsTheLastCallbackValue) {
 }
 
 TEST(SoundLayer, CallsWithoutASongFailCleanly) {
-    FSOUND_Close();   // harmless when not open
+    FSOUND_Close();  // harmless when not open
     std::vector<unsigned char> junk(64, 0x11);
-    EXPECT_EQ(FMUSIC_LoadSongMemory(junk.data(), static_cast<int>(junk.size())), nullptr);   // not initialised
+    EXPECT_EQ(FMUSIC_LoadSongMemory(junk.data(), static_cast<int>(junk.size())), nullptr);  // not initialised
 
     EXPECT_FALSE(FMUSIC_PlaySong(nullptr));
     EXPECT_FALSE(FMUSIC_StopSong(nullptr));
@@ -51,11 +51,11 @@ TEST(SoundLayer, CallsWithoutASongFailCleanly) {
     EXPECT_FALSE(FMUSIC_SetRowCallback(nullptr, on_row, 1));
     EXPECT_EQ(FMUSIC_GetOrder(nullptr), -1);
     EXPECT_EQ(FMUSIC_GetRow(nullptr), -1);
-    auto* stranger = reinterpret_cast<FMUSIC_MODULE*>(junk.data());   // never dereferenced: not a known song
+    auto* stranger = reinterpret_cast<FMUSIC_MODULE*>(junk.data());  // never dereferenced: not a known song
     EXPECT_FALSE(FMUSIC_PlaySong(stranger));
     EXPECT_FALSE(FMUSIC_FreeSong(stranger));
 
-    EXPECT_FALSE(FSOUND_Init(1000, 32, 0));   // no such mixing rate
+    EXPECT_FALSE(FSOUND_Init(1000, 32, 0));  // no such mixing rate
     EXPECT_EQ(zorbrix::sound_driver_name(), nullptr);
 }
 
@@ -66,7 +66,7 @@ TEST(SoundLayer, FallsBackToTheDummyDriverWhenNoDeviceOpens) {
     ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
     ASSERT_NE(zorbrix::sound_driver_name(), nullptr);
     EXPECT_EQ(std::string(zorbrix::sound_driver_name()), "dummy");
-    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));   // already open: nothing changes
+    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));  // already open: nothing changes
 
     std::vector<unsigned char> junk(4096, 0x42);
     EXPECT_EQ(FMUSIC_LoadSongMemory(junk.data(), static_cast<int>(junk.size())), nullptr);
@@ -120,7 +120,7 @@ TEST(SoundLayer, RunsOnTheBackendItIsStartedOn) {
     EXPECT_EQ(zorbrix::sound_driver_name(), nullptr);
     BackendLog too_fast;
     EXPECT_FALSE(zorbrix::sound_init(96000, std::make_unique<RecordingBackend>(too_fast, true)));
-    EXPECT_EQ(too_fast.opened_rate, 0);   // never asked to open
+    EXPECT_EQ(too_fast.opened_rate, 0);  // never asked to open
     EXPECT_FALSE(zorbrix::sound_init(44100, nullptr));
 
     BackendLog log;
@@ -131,7 +131,7 @@ TEST(SoundLayer, RunsOnTheBackendItIsStartedOn) {
     BackendLog second;
     EXPECT_FALSE(zorbrix::sound_init(22050, std::make_unique<RecordingBackend>(second, true)));
     EXPECT_EQ(second.opened_rate, 0);
-    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));   // already started: nothing changes
+    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));  // already started: nothing changes
     EXPECT_STREQ(zorbrix::sound_driver_name(), "recording");
 
     // A backend that takes audio on its own renders nothing on request.
@@ -146,7 +146,7 @@ TEST(SoundLayer, RunsOnTheBackendItIsStartedOn) {
     log.source->fill(out.data(), 4, false);
     EXPECT_EQ(out, std::vector<int16_t>(8, 0));
 
-    zorbrix::sound_set_buffer_observer(nullptr, nullptr);   // changed under the backend's lock
+    zorbrix::sound_set_buffer_observer(nullptr, nullptr);  // changed under the backend's lock
     EXPECT_GT(log.locks, 0);
     EXPECT_EQ(log.locks, log.unlocks);
     FSOUND_Close();
@@ -160,7 +160,7 @@ TEST(SoundLayer, OfflineBackendRendersOnRequest) {
     ASSERT_TRUE(zorbrix::sound_init(44100, std::make_unique<zorbrix::OfflineSoundBackend>()));
     EXPECT_STREQ(zorbrix::sound_driver_name(), "offline");
     EXPECT_DOUBLE_EQ(zorbrix::sound_output_latency(), 0.0);
-    std::vector<int16_t> out(2 * 5000, 7);   // more than any buffer the mixer was sized for
+    std::vector<int16_t> out(2 * 5000, 7);  // more than any buffer the mixer was sized for
     ASSERT_TRUE(zorbrix::sound_render_offline(out.data(), 5000));
     EXPECT_EQ(out, std::vector<int16_t>(2 * 5000, 0));
     EXPECT_TRUE(zorbrix::sound_render_offline(out.data(), 0));

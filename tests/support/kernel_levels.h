@@ -82,8 +82,8 @@ private:
 }  // namespace zorbrix::test
 
 // Runs the parameterised suite at sse2, avx2 and avx512 (scalar is the reference every level is held to).
-#define ZORBRIX_KERNEL_LEVELS(Suite)                                                                            \
-    INSTANTIATE_TEST_SUITE_P(Levels, Suite,                                                                     \
-                             ::testing::Values(::zorbrix::CpuLevel::sse2, ::zorbrix::CpuLevel::avx2,           \
-                                               ::zorbrix::CpuLevel::avx512),                                   \
-                             ::zorbrix::test::kernel_level_param_name)
+#define ZORBRIX_KERNEL_LEVELS(Suite)                                                                          \
+    INSTANTIATE_TEST_SUITE_P(                                                                                 \
+        Levels, Suite,                                                                                        \
+        ::testing::Values(::zorbrix::CpuLevel::sse2, ::zorbrix::CpuLevel::avx2, ::zorbrix::CpuLevel::avx512), \
+        ::zorbrix::test::kernel_level_param_name)

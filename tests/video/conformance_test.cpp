@@ -45,11 +45,11 @@ struct Case {
     const char* source;  // lavfi graph without size/rate
     int frames;
     const char* options;
-    const char* feature;  // a --stats counter that must be non-zero ("" for none)
+    const char* feature;      // a --stats counter that must be non-zero ("" for none)
     const char* filter = "";  // appended to the source graph
     // Tolerance against ffmpeg's decode, every frame and every plane.
-    double min_psnr = 45.0;       // dB
-    int max_difference = 4;       // sample levels
+    double min_psnr = 45.0;         // dB
+    int max_difference = 4;         // sample levels
     double source_psnr_gap = 0.25;  // dB: our luma PSNR against the source may trail ffmpeg's by this much
 };
 
@@ -76,8 +76,7 @@ const Case kCases[] = {
     {"rate_control", 256, 192, "testsrc2", 50, "-b:v 150k", "inter"},
     // Video packets as slice threads and a packet size write them: I- and P-VOPs.
     {"slices_256x192", 256, 192, "testsrc2", 20, "-threads 4 -slices 4 -qscale:v 5 -g 8", "video_packets"},
-    {"slices_720x576", 720, 576, "testsrc2", 10, "-threads 2 -qscale:v 6 -g 5", "video_packets",
-     ",scroll=h=0.02"},
+    {"slices_720x576", 720, 576, "testsrc2", 10, "-threads 2 -qscale:v 6 -g 5", "video_packets", ",scroll=h=0.02"},
     {"packet_size_256x192", 256, 192, "mandelbrot", 12, "-ps 400 -b:v 300k -g 6", "video_packets"},
 };
 
@@ -133,11 +132,14 @@ TEST_P(Conformance, MatchesAnIndependentDecoder) {
     const std::string input = "-f lavfi -i \"" + graph.str() + "\"";
     const std::string frames = " -frames:v " + std::to_string(c.frames);
     // One run writes the stream and the source frames.
-    ASSERT_EQ(0, run("ffmpeg -nostdin -y " + input + frames + " -c:v mpeg4 -threads 1 -bf 0 -flags +bitexact " + c.options +
-                     " -f m4v " + base + ".m4v" + frames + " -f rawvideo -pix_fmt yuv420p " + base + ".src"));
-    ASSERT_EQ(0, run("ffmpeg -nostdin -y -threads 1 -i " + base + ".m4v -f rawvideo -pix_fmt yuv420p " + base + ".ffdec"));
+    ASSERT_EQ(
+        0, run("ffmpeg -nostdin -y " + input + frames + " -c:v mpeg4 -threads 1 -bf 0 -flags +bitexact " + c.options +
+               " -f m4v " + base + ".m4v" + frames + " -f rawvideo -pix_fmt yuv420p " + base + ".src"));
+    ASSERT_EQ(0,
+              run("ffmpeg -nostdin -y -threads 1 -i " + base + ".m4v -f rawvideo -pix_fmt yuv420p " + base + ".ffdec"));
     ASSERT_EQ(0, run(nvdtool + " import " + base + ".m4v " + base + ".nvd"));
-    ASSERT_EQ(0, std::system((nvdtool + " decode " + base + ".nvd " + base + ".yv12 --stats > " + base + ".stats").c_str()));
+    ASSERT_EQ(
+        0, std::system((nvdtool + " decode " + base + ".nvd " + base + ".yv12 --stats > " + base + ".stats").c_str()));
 
     const auto stats = parse_stats(base + ".stats");
     EXPECT_EQ(c.frames, stats.at("vops"));
@@ -176,10 +178,11 @@ TEST_P(Conformance, MatchesAnIndependentDecoder) {
         }
     }
     for (int k = 0; k < 3; ++k) EXPECT_LE(max_diff[k], c.max_difference) << "YUV"[k];
-    std::printf("%s: mean luma PSNR ours %.3f dB, ffmpeg %.3f dB; against ffmpeg's decode worst PSNR Y %.2f U %.2f "
-                "V %.2f dB, max difference Y %d U %d V %d\n",
-                c.name, sum_ours / c.frames, sum_ff / c.frames, worst[0], worst[1], worst[2], max_diff[0],
-                max_diff[1], max_diff[2]);
+    std::printf(
+        "%s: mean luma PSNR ours %.3f dB, ffmpeg %.3f dB; against ffmpeg's decode worst PSNR Y %.2f U %.2f "
+        "V %.2f dB, max difference Y %d U %d V %d\n",
+        c.name, sum_ours / c.frames, sum_ff / c.frames, worst[0], worst[1], worst[2], max_diff[0], max_diff[1],
+        max_diff[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(FfmpegStreams, Conformance, ::testing::ValuesIn(kCases),
@@ -191,8 +194,9 @@ TEST(ConformancePostProcessing, Level100DeblocksWithoutLosingThePicture) {
     const std::string base = dir + "/postproc";
     const std::string nvdtool = build_dir() + "/bin/nvdtool";
     const std::string input = "-f lavfi -i \"testsrc2=size=256x192:rate=25\"";
-    ASSERT_EQ(0, run("ffmpeg -nostdin -y " + input + " -frames:v 6 -c:v mpeg4 -threads 1 -bf 0 -flags +bitexact -qscale:v 20 -f m4v " +
-                     base + ".m4v -frames:v 6 -f rawvideo -pix_fmt yuv420p " + base + ".src"));
+    ASSERT_EQ(0, run("ffmpeg -nostdin -y " + input +
+                     " -frames:v 6 -c:v mpeg4 -threads 1 -bf 0 -flags +bitexact -qscale:v 20 -f m4v " + base +
+                     ".m4v -frames:v 6 -f rawvideo -pix_fmt yuv420p " + base + ".src"));
     ASSERT_EQ(0, run(nvdtool + " import " + base + ".m4v " + base + ".nvd"));
     ASSERT_EQ(0, run(nvdtool + " decode " + base + ".nvd " + base + ".pp0 --format yv12"));
     ASSERT_EQ(0, run(nvdtool + " decode " + base + ".nvd " + base + ".pp100 --format yv12 --postproc 100"));
@@ -250,7 +254,8 @@ int decode_elementary(const std::vector<uint8_t>& es, int width, int height, std
     testing::internal::CaptureStderr();
     try {
         for (size_t k = 0; k + 1 < starts.size(); ++k) {
-            std::vector<uint8_t> chunk(es.begin() + static_cast<long>(starts[k]), es.begin() + static_cast<long>(starts[k + 1]));
+            std::vector<uint8_t> chunk(es.begin() + static_cast<long>(starts[k]),
+                                       es.begin() + static_cast<long>(starts[k + 1]));
             const int32_t length = static_cast<int32_t>(chunk.size());
             chunk.resize(chunk.size() + 4, 0);
             FrameParams f{out.data(), chunk.data(), length, 1};
@@ -269,7 +274,8 @@ int decode_elementary(const std::vector<uint8_t>& es, int width, int height, std
 TEST(ConformanceRefusals, UnsupportedFfmpegStreamsEndWithTheirStatusAndName) {
     if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const std::string base = output_dir() + "/refusal";
-    const std::string input = "-f lavfi -i \"testsrc2=size=256x192:rate=25\" -frames:v 4 -c:v mpeg4 -threads 1 -bf 0 -flags +bitexact ";
+    const std::string input =
+        "-f lavfi -i \"testsrc2=size=256x192:rate=25\" -frames:v 4 -c:v mpeg4 -threads 1 -bf 0 -flags +bitexact ";
     struct Refusal {
         const char* options;
         int status;

@@ -253,9 +253,9 @@ TEST(Macroblocks, SaturatedDcIsThePredictorOfTheNextBlocks) {
     test::write_mvd(p, 0);
     test::write_mvd(p, 0);
     p.put(kTcoefEscapeCode, kTcoefEscapeLength);
-    p.put(3, 2);     // third escape
-    p.put(1, 1);     // last
-    p.put(0, 6);     // run
+    p.put(3, 2);  // third escape
+    p.put(1, 1);  // last
+    p.put(0, 6);  // run
     p.put(1, 1);
     p.put(2047, 12);
     p.put(1, 1);
@@ -397,8 +397,8 @@ TEST(Macroblocks, SkippedCopiesReferenceAndVectorsWrap) {
     BitWriter p;
     test::write_vop_header(p, 1, 8, 30, 0, 1);
     p.put(0, 1);
-    p.code(kMcbpcP[0]);      // inter, cbpc 0
-    p.code(kCbpy[15]);       // inter cbpy 15 - 15 = 0: no coded luma blocks
+    p.code(kMcbpcP[0]);  // inter, cbpc 0
+    p.code(kCbpy[15]);   // inter cbpy 15 - 15 = 0: no coded luma blocks
     test::write_mvd(p, 31);
     test::write_mvd(p, 0);
     p.put(0, 1);
@@ -539,7 +539,8 @@ TEST(DecoderInterface, OptionsLevelsAndConverterChoice) {
     EXPECT_EQ(convert_rgb32, d.converter);
     EXPECT_EQ(-1, d.orientation);
 
-    const std::pair<int, uint32_t> levels[] = {{100, 0x3F}, {50, 0x3F}, {49, 0x1F}, {10, 0x03}, {9, 0x01}, {35, 0x17}, {25, 0x13}};
+    const std::pair<int, uint32_t> levels[] = {{100, 0x3F}, {50, 0x3F}, {49, 0x1F}, {10, 0x03},
+                                               {9, 0x01},   {35, 0x17}, {25, 0x13}};
     for (auto [level, flags] : levels) {
         PostProcParams p{level};
         EXPECT_EQ(0, decoder_call(&g_handle, OPT_POSTPROC, &p, nullptr));
@@ -623,31 +624,31 @@ TEST(DecoderInterface, NonRectangularLayersAreNotDecoded) {
     BitWriter bw;
     bw.put(0x00000100, 32);
     bw.put(0x00000120, 32);
-    bw.put(0, 1);   // random_accessible_vol
-    bw.put(1, 8);   // video_object_type_indication
-    bw.put(0, 1);   // is_object_layer_identifier
-    bw.put(1, 4);   // aspect_ratio_info
-    bw.put(0, 1);   // vol_control_parameters
-    bw.put(1, 2);   // shape: binary
+    bw.put(0, 1);  // random_accessible_vol
+    bw.put(1, 8);  // video_object_type_indication
+    bw.put(0, 1);  // is_object_layer_identifier
+    bw.put(1, 4);  // aspect_ratio_info
+    bw.put(0, 1);  // vol_control_parameters
+    bw.put(1, 2);  // shape: binary
     bw.put(1, 1);
     bw.put(30, 16);  // vop_time_increment_resolution
     bw.put(1, 1);
-    bw.put(0, 1);   // fixed_vop_rate
+    bw.put(0, 1);  // fixed_vop_rate
     bw.stuff();
     bw.put(0x000001B6, 32);
-    bw.put(0, 2);   // I
+    bw.put(0, 2);  // I
     bw.put(0, 1);
     bw.put(1, 1);
     bw.put(1, 5);
     bw.put(1, 1);
-    bw.put(1, 1);   // vop_coded
+    bw.put(1, 1);  // vop_coded
     for (int v : {16, 16, 0, 0}) {
         bw.put(static_cast<uint32_t>(v), 13);  // vop_width, vop_height, the spatial references
         bw.put(1, 1);
     }
-    bw.put(0, 2);   // change_conv_ratio_disable, vop_constant_alpha
-    bw.put(0, 3);   // intra_dc_vlc_thr
-    bw.put(8, 5);   // vop_quant
+    bw.put(0, 2);  // change_conv_ratio_disable, vop_constant_alpha
+    bw.put(0, 3);  // intra_dc_vlc_thr
+    bw.put(8, 5);  // vop_quant
     test::write_flat_intra_mb(bw, false);
     bw.stuff();
     std::vector<uint8_t> out(16 * 16 * 3 / 2, 0x11);
@@ -689,7 +690,8 @@ std::string write_test_nvd(const std::string& name, int n, float fps) {
         file.insert(file.end(), chunk.begin(), chunk.end());
     }
     const std::string path = test_output_path(name);  // one file per test: tests may run in parallel
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
     return path;
 }
 
@@ -764,7 +766,8 @@ TEST(VideoStreamTest, TheStreamsOwnSizeWinsOverTheHeaders) {
             file.insert(file.end(), chunk.begin(), chunk.end());
         }
         const std::string path = test_output_path(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
         return path;
     };
     VideoStream vs;

@@ -320,7 +320,7 @@ TEST_P(SparseIdctLevels, GivesTheFullTransformsValues) {
         for (int i = 0; i < count; ++i) {
             const int r = static_cast<int>(rng() % (last_row + 1)), c = static_cast<int>(rng() % 8);
             const int kind = static_cast<int>(rng() % 4);
-            a[8 * r + c] = static_cast<int16_t>(kind == 0 ? static_cast<int16_t>(rng())
+            a[8 * r + c] = static_cast<int16_t>(kind == 0   ? static_cast<int16_t>(rng())
                                                 : kind == 1 ? static_cast<int>(rng() % 4096) - 2048
                                                             : static_cast<int>(rng() % 64) - 32);
             rows |= 1u << r;
@@ -383,10 +383,10 @@ TEST(SkippedMacroblock, CopyIsTheZeroVectorPrediction) {
             copy_macroblock(ay.data(), au.data(), av.data(), ry.data(), ru.data(), rv.data(), lw, cw, mx, my);
             scalar.predict[predict_index(16, 0, 0, 0)](by.data() + 16 * my * lw + 16 * mx,
                                                        ry.data() + 16 * my * lw + 16 * mx, lw);
-            scalar.predict[predict_index(8, 0, 0, 0)](bu.data() + 8 * my * cw + 8 * mx, ru.data() + 8 * my * cw + 8 * mx,
-                                                      cw);
-            scalar.predict[predict_index(8, 0, 0, 0)](bv.data() + 8 * my * cw + 8 * mx, rv.data() + 8 * my * cw + 8 * mx,
-                                                      cw);
+            scalar.predict[predict_index(8, 0, 0, 0)](bu.data() + 8 * my * cw + 8 * mx,
+                                                      ru.data() + 8 * my * cw + 8 * mx, cw);
+            scalar.predict[predict_index(8, 0, 0, 0)](bv.data() + 8 * my * cw + 8 * mx,
+                                                      rv.data() + 8 * my * cw + 8 * mx, cw);
         }
     EXPECT_EQ(by, ay);
     EXPECT_EQ(bu, au);
@@ -406,7 +406,8 @@ TEST(Padding, EveryMarginWidthRepeatsTheEdges) {
         for (int y = -m; y < h + m; ++y)
             for (int x = -m; x < w + m; ++x) {
                 const int cy = std::clamp(y, 0, h - 1), cx = std::clamp(x, 0, w - 1);
-                ASSERT_EQ(origin[cy * stride + cx], origin[y * stride + x]) << "margin " << m << " at " << x << "," << y;
+                ASSERT_EQ(origin[cy * stride + cx], origin[y * stride + x])
+                    << "margin " << m << " at " << x << "," << y;
             }
     }
 }
@@ -424,7 +425,9 @@ std::vector<uint8_t> flat_tiles(std::mt19937& rng, int w, int h, int tile_w, int
     std::vector<int> value((w / tile_w + 1) * (h / tile_h + 1));
     for (auto& v : value) v = base + (rng() % 3 == 0 ? static_cast<int>(rng() % 12) : 0);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) p[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(value[(y / tile_h) * (w / tile_w + 1) + x / tile_w]);
+        for (int x = 0; x < w; ++x)
+            p[static_cast<size_t>(y) * w + x] =
+                static_cast<uint8_t>(value[(y / tile_h) * (w / tile_w + 1) + x / tile_w]);
     return p;
 }
 }  // namespace

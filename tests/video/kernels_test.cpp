@@ -6,11 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/kernel_levels.h"
 #include "video/colour_convert.h"
 #include "video/mpeg4/idct.h"
 #include "video/mpeg4/motion.h"
 #include "video/mpeg4/postprocess.h"
-#include "tests/support/kernel_levels.h"
 
 using namespace zorbrix;
 using namespace zorbrix::mpeg4;
@@ -192,7 +192,8 @@ TEST(Deblocking, FlatPictureUnchangedByEveryFilter) {
     std::vector<uint8_t> y(w * h, 90), u(w * h / 4, 60), v(w * h / 4, 200);
     std::vector<uint8_t> oy(w * h), ou(w * h / 4), ov(w * h / 4);
     std::vector<uint8_t> quant(46 * 3, 7);
-    postprocess_frame(y.data(), u.data(), v.data(), w, oy.data(), ou.data(), ov.data(), w, w, h, quant.data(), 46, 0x3F);
+    postprocess_frame(y.data(), u.data(), v.data(), w, oy.data(), ou.data(), ov.data(), w, w, h, quant.data(), 46,
+                      0x3F);
     EXPECT_EQ(y, oy);
     EXPECT_EQ(u, ou);
     EXPECT_EQ(v, ov);
@@ -228,7 +229,8 @@ TEST_P(DeblockingLevels, HorizontalFilterMatchesScalar) {
         const int base = rng() % 256, step = static_cast<int>(rng() % 41) - 20, noise = 1 + rng() % 6;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                a[y * w + x] = static_cast<uint8_t>(std::clamp(base + (y >= 8 ? step : 0) + static_cast<int>(rng() % noise), 0, 255));
+                a[y * w + x] = static_cast<uint8_t>(
+                    std::clamp(base + (y >= 8 ? step : 0) + static_cast<int>(rng() % noise), 0, 255));
         if (n % 7 == 0)
             for (auto& x : a) x = static_cast<uint8_t>(rng());
         std::vector<uint8_t> b = a;
@@ -249,7 +251,8 @@ TEST_P(DeblockingLevels, VerticalFilterMatchesScalar) {
         const int base = rng() % 256, step = static_cast<int>(rng() % 41) - 20, noise = 1 + rng() % 6;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                a[y * w + x] = static_cast<uint8_t>(std::clamp(base + ((x / 8) % 2 ? step : 0) + static_cast<int>(rng() % noise), 0, 255));
+                a[y * w + x] = static_cast<uint8_t>(
+                    std::clamp(base + ((x / 8) % 2 ? step : 0) + static_cast<int>(rng() % noise), 0, 255));
         if (n % 7 == 0)
             for (auto& x : a) x = static_cast<uint8_t>(rng());
         std::vector<uint8_t> b = a;

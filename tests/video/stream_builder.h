@@ -88,13 +88,13 @@ inline void write_vop_header(BitWriter& w, int type, int quant, int resolution =
 // the given luma DC differential in block 0 with size coded by the tables.
 inline void write_flat_intra_mb(BitWriter& w, bool p_vop) {
     if (p_vop) {
-        w.put(0, 1);                   // coded
-        w.code(mpeg4::kMcbpcP[12]);    // intra, cbpc 0
+        w.put(0, 1);                 // coded
+        w.code(mpeg4::kMcbpcP[12]);  // intra, cbpc 0
     } else {
-        w.code(mpeg4::kMcbpcI[0]);     // intra, cbpc 0
+        w.code(mpeg4::kMcbpcI[0]);  // intra, cbpc 0
     }
-    w.put(0, 1);                 // ac_pred_flag
-    w.code(mpeg4::kCbpy[0]);     // no coded luma blocks
+    w.put(0, 1);              // ac_pred_flag
+    w.code(mpeg4::kCbpy[0]);  // no coded luma blocks
     for (int i = 0; i < 4; ++i) w.code(mpeg4::kDcSizeLuma[0]);
     for (int i = 0; i < 2; ++i) w.code(mpeg4::kDcSizeChroma[0]);
 }

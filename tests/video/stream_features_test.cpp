@@ -23,8 +23,13 @@ std::vector<uint8_t> layer_and_vop(const test::VolOptions& o, int vop_type = 0, 
     const LayerHeader layer = test::layer_header(o);
     write_layer_headers(bw, layer);
     write_vop_header(bw, layer,
-                     {.coding_type = vop_type, .time_increment = 1, .rounding_type = 1, .intra_dc_vlc_thr = dc_thr,
-                      .quant = quant, .fcode_forward = 3, .fcode_backward = 2});
+                     {.coding_type = vop_type,
+                      .time_increment = 1,
+                      .rounding_type = 1,
+                      .intra_dc_vlc_thr = dc_thr,
+                      .quant = quant,
+                      .fcode_forward = 3,
+                      .fcode_backward = 2});
     bw.stuff();
     std::vector<uint8_t> bytes = bw.bytes();
     return std::vector<uint8_t>(bytes.begin() + 4, bytes.end());
@@ -54,8 +59,8 @@ TEST(StreamFeatures, NamesAndStatuses) {
     EXPECT_STREQ("quarter-pel motion", feature_name(StreamFeature::QuarterPel));
     EXPECT_STREQ("user data after the VOL", feature_name(StreamFeature::UserDataAfterLayer));
     const StreamFeature with_status[] = {StreamFeature::MissingLayerStartCode, StreamFeature::DataPartitioning,
-                                         StreamFeature::Scalability, StreamFeature::UserDataAfterLayer,
-                                         StreamFeature::ComplexityEstimation, StreamFeature::Interlace,
+                                         StreamFeature::Scalability,           StreamFeature::UserDataAfterLayer,
+                                         StreamFeature::ComplexityEstimation,  StreamFeature::Interlace,
                                          StreamFeature::MpegQuantisation};
     const int statuses[] = {101, 102, 103, 104, 108, 109, 110};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(statuses[i], feature_exit_status(with_status[i]));

@@ -12,10 +12,10 @@
 #include "app/soundtrack.h"
 #include "gfx/png_writer.h"
 #include "platform/output_file.h"
-#include "platform/tool_main.h"
 #include "platform/ptc_offscreen.h"
 #include "platform/sound.h"
 #include "platform/sound_offline.h"
+#include "platform/tool_main.h"
 #include "platform/wav_writer.h"
 #include "platform/xm_player.h"
 #include "tools/capture/rgb_to_yuv.h"
@@ -176,13 +176,13 @@ public:
 
 const char* phase_name(zorbrix::ScenePhase phase) {
     switch (phase) {
-        case zorbrix::ScenePhase::Countdown: return "scene 1 (countdown)";
-        case zorbrix::ScenePhase::FirstIntro: return "scene 2 (intro 1)";
-        case zorbrix::ScenePhase::SecondIntro: return "scene 3 (intro 2)";
-        case zorbrix::ScenePhase::Effects: return "scene 4 (effects)";
-        case zorbrix::ScenePhase::Logo: return "scene 5 (logo)";
-        case zorbrix::ScenePhase::Scroller: return "end scroller";
-        case zorbrix::ScenePhase::Done: return "done";
+    case zorbrix::ScenePhase::Countdown: return "scene 1 (countdown)";
+    case zorbrix::ScenePhase::FirstIntro: return "scene 2 (intro 1)";
+    case zorbrix::ScenePhase::SecondIntro: return "scene 3 (intro 2)";
+    case zorbrix::ScenePhase::Effects: return "scene 4 (effects)";
+    case zorbrix::ScenePhase::Logo: return "scene 5 (logo)";
+    case zorbrix::ScenePhase::Scroller: return "end scroller";
+    case zorbrix::ScenePhase::Done: return "done";
     }
     return "?";
 }
@@ -343,8 +343,7 @@ public:
     }
 
     void progress(bool final) {
-        const double wall =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
         if (!final && wall - last_progress_ < 0.5) return;
         last_progress_ = wall;
         std::fprintf(stderr, "\r%-22s %7.2f s  %6lld frames  %6.1f frames/s ", phase_name(content_.phase()),

@@ -138,8 +138,7 @@ ZX_AVX2 inline __m256i luma_sums8(__m256i px, __m256i w) {
     const __m256i even = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
     const __m256i odd = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
     const __m256i sum = _mm256_add_epi32(even, odd);
-    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(128)), 8),
-                            _mm256_set1_epi32(16));
+    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(128)), 8), _mm256_set1_epi32(16));
 }
 
 ZX_AVX2 inline __m256i load8(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
@@ -166,8 +165,7 @@ ZX_AVX2 inline __m256i horizontal_sums256(__m256i a, __m256i b, __m256i c, __m25
 }
 
 ZX_AVX2 inline __m256i chroma_of_sums256(__m256i s) {
-    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(s, _mm256_set1_epi32(512)), 10),
-                            _mm256_set1_epi32(128));
+    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(s, _mm256_set1_epi32(512)), 10), _mm256_set1_epi32(128));
 }
 
 // Eight chroma samples (16 pixels of each row) at a time.

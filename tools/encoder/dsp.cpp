@@ -277,8 +277,8 @@ void dequant_sse2(const int16_t level[64], int16_t out[64], int qp, int from) {
     for (int i = 0; i < 64; i += 8) {
         const __m128i lv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(level + i));
         const __m128i plo = _mm_mullo_epi16(lv, step), phi = _mm_mulhi_epi16(lv, step);
-        const __m128i t = _mm_sub_epi16(_mm_and_si128(_mm_cmpgt_epi16(lv, zero), h),
-                                        _mm_and_si128(_mm_cmplt_epi16(lv, zero), h));
+        const __m128i t =
+            _mm_sub_epi16(_mm_and_si128(_mm_cmpgt_epi16(lv, zero), h), _mm_and_si128(_mm_cmplt_epi16(lv, zero), h));
         const __m128i f0 = _mm_add_epi32(_mm_unpacklo_epi16(plo, phi), _mm_srai_epi32(_mm_unpacklo_epi16(t, t), 16));
         const __m128i f1 = _mm_add_epi32(_mm_unpackhi_epi16(plo, phi), _mm_srai_epi32(_mm_unpackhi_epi16(t, t), 16));
         const __m128i f = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(f0, f1), lo_limit), hi_limit);
@@ -356,28 +356,35 @@ std::vector<KernelProbe<DspFunctions>> dsp_probes() {
         for (int i = 0; i < 4; ++i) k(in->a.data() + 16 * S + 32 + 16 * i, S, in->b.data() + 15 * S + 33 + 17 * i, S);
     };
     return {
-        kernel_probe<DspFunctions>("fdct", [](DspFunctions& t) -> Kernel<FdctFn>& { return t.fdct; },
-                                   [in](const Kernel<FdctFn>& k) {
-                                       for (int i = 0; i < 4; ++i) {
-                                           std::copy_n(&in->coefficients[size_t(i) * 64], 64, in->work.data());
-                                           k(in->work.data());
-                                       }
-                                   }, 4),
-        kernel_probe<DspFunctions>("sad16", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad16; }, sad, 4),
-        kernel_probe<DspFunctions>("sad8", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad8; }, sad, 4),
-        kernel_probe<DspFunctions>("quant", [](DspFunctions& t) -> Kernel<QuantFn>& { return t.quant; },
-                                   [in](const Kernel<QuantFn>& k) {
-                                       for (int i = 0; i < 4; ++i) {
-                                           k(&in->coefficients[size_t(i) * 64], in->levels.data(), 4, 2);
-                                       }
-                                   }, 4),
-        kernel_probe<DspFunctions>("diff8", [](DspFunctions& t) -> Kernel<DiffFn>& { return t.diff8; },
-                                   [in](const Kernel<DiffFn>& k) {
-                                       for (int i = 0; i < 4; ++i) {
-                                           k(in->a.data() + 8 * S + 8 * i, S, in->b.data() + 9 * S + 8 * i + 1, S,
-                                             in->work.data());
-                                       }
-                                   }, 4),
+        kernel_probe<DspFunctions>(
+            "fdct", [](DspFunctions& t) -> Kernel<FdctFn>& { return t.fdct; },
+            [in](const Kernel<FdctFn>& k) {
+                for (int i = 0; i < 4; ++i) {
+                    std::copy_n(&in->coefficients[size_t(i) * 64], 64, in->work.data());
+                    k(in->work.data());
+                }
+            },
+            4),
+        kernel_probe<DspFunctions>(
+            "sad16", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad16; }, sad, 4),
+        kernel_probe<DspFunctions>(
+            "sad8", [](DspFunctions& t) -> Kernel<SadFn>& { return t.sad8; }, sad, 4),
+        kernel_probe<DspFunctions>(
+            "quant", [](DspFunctions& t) -> Kernel<QuantFn>& { return t.quant; },
+            [in](const Kernel<QuantFn>& k) {
+                for (int i = 0; i < 4; ++i) {
+                    k(&in->coefficients[size_t(i) * 64], in->levels.data(), 4, 2);
+                }
+            },
+            4),
+        kernel_probe<DspFunctions>(
+            "diff8", [](DspFunctions& t) -> Kernel<DiffFn>& { return t.diff8; },
+            [in](const Kernel<DiffFn>& k) {
+                for (int i = 0; i < 4; ++i) {
+                    k(in->a.data() + 8 * S + 8 * i, S, in->b.data() + 9 * S + 8 * i + 1, S, in->work.data());
+                }
+            },
+            4),
     };
 }
 

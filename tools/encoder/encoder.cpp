@@ -41,8 +41,7 @@ bool VideoEncoder::init(int width, int height, const EncoderOptions& options, st
         *error = "quantiser must be 1..31";
         return false;
     }
-    if (options.keyint < 1 || options.search < 1 || options.kbps < 0 || options.fps_num <= 0 ||
-        options.fps_den <= 0) {
+    if (options.keyint < 1 || options.search < 1 || options.kbps < 0 || options.fps_num <= 0 || options.fps_den <= 0) {
         *error = "bad encoder options";
         return false;
     }

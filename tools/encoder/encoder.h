@@ -16,14 +16,14 @@ namespace zorbrix::enc {
 using mpeg4::BitWriter;
 
 struct EncoderOptions {
-    int qp = 4;              // constant quantiser 1..31 (used when kbps is 0)
-    int kbps = 0;            // target bit rate; 0 = constant quantiser
-    int keyint = 250;        // an I-VOP at least every keyint pictures
-    int search = 16;         // motion search range in pixels
-    bool mv4 = false;        // allow four vectors per macroblock
-    bool ac_pred = true;     // allow intra AC prediction
-    bool scene_cut = true;   // code a picture as I-VOP when most of it would be intra anyway
-    int fps_num = 25;        // picture rate as a fraction
+    int qp = 4;             // constant quantiser 1..31 (used when kbps is 0)
+    int kbps = 0;           // target bit rate; 0 = constant quantiser
+    int keyint = 250;       // an I-VOP at least every keyint pictures
+    int search = 16;        // motion search range in pixels
+    bool mv4 = false;       // allow four vectors per macroblock
+    bool ac_pred = true;    // allow intra AC prediction
+    bool scene_cut = true;  // code a picture as I-VOP when most of it would be intra anyway
+    int fps_num = 25;       // picture rate as a fraction
     int fps_den = 1;
 };
 

@@ -27,10 +27,10 @@ void VideoEncoder::analyse_vop(bool intra, int qp, std::vector<MbCode>& mbs) {
                 analyse_inter_mb(mbx, mby, qp, mb);
             }
             switch (mb.type) {
-                case kMbSkipped: ++stats_.skipped_mbs; break;
-                case mpeg4::kMbInter: ++stats_.inter_mbs; break;
-                case mpeg4::kMbInter4V: ++stats_.inter4v_mbs; break;
-                default: ++stats_.intra_mbs; break;
+            case kMbSkipped: ++stats_.skipped_mbs; break;
+            case mpeg4::kMbInter: ++stats_.inter_mbs; break;
+            case mpeg4::kMbInter4V: ++stats_.inter4v_mbs; break;
+            default: ++stats_.intra_mbs; break;
             }
         }
     }

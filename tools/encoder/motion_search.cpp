@@ -40,8 +40,7 @@ bool VideoEncoder::in_bounds(int mbx, int mby, int vx, int vy) const {
            vy <= 2 * (height_ + 15 - py);
 }
 
-void VideoEncoder::vector_predictor(int mbx, int mby, int block, const int16_t (&own)[4][2], int* px,
-                                    int* py) const {
+void VideoEncoder::vector_predictor(int mbx, int mby, int block, const int16_t (&own)[4][2], int* px, int* py) const {
     auto mv_of = [&](int x, int y, int b, int c) -> int {
         if (x < 0 || x >= mb_w_ || y < 0) return 0;
         return mv_cur_[(static_cast<size_t>(y) * mb_w_ + x) * 8 + b * 2 + c];
@@ -49,26 +48,26 @@ void VideoEncoder::vector_predictor(int mbx, int mby, int block, const int16_t (
     for (int c = 0; c < 2; ++c) {
         int a, b, cc;
         switch (block) {
-            case 0:
-                a = mv_of(mbx - 1, mby, 1, c);
-                b = mv_of(mbx, mby - 1, 2, c);
-                cc = mv_of(mbx + 1, mby - 1, 2, c);
-                break;
-            case 1:
-                a = own[0][c];
-                b = mv_of(mbx, mby - 1, 3, c);
-                cc = mv_of(mbx + 1, mby - 1, 2, c);
-                break;
-            case 2:
-                a = mv_of(mbx - 1, mby, 3, c);
-                b = own[0][c];
-                cc = own[1][c];
-                break;
-            default:
-                a = own[2][c];
-                b = own[0][c];
-                cc = own[1][c];
-                break;
+        case 0:
+            a = mv_of(mbx - 1, mby, 1, c);
+            b = mv_of(mbx, mby - 1, 2, c);
+            cc = mv_of(mbx + 1, mby - 1, 2, c);
+            break;
+        case 1:
+            a = own[0][c];
+            b = mv_of(mbx, mby - 1, 3, c);
+            cc = mv_of(mbx + 1, mby - 1, 2, c);
+            break;
+        case 2:
+            a = mv_of(mbx - 1, mby, 3, c);
+            b = own[0][c];
+            cc = own[1][c];
+            break;
+        default:
+            a = own[2][c];
+            b = own[0][c];
+            cc = own[1][c];
+            break;
         }
         const int v = (mby == 0 && block < 2) ? a : median3(a, b, cc);
         (c == 0 ? *px : *py) = v;
@@ -172,9 +171,8 @@ void VideoEncoder::search8(int mbx, int mby, int block, int start_x, int start_y
         if (!in_bounds(mbx, mby, vx, vy) || !first_visit(vx, vy)) return false;
         const uint32_t bits = static_cast<uint32_t>(lambda * (mv_bits(vx - px) + mv_bits(vy - py)));
         if (bits >= best) return false;
-        const uint32_t sv = ((vx | vy) & 1) == 0
-                                ? d.sad8(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
-                                : sad_half(x, y, 8, vx, vy);
+        const uint32_t sv = ((vx | vy) & 1) == 0 ? d.sad8(s, src_stride, r + (vy / 2) * ref_stride + vx / 2, ref_stride)
+                                                 : sad_half(x, y, 8, vx, vy);
         if (sv + bits < best) {
             best = sv + bits;
             sad = sv;

@@ -102,40 +102,38 @@ void put_tcoef(BitWriter& bw, bool intra, bool last, int run, int level) {
     const EscapePlan p = plan_tcoef(intra, last, run, level);
     const uint32_t sign = level < 0 ? 1u : 0u;
     switch (p.mode) {
-        case 0:
-            bw.put_bits(p.code->bits << 1 | sign, p.code->length + 1);
-            break;
-        case 1:
-            bw.put_bits(mpeg4::kTcoefEscapeCode, mpeg4::kTcoefEscapeLength);
-            bw.put_bits(0, 1);
-            bw.put_bits(p.code->bits, p.code->length);
-            bw.put_bits(sign, 1);
-            break;
-        case 2:
-            bw.put_bits(mpeg4::kTcoefEscapeCode, mpeg4::kTcoefEscapeLength);
-            bw.put_bits(2, 2);
-            bw.put_bits(p.code->bits, p.code->length);
-            bw.put_bits(sign, 1);
-            break;
-        default:
-            bw.put_bits(mpeg4::kTcoefEscapeCode, mpeg4::kTcoefEscapeLength);
-            bw.put_bits(3, 2);
-            bw.put_bits(last ? 1u : 0u, 1);
-            bw.put_bits(static_cast<uint32_t>(run), 6);
-            bw.put_bits(1, 1);
-            bw.put_bits(static_cast<uint32_t>(level) & 0xFFFu, 12);
-            bw.put_bits(1, 1);
-            break;
+    case 0: bw.put_bits(p.code->bits << 1 | sign, p.code->length + 1); break;
+    case 1:
+        bw.put_bits(mpeg4::kTcoefEscapeCode, mpeg4::kTcoefEscapeLength);
+        bw.put_bits(0, 1);
+        bw.put_bits(p.code->bits, p.code->length);
+        bw.put_bits(sign, 1);
+        break;
+    case 2:
+        bw.put_bits(mpeg4::kTcoefEscapeCode, mpeg4::kTcoefEscapeLength);
+        bw.put_bits(2, 2);
+        bw.put_bits(p.code->bits, p.code->length);
+        bw.put_bits(sign, 1);
+        break;
+    default:
+        bw.put_bits(mpeg4::kTcoefEscapeCode, mpeg4::kTcoefEscapeLength);
+        bw.put_bits(3, 2);
+        bw.put_bits(last ? 1u : 0u, 1);
+        bw.put_bits(static_cast<uint32_t>(run), 6);
+        bw.put_bits(1, 1);
+        bw.put_bits(static_cast<uint32_t>(level) & 0xFFFu, 12);
+        bw.put_bits(1, 1);
+        break;
     }
 }
 
 int tcoef_bits(bool intra, bool last, int run, int level) {
     const EscapePlan p = plan_tcoef(intra, last, run, level);
     switch (p.mode) {
-        case 0: return p.code->length + 1;
-        case 1: return mpeg4::kTcoefEscapeLength + 1 + p.code->length + 1;
-        case 2: return mpeg4::kTcoefEscapeLength + 2 + p.code->length + 1;
-        default: return mpeg4::kTcoefEscapeLength + 2 + 1 + 6 + 1 + 12 + 1;
+    case 0: return p.code->length + 1;
+    case 1: return mpeg4::kTcoefEscapeLength + 1 + p.code->length + 1;
+    case 2: return mpeg4::kTcoefEscapeLength + 2 + p.code->length + 1;
+    default: return mpeg4::kTcoefEscapeLength + 2 + 1 + 6 + 1 + 12 + 1;
     }
 }
 

@@ -1,10 +1,10 @@
 #include "tools/encoder/y4m.h"
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace zorbrix::enc {
 
@@ -116,7 +116,8 @@ bool Y4mReader::parse_header(const std::string& line, std::string* error) {
         return false;
     }
     if (colour.rfind("420", 0) != 0) {
-        *error = "colour space C" + colour + " is not supported; convert to 4:2:0 (for example with ffmpeg -pix_fmt yuv420p)";
+        *error = "colour space C" + colour +
+                 " is not supported; convert to 4:2:0 (for example with ffmpeg -pix_fmt yuv420p)";
         return false;
     }
     if (colour.find("p10") != std::string::npos || colour.find("p12") != std::string::npos ||

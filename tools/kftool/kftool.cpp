@@ -24,15 +24,15 @@
 
 using zorbrix::ArchiveEntryReport;
 using zorbrix::ArchiveMember;
+using zorbrix::build_archive;
+using zorbrix::date_stamp_now;
+using zorbrix::lzw_pack;
 using zorbrix::LzwUnpack;
 using zorbrix::PACK_LZW;
 using zorbrix::PACK_STORED;
 using zorbrix::PACK_ZLIB;
 using zorbrix::PackForm;
 using zorbrix::ResourceArchive;
-using zorbrix::build_archive;
-using zorbrix::date_stamp_now;
-using zorbrix::lzw_pack;
 using zorbrix::set_load_diagnostic_sink;
 
 namespace {
@@ -90,21 +90,28 @@ std::string printable_name(const std::string& name) {
     for (size_t i = 0; i < n;) {
         const unsigned char c = p[i];
         if (c < 0x80) {
-            if (c < 0x20 || c == 0x7f || c == '\\') escape(c);
-            else out.push_back(char(c));
+            if (c < 0x20 || c == 0x7f || c == '\\')
+                escape(c);
+            else
+                out.push_back(char(c));
             ++i;
             continue;
         }
         // The length and smallest code point of a UTF-8 sequence starting with c.
         size_t length = 0;
         uint32_t code = 0, minimum = 0;
-        if ((c & 0xe0) == 0xc0) length = 2, code = c & 0x1f, minimum = 0x80;
-        else if ((c & 0xf0) == 0xe0) length = 3, code = c & 0x0f, minimum = 0x800;
-        else if ((c & 0xf8) == 0xf0) length = 4, code = c & 0x07, minimum = 0x10000;
+        if ((c & 0xe0) == 0xc0)
+            length = 2, code = c & 0x1f, minimum = 0x80;
+        else if ((c & 0xf0) == 0xe0)
+            length = 3, code = c & 0x0f, minimum = 0x800;
+        else if ((c & 0xf8) == 0xf0)
+            length = 4, code = c & 0x07, minimum = 0x10000;
         bool valid = length > 0 && i + length <= n;
         for (size_t k = 1; valid && k < length; ++k) {
-            if ((p[i + k] & 0xc0) != 0x80) valid = false;
-            else code = code << 6 | (p[i + k] & 0x3f);
+            if ((p[i + k] & 0xc0) != 0x80)
+                valid = false;
+            else
+                code = code << 6 | (p[i + k] & 0x3f);
         }
         valid = valid && code >= minimum && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) &&
                 !(code >= 0x80 && code <= 0x9f);
@@ -124,10 +131,10 @@ void show_diagnostic(const char* text) { std::fprintf(stderr, "kftool: warning: 
 
 std::string form_name(uint32_t flags) {
     switch (flags) {
-        case PACK_STORED: return "stored";
-        case PACK_LZW: return "lzw";
-        case PACK_ZLIB: return "zlib";
-        default: return std::to_string(flags);
+    case PACK_STORED: return "stored";
+    case PACK_LZW: return "lzw";
+    case PACK_ZLIB: return "zlib";
+    default: return std::to_string(flags);
     }
 }
 
@@ -170,18 +177,24 @@ int create(int argc, char** argv) {
     std::string error;
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--store") form = PackForm::stored;
-        else if (arg == "--lzw") form = PackForm::lzw;
-        else if (arg == "--zlib") form = PackForm::zlib;
-        else if (arg == "--best") form = PackForm::best;
-        else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) return failure("unknown option " + arg);
+        if (arg == "--store")
+            form = PackForm::stored;
+        else if (arg == "--lzw")
+            form = PackForm::lzw;
+        else if (arg == "--zlib")
+            form = PackForm::zlib;
+        else if (arg == "--best")
+            form = PackForm::best;
+        else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0)
+            return failure("unknown option " + arg);
         else {
             ArchiveMember member;
             member.name = std::filesystem::path(arg).filename().string();
             member.form = form;
             if (!read_file(arg, kMemberLimit, &member.data, &error)) return failure(error);
             total += member.data.size();
-            if (total > UINT32_MAX) return failure("cannot create " + archive_path + ": the archive would exceed 4 GiB");
+            if (total > UINT32_MAX)
+                return failure("cannot create " + archive_path + ": the archive would exceed 4 GiB");
             members.push_back(std::move(member));
         }
     }
@@ -204,8 +217,8 @@ int list(int argc, char** argv) {
     std::string error;
     if (!open_existing(archive, argv[2], &error)) return failure(error);
     for (const ResourceArchive::entry_t& e : archive.entries()) {
-        std::printf("%s\t%s\t%u\t%u\t%04u-%02u-%02u\n", printable_name(e.name).c_str(), form_name(e.flags).c_str(), e.stored_length,
-                    e.unpacked_size, unsigned(e.year), unsigned(e.month) + 1, unsigned(e.day));
+        std::printf("%s\t%s\t%u\t%u\t%04u-%02u-%02u\n", printable_name(e.name).c_str(), form_name(e.flags).c_str(),
+                    e.stored_length, e.unpacked_size, unsigned(e.year), unsigned(e.month) + 1, unsigned(e.day));
     }
     return finish_stdout();
 }
@@ -220,7 +233,9 @@ int extract(int argc, char** argv) {
         return failure("no entry named " + printable_name(name) + " in " + argv[2]);
     }
     unsigned char* data = archive.extract(name);
-    if (!data) return failure("entry " + printable_name(name) + " cannot be extracted: its data is damaged or of an unknown form");
+    if (!data)
+        return failure("entry " + printable_name(name) +
+                       " cannot be extracted: its data is damaged or of an unknown form");
     const bool ok = write_file(argv[4], data, size_t(archive.entry_size(name)), &error);
     std::free(data);
     return ok ? 0 : failure(error);
@@ -231,7 +246,8 @@ int lzw_pack_file(int argc, char** argv) {
     std::vector<unsigned char> data, packed;
     std::string error;
     if (!read_file(argv[2], kStreamLimit, &data, &error)) return failure(error);
-    if (!lzw_pack(data.data(), data.size(), &packed)) return failure(std::string(argv[2]) + " is too large (4 GiB at most)");
+    if (!lzw_pack(data.data(), data.size(), &packed))
+        return failure(std::string(argv[2]) + " is too large (4 GiB at most)");
     return write_file(argv[3], packed.data(), packed.size(), &error) ? 0 : failure(error);
 }
 

@@ -27,4 +27,4 @@ struct Registrar {
 }  // namespace nvdtool
 
 #define NVDTOOL_COMMAND(id, usage, summary, fn) \
-    static const ::nvdtool::Registrar nvdtool_registrar_##id{#id, usage, summary, fn}
+    static const ::nvdtool::Registrar nvdtool_registrar_##id { #id, usage, summary, fn }

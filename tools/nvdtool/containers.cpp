@@ -158,8 +158,10 @@ bool demux_mp4(const uint8_t* d, size_t size, Demuxed& out, std::string& error) 
             continue;
         if (find_box(d, mdia.begin, mdia.end, "mdhd", mdhd) && mdhd.end - mdhd.begin >= 24) {
             const uint8_t version = d[mdhd.begin];
-            if (version == 1 && mdhd.end - mdhd.begin >= 32) timescale = be32(d + mdhd.begin + 20);
-            else if (version == 0) timescale = be32(d + mdhd.begin + 12);
+            if (version == 1 && mdhd.end - mdhd.begin >= 32)
+                timescale = be32(d + mdhd.begin + 20);
+            else if (version == 0)
+                timescale = be32(d + mdhd.begin + 12);
         }
         // The sample description: one visual sample entry whose esds holds the decoder configuration.
         Box stsd;
@@ -168,7 +170,8 @@ bool demux_mp4(const uint8_t* d, size_t size, Demuxed& out, std::string& error) 
         if (!read_box(d, stsd.begin + 8, stsd.end, entry)) continue;
         if (!tag_is(reinterpret_cast<const uint8_t*>(entry.type), "mp4v")) {
             saw_other_video = true;
-            codec_error = "MP4: the video track is coded as '" + printable_tag(reinterpret_cast<const uint8_t*>(entry.type)) +
+            codec_error = "MP4: the video track is coded as '" +
+                          printable_tag(reinterpret_cast<const uint8_t*>(entry.type)) +
                           "', not MPEG-4 visual ('mp4v'); " + kReencode;
             continue;
         }
@@ -192,9 +195,13 @@ bool demux_mp4(const uint8_t* d, size_t size, Demuxed& out, std::string& error) 
         break;
     }
     if (!found) {
-        if (saw_other_video) error = codec_error;
-        else if (find_box(d, 0, size, "moof", trak)) error = "MP4: fragmented files are not supported; remux with ffmpeg -c copy -movflags -frag_keyframe out.mp4";
-        else error = "MP4: no video track";
+        if (saw_other_video)
+            error = codec_error;
+        else if (find_box(d, 0, size, "moof", trak))
+            error =
+                "MP4: fragmented files are not supported; remux with ffmpeg -c copy -movflags -frag_keyframe out.mp4";
+        else
+            error = "MP4: no video track";
         return false;
     }
 
@@ -206,7 +213,8 @@ bool demux_mp4(const uint8_t* d, size_t size, Demuxed& out, std::string& error) 
     t.have_stts = find_box(d, stbl.begin, stbl.end, "stts", t.stts);
     if (!t.have_stsz || !t.have_stco || !t.have_stsc) {
         if (find_box(d, 0, size, "moof", trak))
-            error = "MP4: fragmented files are not supported; remux with ffmpeg -c copy -movflags -frag_keyframe out.mp4";
+            error =
+                "MP4: fragmented files are not supported; remux with ffmpeg -c copy -movflags -frag_keyframe out.mp4";
         else
             error = "MP4: the video track lacks its sample tables (stsz, stco or co64, stsc)";
         return false;
@@ -304,8 +312,8 @@ bool demux_mp4(const uint8_t* d, size_t size, Demuxed& out, std::string& error) 
 // AVI and OpenDML
 
 bool is_mpeg4_fourcc(const uint8_t* p) {
-    static const char* kCodes[] = {"FMP4", "DIVX", "DX50", "XVID", "MP4V", "M4S2", "MP4S", "3IV2", "BLZ0", "DXGM",
-                                   "RMP4", "SEDG", "WV1F", "UMP4"};
+    static const char* kCodes[] = {"FMP4", "DIVX", "DX50", "XVID", "MP4V", "M4S2", "MP4S",
+                                   "3IV2", "BLZ0", "DXGM", "RMP4", "SEDG", "WV1F", "UMP4"};
     char up[4];
     for (int i = 0; i < 4; ++i) up[i] = static_cast<char>(p[i] >= 'a' && p[i] <= 'z' ? p[i] - 32 : p[i]);
     for (const char* k : kCodes)
@@ -537,84 +545,90 @@ bool demux_matroska(const uint8_t* d, size_t size, Demuxed& out, std::string& er
         if (track_end && element >= track_end) track_end = 0;
         const bool unknown = n == kUnknownSize;
         if (!unknown && n > size - pos) {
-            if (id == kSegment || id == kCluster) n = size - pos;  // a cut-off segment or cluster: read what is there
+            if (id == kSegment || id == kCluster)
+                n = size - pos;  // a cut-off segment or cluster: read what is there
             else {
                 out.note = "the file ends inside an element; what came before it was kept";
                 break;
             }
         }
         switch (id) {
-            case kEbmlHeader: {
-                saw_header = true;
-                if (unknown) {
-                    error = "Matroska: damaged EBML header";
-                    return false;
-                }
-                size_t p = pos;
-                const size_t end = pos + n;
-                while (p < end) {
-                    uint32_t cid;
-                    uint64_t m;
-                    if (!read_ebml_id(d, p, end, cid) || !read_vint(d, p, end, m) || m > end - p) break;
-                    if (cid == kDocType) {
-                        const std::string doc(reinterpret_cast<const char*>(d + p), m);
-                        if (doc.compare(0, 8, "matroska") != 0 && doc.compare(0, 4, "webm") != 0) {
-                            error = "Matroska: unknown document type '" + doc.substr(0, 32) + "'";
-                            return false;
-                        }
+        case kEbmlHeader: {
+            saw_header = true;
+            if (unknown) {
+                error = "Matroska: damaged EBML header";
+                return false;
+            }
+            size_t p = pos;
+            const size_t end = pos + n;
+            while (p < end) {
+                uint32_t cid;
+                uint64_t m;
+                if (!read_ebml_id(d, p, end, cid) || !read_vint(d, p, end, m) || m > end - p) break;
+                if (cid == kDocType) {
+                    const std::string doc(reinterpret_cast<const char*>(d + p), m);
+                    if (doc.compare(0, 8, "matroska") != 0 && doc.compare(0, 4, "webm") != 0) {
+                        error = "Matroska: unknown document type '" + doc.substr(0, 32) + "'";
+                        return false;
                     }
-                    p += m;
                 }
-                pos += n;
-                break;
+                p += m;
             }
-            case kSegment:
-            case kCluster:
-            case kTracks:
-            case kBlockGroup:
-                break;  // step in
-            case kTrackEntry:
-                if (unknown) {
-                    error = "Matroska: a track entry of unknown size";
-                    return false;
-                }
-                tracks.emplace_back();
-                track_end = pos + n;
-                break;
-            case kSimpleBlock:
-            case kBlock: {
-                if (unknown) {
-                    error = "Matroska: a block of unknown size";
-                    return false;
-                }
-                size_t p = pos;
-                const size_t end = pos + n;
-                uint64_t track;
-                if (read_vint(d, p, end, track) && end - p >= 3) {
-                    const uint8_t flags = d[p + 2];
-                    p += 3;
-                    blocks.push_back({track, {p, end - p}, (flags & 0x06) != 0});
-                }
-                pos += n;
-                break;
+            pos += n;
+            break;
+        }
+        case kSegment:
+        case kCluster:
+        case kTracks:
+        case kBlockGroup: break;  // step in
+        case kTrackEntry:
+            if (unknown) {
+                error = "Matroska: a track entry of unknown size";
+                return false;
             }
-            default: {
-                if (unknown) {
-                    error = "Matroska: an element of unknown size where none is allowed";
-                    return false;
-                }
-                if (track_end && !tracks.empty() && pos + n <= track_end) {
-                    MkvTrack& t = tracks.back();
-                    if (id == kTrackNumber) t.number = read_uint(d, pos, n);
-                    else if (id == kTrackType) t.type = read_uint(d, pos, n);
-                    else if (id == kCodecId) t.codec.assign(reinterpret_cast<const char*>(d + pos), std::min<uint64_t>(n, 64));
-                    else if (id == kCodecPrivate) t.codec_private.assign(d + pos, d + pos + n);
-                    else if (id == kDefaultDuration) t.default_duration = read_uint(d, pos, n);
-                    else if (id == kContentEncodings) t.encoded = true;
-                }
-                pos += n;
-                break;
+            tracks.emplace_back();
+            track_end = pos + n;
+            break;
+        case kSimpleBlock:
+        case kBlock: {
+            if (unknown) {
+                error = "Matroska: a block of unknown size";
+                return false;
             }
+            size_t p = pos;
+            const size_t end = pos + n;
+            uint64_t track;
+            if (read_vint(d, p, end, track) && end - p >= 3) {
+                const uint8_t flags = d[p + 2];
+                p += 3;
+                blocks.push_back({track, {p, end - p}, (flags & 0x06) != 0});
+            }
+            pos += n;
+            break;
+        }
+        default: {
+            if (unknown) {
+                error = "Matroska: an element of unknown size where none is allowed";
+                return false;
+            }
+            if (track_end && !tracks.empty() && pos + n <= track_end) {
+                MkvTrack& t = tracks.back();
+                if (id == kTrackNumber)
+                    t.number = read_uint(d, pos, n);
+                else if (id == kTrackType)
+                    t.type = read_uint(d, pos, n);
+                else if (id == kCodecId)
+                    t.codec.assign(reinterpret_cast<const char*>(d + pos), std::min<uint64_t>(n, 64));
+                else if (id == kCodecPrivate)
+                    t.codec_private.assign(d + pos, d + pos + n);
+                else if (id == kDefaultDuration)
+                    t.default_duration = read_uint(d, pos, n);
+                else if (id == kContentEncodings)
+                    t.encoded = true;
+            }
+            pos += n;
+            break;
+        }
         }
     }
     if (!saw_header) {
@@ -657,10 +671,10 @@ bool demux_matroska(const uint8_t* d, size_t size, Demuxed& out, std::string& er
 
 const char* container_name(Container c) {
     switch (c) {
-        case Container::mp4: return "MP4/MOV";
-        case Container::avi: return "AVI";
-        case Container::matroska: return "Matroska";
-        default: return "elementary stream";
+    case Container::mp4: return "MP4/MOV";
+    case Container::avi: return "AVI";
+    case Container::matroska: return "Matroska";
+    default: return "elementary stream";
     }
 }
 
@@ -676,12 +690,12 @@ bool demux(const uint8_t* data, size_t size, Demuxed& out, std::string& error) {
     out = Demuxed{};
     out.container = detect_container(data, size);
     switch (out.container) {
-        case Container::mp4: return demux_mp4(data, size, out, error);
-        case Container::avi: return demux_avi(data, size, out, error);
-        case Container::matroska: return demux_matroska(data, size, out, error);
-        default:
-            if (size > 0) out.samples.push_back({0, size});
-            return true;
+    case Container::mp4: return demux_mp4(data, size, out, error);
+    case Container::avi: return demux_avi(data, size, out, error);
+    case Container::matroska: return demux_matroska(data, size, out, error);
+    default:
+        if (size > 0) out.samples.push_back({0, size});
+        return true;
     }
 }
 

@@ -10,7 +10,12 @@
 
 namespace nvdtool {
 
-enum class Container { elementary, mp4, avi, matroska };
+enum class Container {
+    elementary,
+    mp4,
+    avi,
+    matroska
+};
 
 // "elementary stream", "MP4/MOV", "AVI", "Matroska".
 const char* container_name(Container c);

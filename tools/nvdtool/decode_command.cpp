@@ -27,8 +27,10 @@ int run_decode(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--format") && i + 1 < argc) {
             const char* f = argv[++i];
-            if (!std::strcmp(f, "yv12")) format = zorbrix::FMT_YV12;
-            else if (!std::strcmp(f, "rgb32")) format = zorbrix::FMT_RGB32;
+            if (!std::strcmp(f, "yv12"))
+                format = zorbrix::FMT_YV12;
+            else if (!std::strcmp(f, "rgb32"))
+                format = zorbrix::FMT_RGB32;
             else {
                 std::fprintf(stderr, "nvdtool decode: unknown format '%s' (yv12 or rgb32)\n", f);
                 return 2;
@@ -74,20 +76,26 @@ int run_decode(int argc, char** argv) {
     if (have_first) {
         int w = 0, h = 0;
         if (!nvdtool::record_layer_size(record.data(), record.size(), w, h)) {
-            std::fprintf(stderr, "nvdtool decode: %s: the first frame holds no video object layer header; the decoder "
-                                 "cannot play this file (make it again with nvdtool import or encode)\n", in);
+            std::fprintf(stderr,
+                         "nvdtool decode: %s: the first frame holds no video object layer header; the decoder "
+                         "cannot play this file (make it again with nvdtool import or encode)\n",
+                         in);
             return 1;
         }
         if (w != width || h != height) {
-            std::fprintf(stderr, "nvdtool decode: %s: warning: the header says %dx%d but the stream is %dx%d; decoding "
-                                 "at %dx%d\n", in, width, height, w, h, w, h);
+            std::fprintf(stderr,
+                         "nvdtool decode: %s: warning: the header says %dx%d but the stream is %dx%d; decoding "
+                         "at %dx%d\n",
+                         in, width, height, w, h, w, h);
             width = w;
             height = h;
         }
     }
     if (!size_supported(width, height)) {
-        std::fprintf(stderr, "nvdtool decode: %s: the decoder takes sizes that are multiples of 16 up to 720x576, not "
-                             "%dx%d\n", in, width, height);
+        std::fprintf(stderr,
+                     "nvdtool decode: %s: the decoder takes sizes that are multiples of 16 up to 720x576, not "
+                     "%dx%d\n",
+                     in, width, height);
         return 1;
     }
     zorbrix::OutputFile output;
@@ -132,11 +140,12 @@ int run_decode(int argc, char** argv) {
     if (stats) {
         const auto& st = zorbrix::decoder_instance(&handle)->stats;
         std::FILE* report = !std::strcmp(out, "-") || !std::strcmp(out, "/dev/stdout") ? stderr : stdout;
-        std::fprintf(report, "vops %ld\ninter %ld\ninter_q %ld\ninter4v %ld\nintra %ld\nintra_q %ld\nstuffing %ld\nskipped %ld\n"
-                    "ac_predicted %ld\nescape1 %ld\nescape2 %ld\nescape3 %ld\nmax_fcode %d\n",
-                    st.vops, st.mb_types[0], st.mb_types[1], st.mb_types[2], st.mb_types[3], st.mb_types[4],
-                    st.mb_types[7], st.skipped, st.ac_predicted, st.escapes[0], st.escapes[1], st.escapes[2],
-                    st.max_fcode);
+        std::fprintf(
+            report,
+            "vops %ld\ninter %ld\ninter_q %ld\ninter4v %ld\nintra %ld\nintra_q %ld\nstuffing %ld\nskipped %ld\n"
+            "ac_predicted %ld\nescape1 %ld\nescape2 %ld\nescape3 %ld\nmax_fcode %d\n",
+            st.vops, st.mb_types[0], st.mb_types[1], st.mb_types[2], st.mb_types[3], st.mb_types[4], st.mb_types[7],
+            st.skipped, st.ac_predicted, st.escapes[0], st.escapes[1], st.escapes[2], st.max_fcode);
         if (std::fflush(report) != 0) {
             failure = "cannot write the statistics to standard output";
             ok = false;
@@ -145,7 +154,8 @@ int run_decode(int argc, char** argv) {
     zorbrix::decoder_call(&handle, zorbrix::OPT_RELEASE, nullptr, nullptr);
     if (!ok) {
         output.abandon();
-        std::fprintf(stderr, "nvdtool decode: %s: %s\n", in, failure.empty() ? output.error().c_str() : failure.c_str());
+        std::fprintf(stderr, "nvdtool decode: %s: %s\n", in,
+                     failure.empty() ? output.error().c_str() : failure.c_str());
         return 1;
     }
     if (!output.commit(&error)) {
@@ -159,4 +169,5 @@ int run_decode(int argc, char** argv) {
 
 NVDTOOL_COMMAND(decode, "decode IN.nvd OUT [--format yv12|rgb32] [--postproc 0..100] [--stats]",
                 "decodes every frame and writes them one after the other (raw Y, V, U planes or 32-bit BGR0, "
-                "bottom row first); default yv12, level 0; --stats prints the macroblock kinds met", run_decode);
+                "bottom row first); default yv12, level 0; --stats prints the macroblock kinds met",
+                run_decode);

@@ -1,12 +1,12 @@
 // `nvdtool encode IN OUT.nvd [options]`: codes a video into an .nvd file the intro can play. A YUV4MPEG2 file (or
 // "-", standard input) is read directly; anything else goes through ffmpeg, which also scales (--size) and flips
 // (--for-intro) when asked. The result is written through a careful output: nothing is left behind on failure.
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "tools/encoder/encode_file.h"
 #include "tools/nvdtool/command.h"

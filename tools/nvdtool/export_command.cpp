@@ -27,7 +27,8 @@ int run_export(int argc, char** argv) {
     while (reader.next(record, error))
         if (!output.write(record.data(), record.size())) break;
     if (!error.empty() || !output.ok()) {
-        std::fprintf(stderr, "nvdtool export: %s\n", error.empty() ? output.error().c_str() : (std::string(argv[1]) + ": " + error).c_str());
+        std::fprintf(stderr, "nvdtool export: %s\n",
+                     error.empty() ? output.error().c_str() : (std::string(argv[1]) + ": " + error).c_str());
         output.abandon();
         return 1;
     }

@@ -1,12 +1,12 @@
 #include "tools/nvdtool/ffmpeg_child.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 extern char** environ;
 
@@ -59,8 +59,9 @@ bool FfmpegChild::start(const std::string& input, int width, int height, bool fl
     if (rc != 0) {
         ::close(fds[0]);
         if (rc == ENOENT)
-            error = program + " is not installed (or not on PATH): install it (apt-get install ffmpeg) or give a "
-                              "YUV4MPEG2 file (.y4m) or \"-\"";
+            error = program +
+                    " is not installed (or not on PATH): install it (apt-get install ffmpeg) or give a "
+                    "YUV4MPEG2 file (.y4m) or \"-\"";
         else
             error = "cannot start " + program + ": " + std::strerror(rc);
         return false;

@@ -2,8 +2,8 @@
 // ffmpeg as a child process that turns any video it can read into YUV4MPEG2 4:2:0 on a pipe, so that the encoder
 // takes MP4, MKV, GIF, ... as well as raw YUV4MPEG2. Started with an argument vector (never a shell string), its
 // standard error left to the user's terminal, and its failure reported as ours.
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 namespace nvdtool {

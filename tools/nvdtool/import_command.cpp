@@ -68,7 +68,8 @@ int run_import(int argc, char** argv) {
         for (const auto& s : demuxed.samples) total += s.size;
         stream.reserve(total);
         stream = demuxed.config;
-        for (const auto& s : demuxed.samples) stream.insert(stream.end(), data.data() + s.offset, data.data() + s.offset + s.size);
+        for (const auto& s : demuxed.samples)
+            stream.insert(stream.end(), data.data() + s.offset, data.data() + s.offset + s.size);
         std::vector<uint8_t>().swap(data);
     }
     nvdtool::SplitResult split;
@@ -111,10 +112,11 @@ int run_import(int argc, char** argv) {
     const bool file_on_stdout = !std::strcmp(out, "-") || !std::strcmp(out, "/dev/stdout");
     std::FILE* report = file_on_stdout ? stderr : stdout;
     std::fprintf(report, "%s: %zu frames, %dx%d, %g fps (%s)%s\n", nvdtool::container_name(demuxed.container),
-                nvd.records.size(), nvd.width, nvd.height, fps, rate_from,
-                split.resync_markers ? ", with video packets" : "");
+                 nvd.records.size(), nvd.width, nvd.height, fps, rate_from,
+                 split.resync_markers ? ", with video packets" : "");
     if (std::fflush(report) != 0 || std::ferror(report)) {
-        std::fprintf(stderr, "nvdtool import: %s was written, but the summary could not be written to standard output\n", out);
+        std::fprintf(stderr,
+                     "nvdtool import: %s was written, but the summary could not be written to standard output\n", out);
         return 1;
     }
     return 0;

@@ -26,7 +26,8 @@ int run_info(int argc, char** argv) {
         int w = 0, h = 0;
         if (nvdtool::record_layer_size(record.data(), record.size(), w, h) &&
             (w != reader.width() || h != reader.height())) {
-            std::fprintf(stderr, "nvdtool info: %s: warning: frame %d's layer header says %dx%d, the file header %dx%d\n",
+            std::fprintf(stderr,
+                         "nvdtool info: %s: warning: frame %d's layer header says %dx%d, the file header %dx%d\n",
                          argv[1], i, w, h, reader.width(), reader.height());
         }
         written = std::printf("frame %d: %s %zu bytes\n", i, nvdtool::vop_type_name(record.data(), record.size()),

@@ -1,15 +1,14 @@
 #include "tools/nvdtool/nvd_file.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "platform/output_file.h"
 
 namespace nvdtool {
-
 
 bool read_file(const std::string& path, std::vector<uint8_t>& data, std::string& error, uint64_t limit) {
     return zorbrix::read_input_file(path, limit, &data, &error);
@@ -52,7 +51,8 @@ bool parse_nvd(const std::vector<uint8_t>& data, NvdFile& out, std::string& erro
             error = "record " + std::to_string(i) + " runs past the end of the file";
             return false;
         }
-        out.records.emplace_back(data.begin() + static_cast<long>(pos + 4), data.begin() + static_cast<long>(pos + 4 + length));
+        out.records.emplace_back(data.begin() + static_cast<long>(pos + 4),
+                                 data.begin() + static_cast<long>(pos + 4 + length));
         pos += 4 + length;
     }
     return true;

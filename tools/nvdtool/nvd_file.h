@@ -55,8 +55,8 @@ private:
     bool read_header(std::string& error);
     std::FILE* file_ = nullptr;
     bool owns_ = false;
-    bool sized_ = false;        // a regular file whose remaining size is known
-    uint64_t remaining_ = 0;    // bytes after the current position, when sized
+    bool sized_ = false;      // a regular file whose remaining size is known
+    uint64_t remaining_ = 0;  // bytes after the current position, when sized
     int count_ = 0, width_ = 0, height_ = 0, index_ = 0;
     float fps_ = 0.0f;
 };

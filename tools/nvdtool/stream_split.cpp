@@ -14,20 +14,20 @@ using zorbrix::mpeg4::StreamFeature;
 // How to make ffmpeg write a stream without the feature.
 const char* avoid_hint(StreamFeature f) {
     switch (f) {
-        case StreamFeature::BFrames: return "encode with -bf 0";
-        case StreamFeature::QuarterPel: return "encode without -flags +qpel";
-        case StreamFeature::SpriteGmc: return "encode without -flags +gmc";
-        case StreamFeature::Interlace: return "encode without -flags +ildct+ilme (progressive)";
-        case StreamFeature::MpegQuantisation: return "encode with -mpeg_quant 0";
-        case StreamFeature::DataPartitioning: return "encode with -data_partitioning 0";
-        case StreamFeature::PictureSize: return "scale to multiples of 16 up to 720x576, e.g. -s 256x192";
-        default: return "re-encode with ffmpeg -c:v mpeg4 -bf 0";
+    case StreamFeature::BFrames: return "encode with -bf 0";
+    case StreamFeature::QuarterPel: return "encode without -flags +qpel";
+    case StreamFeature::SpriteGmc: return "encode without -flags +gmc";
+    case StreamFeature::Interlace: return "encode without -flags +ildct+ilme (progressive)";
+    case StreamFeature::MpegQuantisation: return "encode with -mpeg_quant 0";
+    case StreamFeature::DataPartitioning: return "encode with -data_partitioning 0";
+    case StreamFeature::PictureSize: return "scale to multiples of 16 up to 720x576, e.g. -s 256x192";
+    default: return "re-encode with ffmpeg -c:v mpeg4 -bf 0";
     }
 }
 
 std::string refusal(StreamFeature f, size_t frame, const std::string& detail = "") {
-    return std::string(zorbrix::mpeg4::feature_name(f)) + detail + " (frame " + std::to_string(frame) + "): " +
-           avoid_hint(f);
+    return std::string(zorbrix::mpeg4::feature_name(f)) + detail + " (frame " + std::to_string(frame) +
+           "): " + avoid_hint(f);
 }
 
 }  // namespace
@@ -68,10 +68,11 @@ bool split_stream(const uint8_t* data, size_t size, SplitResult& out, std::strin
                 return false;
             }
             if (have_layer && (report.layer.width != layer.width || report.layer.height != layer.height)) {
-                reason = "picture size changes from " + std::to_string(layer.width) + "x" + std::to_string(layer.height) +
-                         " to " + std::to_string(report.layer.width) + "x" + std::to_string(report.layer.height) +
-                         " (frame " + std::to_string(frame) + "): encode every part at one size, e.g. -s " +
-                         std::to_string(layer.width) + "x" + std::to_string(layer.height);
+                reason = "picture size changes from " + std::to_string(layer.width) + "x" +
+                         std::to_string(layer.height) + " to " + std::to_string(report.layer.width) + "x" +
+                         std::to_string(report.layer.height) + " (frame " + std::to_string(frame) +
+                         "): encode every part at one size, e.g. -s " + std::to_string(layer.width) + "x" +
+                         std::to_string(layer.height);
                 return false;
             }
             layer = report.layer;
@@ -89,7 +90,8 @@ bool split_stream(const uint8_t* data, size_t size, SplitResult& out, std::strin
         } else if (code == 0xB6) {
             if (!have_layer) {
                 reason = "no VOL (frame " + std::to_string(frame) +
-                         "): the stream has no video object layer header before its first VOP; re-encode with ffmpeg -c:v mpeg4";
+                         "): the stream has no video object layer header before its first VOP; re-encode with ffmpeg "
+                         "-c:v mpeg4";
                 return false;
             }
             BitReader br;
@@ -101,8 +103,8 @@ bool split_stream(const uint8_t* data, size_t size, SplitResult& out, std::strin
             }
             if (frame < 2) {
                 seconds += report.vop.modulo_time_base;
-                out.first_times[frame] = seconds * static_cast<long>(layer.vop_time_increment_resolution) +
-                                         report.vop.time_increment;
+                out.first_times[frame] =
+                    seconds * static_cast<long>(layer.vop_time_increment_resolution) + report.vop.time_increment;
             }
             std::vector<uint8_t> record = std::move(pending);
             pending.clear();
@@ -112,8 +114,9 @@ bool split_stream(const uint8_t* data, size_t size, SplitResult& out, std::strin
         // Visual object sequence, visual object, group of VOP, user data and other units are dropped.
     }
     if (!have_layer) {
-        reason = "no VOL (frame 0): the stream has no video object layer header (is it MPEG-4 visual?); "
-                 "re-encode with ffmpeg -c:v mpeg4";
+        reason =
+            "no VOL (frame 0): the stream has no video object layer header (is it MPEG-4 visual?); "
+            "re-encode with ffmpeg -c:v mpeg4";
         return false;
     }
     if (out.records.empty()) {

@@ -111,9 +111,9 @@ private:
     uint64_t window_ = 0;  // the next bits, most significant first
     const uint8_t* data_ = nullptr;
     // An unset reader reads as an empty chunk: its window holds the 64 zero bits past the end.
-    size_t byte_ = 8;  // the next byte to enter the window
+    size_t byte_ = 8;      // the next byte to enter the window
     size_t fast_end_ = 0;  // a whole 8-byte load fits from any byte before this one
-    int count_ = 64;  // valid bits in window_, 32..64 between calls
+    int count_ = 64;       // valid bits in window_, 32..64 between calls
     size_t size_ = 0;
 };
 

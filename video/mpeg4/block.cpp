@@ -60,8 +60,8 @@ void decode_intra_block(DecoderState& d, int i, bool coded) {
 
     // Predictor store positions: (r, c) of this block, with the neighbours at (r, c-1), (r-1, c-1), (r-1, c).
     int16_t* dc;
-    int16_t (*ac_row)[7];
-    int16_t (*ac_col)[7];
+    int16_t(*ac_row)[7];
+    int16_t(*ac_col)[7];
     int grid_stride;
     int r, c;
     bool left_ok, above_left_ok, above_ok;
@@ -106,8 +106,8 @@ void decode_intra_block(DecoderState& d, int i, bool coded) {
 
     unsigned extent = kExtentDcOnly;
     if (coded) {
-        const uint8_t* scan = d.ac_pred_flag ? (from_above ? kAlternateHorizontalScan : kAlternateVerticalScan)
-                                             : kZigzagScan;
+        const uint8_t* scan =
+            d.ac_pred_flag ? (from_above ? kAlternateHorizontalScan : kAlternateVerticalScan) : kZigzagScan;
         extent |= decode_intra_coefficients(br, scan, blk, d.stats.escapes);
     }
 

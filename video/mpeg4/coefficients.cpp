@@ -107,8 +107,10 @@ const EscapeLimits kEscapeLimits = build_escape_limits();
     const int last = (s & kLastBit) ? 1 : 0;
     int run = run_of(s);
     int level = level_of(s);
-    if (mode < 2) level += kEscapeLimits.lmax[intra][last][run];
-    else run += kEscapeLimits.rmax[intra][last][level] + 1;
+    if (mode < 2)
+        level += kEscapeLimits.lmax[intra][last][run];
+    else
+        run += kEscapeLimits.rmax[intra][last][level] + 1;
     ev.last = last;
     ev.run = run;
     ev.level = br.skip_code_and_sign(length_of(s)) ? -level : level;

@@ -51,7 +51,7 @@ struct DecodeStats {
     long mb_types[8] = {};  // by mb_type: 0 inter, 1 inter+q, 2 inter4v, 3 intra, 4 intra+q, 7 stuffing/invalid
     long skipped = 0;
     long ac_predicted = 0;
-    long escapes[3] = {};   // texture escape modes 1, 2, 3
+    long escapes[3] = {};  // texture escape modes 1, 2, 3
     int max_fcode = 0;
     long video_packets = 0;  // video packet headers met (after resync markers)
 };

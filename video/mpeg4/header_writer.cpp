@@ -96,7 +96,7 @@ void write_layer_headers(BitWriter& bw, const LayerHeader& l) {
     if (l.sprite_enable != 0) {
         bw.put_bits(static_cast<uint32_t>(l.sprite_warping_points), 6);
         bw.put_bits(static_cast<uint32_t>(l.sprite_warping_accuracy), 2);
-        bw.put_bits(0, 1);                         // sprite_brightness_change
+        bw.put_bits(0, 1);                            // sprite_brightness_change
         if (l.sprite_enable == 1) bw.put_bits(0, 1);  // low_latency_sprite_enable
     }
     bw.put_bits(0, 1);  // not_8_bit
@@ -118,11 +118,11 @@ void write_layer_headers(BitWriter& bw, const LayerHeader& l) {
     }
     bw.put_bits(static_cast<uint32_t>(l.scalability), 1);
     if (l.scalability) {
-        bw.put_bits(0, 1);  // hierarchy_type
-        bw.put_bits(0, 4);  // ref_layer_id
-        bw.put_bits(0, 1);  // ref_layer_sampling_direc
+        bw.put_bits(0, 1);                              // hierarchy_type
+        bw.put_bits(0, 4);                              // ref_layer_id
+        bw.put_bits(0, 1);                              // ref_layer_sampling_direc
         for (int i = 0; i < 4; ++i) bw.put_bits(1, 5);  // sampling factors n and m, across and down: 1:1
-        bw.put_bits(0, 1);  // enhancement_type
+        bw.put_bits(0, 1);                              // enhancement_type
     }
     bw.stuff();
     if (l.user_data_after) {

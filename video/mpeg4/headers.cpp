@@ -39,8 +39,10 @@ void skip_quant_matrix(BitReader& br) {
 // boundary, or a whole 0x7F byte when the writer was already aligned; a start code never begins with 0x7F, so
 // that byte can be recognised and skipped (otherwise a header ending on a byte boundary would hide the next one).
 void skip_stuffing(BitReader& br) {
-    if (!br.byte_aligned()) br.next_start_code();
-    else if (br.peek_bits(8) == 0x7F) br.advance_bits(8);
+    if (!br.byte_aligned())
+        br.next_start_code();
+    else if (br.peek_bits(8) == 0x7F)
+        br.advance_bits(8);
 }
 
 // Bits of macroblock_number: enough for the highest macroblock index of the VOP (at least 1).
@@ -51,9 +53,9 @@ int macroblock_number_bits(int mb_count) {
 }
 
 // The layer features the decoder refuses, in the order the layer's syntax meets them.
-constexpr StreamFeature kRefusedAtLayer[] = {StreamFeature::Interlace,           StreamFeature::MpegQuantisation,
-                                             StreamFeature::ComplexityEstimation, StreamFeature::DataPartitioning,
-                                             StreamFeature::Scalability,          StreamFeature::UserDataAfterLayer};
+constexpr StreamFeature kRefusedAtLayer[] = {
+    StreamFeature::Interlace,        StreamFeature::MpegQuantisation, StreamFeature::ComplexityEstimation,
+    StreamFeature::DataPartitioning, StreamFeature::Scalability,      StreamFeature::UserDataAfterLayer};
 
 // A layer is decoded only when it is rectangular and of the size the frame store was made for.
 bool layer_fits(const DecoderState& d, const LayerInfo& l) {
@@ -273,7 +275,7 @@ bool decode_video_packet_header(DecoderState& d) {
         br.advance_bits(d.layer.time_increment_bits);
         br.read_marker();
         const int coding_type = static_cast<int>(br.read_bits(2));
-        br.advance_bits(3);  // intra_dc_vlc_thr
+        br.advance_bits(3);                        // intra_dc_vlc_thr
         if (coding_type != 0) br.advance_bits(3);  // vop_fcode_forward
         if (coding_type == 2) br.advance_bits(3);  // vop_fcode_backward
     }

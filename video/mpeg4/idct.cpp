@@ -20,22 +20,18 @@ namespace {
 // Row weights: C_r[0] = round(16384 s_r), C_r[m] = round(16384 s_r sqrt(2) cos(m pi / 16)); rows 4..7 repeat
 // rows 0, 3, 2, 1.
 constexpr int16_t kRowWeights[8][8] = {
-    {16384, 22725, 21407, 19266, 16384, 12873, 8867, 4520},
-    {22725, 31521, 29692, 26722, 22725, 17855, 12299, 6270},
-    {21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906},
-    {19266, 26722, 25172, 22654, 19266, 15137, 10426, 5315},
-    {16384, 22725, 21407, 19266, 16384, 12873, 8867, 4520},
-    {19266, 26722, 25172, 22654, 19266, 15137, 10426, 5315},
-    {21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906},
-    {22725, 31521, 29692, 26722, 22725, 17855, 12299, 6270},
+    {16384, 22725, 21407, 19266, 16384, 12873, 8867, 4520},  {22725, 31521, 29692, 26722, 22725, 17855, 12299, 6270},
+    {21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906}, {19266, 26722, 25172, 22654, 19266, 15137, 10426, 5315},
+    {16384, 22725, 21407, 19266, 16384, 12873, 8867, 4520},  {19266, 26722, 25172, 22654, 19266, 15137, 10426, 5315},
+    {21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906}, {22725, 31521, 29692, 26722, 22725, 17855, 12299, 6270},
 };
 // Row rounding constants; row 0's 65536 rounds the final shift of the column pass.
 constexpr int32_t kRowRounding[8] = {65536, 3597, 2260, 1203, 0, 120, 512, 512};
 
-constexpr int16_t kTan1 = 13036;    // tan(pi/16) * 65536
-constexpr int16_t kTan2 = 27146;    // tan(2pi/16) * 65536
-constexpr int16_t kTan3m1 = -21746; // (tan(3pi/16) - 1) * 65536
-constexpr int16_t kCos4 = 23170;    // cos(pi/4) * 32768
+constexpr int16_t kTan1 = 13036;     // tan(pi/16) * 65536
+constexpr int16_t kTan2 = 27146;     // tan(2pi/16) * 65536
+constexpr int16_t kTan3m1 = -21746;  // (tan(3pi/16) - 1) * 65536
+constexpr int16_t kCos4 = 23170;     // cos(pi/4) * 32768
 
 inline int16_t sat16(int32_t v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
 inline int16_t adds(int16_t a, int16_t b) { return sat16(int32_t{a} + b); }
@@ -130,7 +126,6 @@ void add_block_clamped_scalar(const int16_t block[64], uint8_t* dst, int stride)
 
 #if defined(__SSE2__)
 
-
 // Weights laid out for pmaddwd on the word pairs (x0, x2), (x4, x6), (x1, x3), (x5, x7).
 struct RowTables {
     alignas(16) int16_t even02[8][8];
@@ -144,11 +139,17 @@ RowTables make_row_tables() {
     RowTables t{};
     for (int r = 0; r < 8; ++r) {
         const int16_t* c = kRowWeights[r];
-        const int16_t e02[8] = {c[0], c[2], c[0], c[6], c[0], static_cast<int16_t>(-c[6]), c[0], static_cast<int16_t>(-c[2])};
-        const int16_t e46[8] = {c[0], c[6], static_cast<int16_t>(-c[0]), static_cast<int16_t>(-c[2]),
-                                static_cast<int16_t>(-c[0]), c[2], c[0], static_cast<int16_t>(-c[6])};
-        const int16_t o13[8] = {c[1], c[3], c[3], static_cast<int16_t>(-c[7]), c[5], static_cast<int16_t>(-c[1]), c[7], static_cast<int16_t>(-c[5])};
-        const int16_t o57[8] = {c[5], c[7], static_cast<int16_t>(-c[1]), static_cast<int16_t>(-c[5]), c[7], c[3], c[3], static_cast<int16_t>(-c[1])};
+        const int16_t e02[8] = {
+            c[0], c[2], c[0], c[6], c[0], static_cast<int16_t>(-c[6]), c[0], static_cast<int16_t>(-c[2])};
+        const int16_t e46[8] = {
+            c[0], c[6], static_cast<int16_t>(-c[0]), static_cast<int16_t>(-c[2]), static_cast<int16_t>(-c[0]),
+            c[2], c[0], static_cast<int16_t>(-c[6])};
+        const int16_t o13[8] = {c[1], c[3],
+                                c[3], static_cast<int16_t>(-c[7]),
+                                c[5], static_cast<int16_t>(-c[1]),
+                                c[7], static_cast<int16_t>(-c[5])};
+        const int16_t o57[8] = {c[5], c[7], static_cast<int16_t>(-c[1]), static_cast<int16_t>(-c[5]), c[7],
+                                c[3], c[3], static_cast<int16_t>(-c[1])};
         std::memcpy(t.even02[r], e02, sizeof e02);
         std::memcpy(t.even46[r], e46, sizeof e46);
         std::memcpy(t.odd13[r], o13, sizeof o13);
@@ -167,24 +168,25 @@ inline __m128i row_pass(__m128i x, int r) {
     const __m128i p13 = _mm_shuffle_epi32(x, _MM_SHUFFLE(1, 1, 1, 1));
     const __m128i p46 = _mm_shuffle_epi32(x, _MM_SHUFFLE(2, 2, 2, 2));
     const __m128i p57 = _mm_shuffle_epi32(x, _MM_SHUFFLE(3, 3, 3, 3));
-    __m128i e = _mm_add_epi32(_mm_madd_epi16(p02, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.even02[r]))),
-                              _mm_madd_epi16(p46, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.even46[r]))));
+    __m128i e =
+        _mm_add_epi32(_mm_madd_epi16(p02, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.even02[r]))),
+                      _mm_madd_epi16(p46, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.even46[r]))));
     e = _mm_add_epi32(e, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.rounding[r])));
-    const __m128i o = _mm_add_epi32(_mm_madd_epi16(p13, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.odd13[r]))),
-                                    _mm_madd_epi16(p57, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.odd57[r]))));
-    const __m128i lo = _mm_srai_epi32(_mm_add_epi32(e, o), 11);                 // y0 y1 y2 y3
-    const __m128i hi = _mm_srai_epi32(_mm_sub_epi32(e, o), 11);                 // y7 y6 y5 y4
+    const __m128i o =
+        _mm_add_epi32(_mm_madd_epi16(p13, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.odd13[r]))),
+                      _mm_madd_epi16(p57, _mm_load_si128(reinterpret_cast<const __m128i*>(kRowTables.odd57[r]))));
+    const __m128i lo = _mm_srai_epi32(_mm_add_epi32(e, o), 11);  // y0 y1 y2 y3
+    const __m128i hi = _mm_srai_epi32(_mm_sub_epi32(e, o), 11);  // y7 y6 y5 y4
     return _mm_packs_epi32(lo, _mm_shuffle_epi32(hi, _MM_SHUFFLE(0, 1, 2, 3)));
 }
-
 
 // The row pass of a row of zeros: every output is the row's rounding constant shifted down (32 for row 0, 1 for
 // rows 1 and 2, 0 below).
 inline __m128i zero_row(int r) { return _mm_set1_epi16(static_cast<int16_t>(kRowRounding[r] >> 11)); }
 
 // The column pass over the eight row-pass results, stored into block.
-inline void column_pass(__m128i x0, __m128i x1, __m128i x2, __m128i x3, __m128i x4, __m128i x5, __m128i x6,
-                        __m128i x7, int16_t block[64]) {
+inline void column_pass(__m128i x0, __m128i x1, __m128i x2, __m128i x3, __m128i x4, __m128i x5, __m128i x6, __m128i x7,
+                        int16_t block[64]) {
     __m128i* b = reinterpret_cast<__m128i*>(block);
     const __m128i tan1 = _mm_set1_epi16(kTan1), tan2 = _mm_set1_epi16(kTan2);
     const __m128i tan3m1 = _mm_set1_epi16(kTan3m1), cos4 = _mm_set1_epi16(kCos4);
@@ -276,7 +278,9 @@ void init_sse2(IdctKernels& k) {
 namespace idct_avx2 {
 
 template <class T>
-inline __m256i load2(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline __m256i load2(const T* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
 
 inline __m256i row_pass2(__m256i x, int r) {
     x = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 1, 2, 0)), _MM_SHUFFLE(3, 1, 2, 0));
@@ -300,8 +304,7 @@ inline void idct_rows(int16_t block[64]) {
         idct_rows_sse2<1>(block);
     } else {
         auto pair = [&](int r) {
-            return r < Rows ? row_pass2(load2(block + 8 * r), r)
-                            : _mm256_set_m128i(zero_row(r + 1), zero_row(r));
+            return r < Rows ? row_pass2(load2(block + 8 * r), r) : _mm256_set_m128i(zero_row(r + 1), zero_row(r));
         };
         const __m256i y01 = pair(0), y23 = pair(2), y45 = pair(4), y67 = pair(6);
         column_pass(_mm256_castsi256_si128(y01), _mm256_extracti128_si256(y01, 1), _mm256_castsi256_si128(y23),

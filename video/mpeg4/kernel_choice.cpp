@@ -78,7 +78,8 @@ IdctKernels idct_kernels_chosen() {
                 std::memcpy(in->work.data(), &in->coefficients[size_t(b) * 64], 64 * sizeof(int16_t));
                 k(in->work.data());
             }
-        }, 8));
+        },
+        8));
     const auto writer = [in](const Kernel<BlockWriterFn>& k) {
         for (int b = 0; b < 8; ++b) {
             k(&in->coefficients[size_t(b) * 64], in->plane.data() + 8 * kStride + 16 + 8 * b, kStride);
@@ -106,7 +107,8 @@ PredictKernels predict_kernels_chosen() {
                     k(in->output.data() + 24 * kStride + 16 + 40 * b, in->reference.data() + 8 * kStride + 13 + 37 * b,
                       kStride);
                 }
-            }, 4));
+            },
+            4));
     }
     return choose_kernel_table<PredictKernels>("predict", predict_kernels_for, probes);
 }
@@ -123,16 +125,17 @@ DeblockKernels deblock_kernels_chosen() {
                 std::memcpy(&in->output[size_t(r) * kStride], &in->pristine[size_t(r) * kStride], 4 * kStride);
                 k(in->output.data() + r * kStride + 16, kWidth, kStride, in->quant.data(), true);
             }
-        }, 8));
+        },
+        8));
     probes.push_back(kernel_probe<DeblockKernels>(
-        "filter_horizontal_edges",
-        [](DeblockKernels& t) -> Kernel<EdgeFilterFn>& { return t.filter_horizontal_edges; },
+        "filter_horizontal_edges", [](DeblockKernels& t) -> Kernel<EdgeFilterFn>& { return t.filter_horizontal_edges; },
         [in](const Kernel<EdgeFilterFn>& k) {
             for (int r = 8; r <= 48; r += 8) {
                 std::memcpy(&in->output[size_t(r - 5) * kStride], &in->pristine[size_t(r - 5) * kStride], 10 * kStride);
                 k(in->output.data() + r * kStride + 16, kWidth, kStride, in->quant.data(), true);
             }
-        }, 6));
+        },
+        6));
     return choose_kernel_table<DeblockKernels>("deblock", deblock_kernels_for, probes);
 }
 

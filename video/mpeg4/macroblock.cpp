@@ -52,17 +52,32 @@ MotionVector predict_mv(const DecoderState& d, int b) {
         bool valid;
     };
     auto at = [&](int mx, int my, int blk) -> Candidate {
-        if (mx < 0 || mx >= d.mb_width || my < 0 || d.packet_map[my + 1][mx + 1] != d.packet_id)
-            return {{0, 0}, false};
+        if (mx < 0 || mx >= d.mb_width || my < 0 || d.packet_map[my + 1][mx + 1] != d.packet_id) return {{0, 0}, false};
         return {d.mv[my][mx][blk], true};
     };
     auto own = [&](int blk) -> Candidate { return {d.mv[y][x][blk], true}; };
     Candidate c[3];
     switch (b) {
-    case 0: c[0] = at(x - 1, y, 1); c[1] = at(x, y - 1, 2); c[2] = at(x + 1, y - 1, 2); break;
-    case 1: c[0] = own(0); c[1] = at(x, y - 1, 3); c[2] = at(x + 1, y - 1, 2); break;
-    case 2: c[0] = at(x - 1, y, 3); c[1] = own(0); c[2] = own(1); break;
-    default: c[0] = own(2); c[1] = own(0); c[2] = own(1); break;
+    case 0:
+        c[0] = at(x - 1, y, 1);
+        c[1] = at(x, y - 1, 2);
+        c[2] = at(x + 1, y - 1, 2);
+        break;
+    case 1:
+        c[0] = own(0);
+        c[1] = at(x, y - 1, 3);
+        c[2] = at(x + 1, y - 1, 2);
+        break;
+    case 2:
+        c[0] = at(x - 1, y, 3);
+        c[1] = own(0);
+        c[2] = own(1);
+        break;
+    default:
+        c[0] = own(2);
+        c[1] = own(0);
+        c[2] = own(1);
+        break;
     }
     const int valid = c[0].valid + c[1].valid + c[2].valid;
     if (valid == 0) return {0, 0};

@@ -42,21 +42,27 @@ void half_hv(uint8_t* dst, const uint8_t* src, int stride) {
 // Loads n (8 or 16) bytes as one vector (the upper half zero for 8).
 template <int N>
 inline __m128i load_row(const uint8_t* p) {
-    if constexpr (N == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    else return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    if constexpr (N == 16)
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    else
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
 template <int N>
 inline void store_row(uint8_t* p, __m128i v) {
-    if constexpr (N == 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-    else _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+    if constexpr (N == 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    else
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
 }
 
 // (a + b + 1 - R) >> 1 for bytes: pavgb rounds up; rounding 1 takes away the carried half where a + b is odd.
 template <int R>
 inline __m128i avg2(__m128i a, __m128i b) {
     const __m128i up = _mm_avg_epu8(a, b);
-    if constexpr (R == 0) return up;
-    else return _mm_sub_epi8(up, _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+    if constexpr (R == 0)
+        return up;
+    else
+        return _mm_sub_epi8(up, _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
 }
 
 template <int N, int R>
@@ -126,10 +132,9 @@ constexpr KernelInit<PredictKernels> init_sse2 = nullptr;
 
 void init_scalar(PredictKernels& k) {
     const PredictBlockFn fns[16] = {
-        copy_block<8, 0>,  half_h<8, 0>,  half_v<8, 0>,  half_hv<8, 0>,
-        copy_block<8, 1>,  half_h<8, 1>,  half_v<8, 1>,  half_hv<8, 1>,
-        copy_block<16, 0>, half_h<16, 0>, half_v<16, 0>, half_hv<16, 0>,
-        copy_block<16, 1>, half_h<16, 1>, half_v<16, 1>, half_hv<16, 1>,
+        copy_block<8, 0>,  half_h<8, 0>,  half_v<8, 0>,      half_hv<8, 0>,  copy_block<8, 1>, half_h<8, 1>,
+        half_v<8, 1>,      half_hv<8, 1>, copy_block<16, 0>, half_h<16, 0>,  half_v<16, 0>,    half_hv<16, 0>,
+        copy_block<16, 1>, half_h<16, 1>, half_v<16, 1>,     half_hv<16, 1>,
     };
     for (int i = 0; i < 16; ++i) k.predict[i].set(fns[i], CpuLevel::scalar);
 }

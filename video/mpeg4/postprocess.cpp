@@ -40,9 +40,9 @@ inline void default_mode(int v[10], int qp) {
 // DC offset mode: v[1..8] become a 9-tap low-pass of the padded sequence p0, v1..v8, p9.
 inline void dc_offset_mode(int v[10], int p0, int p9) {
     int p[18];
-    for (int m = 0; m < 5; ++m) p[m] = p0;          // p_(-4) .. p_0
-    for (int m = 1; m <= 8; ++m) p[m + 4] = v[m];   // p_1 .. p_8
-    for (int m = 13; m < 18; ++m) p[m] = p9;        // p_9 .. p_13
+    for (int m = 0; m < 5; ++m) p[m] = p0;         // p_(-4) .. p_0
+    for (int m = 1; m <= 8; ++m) p[m + 4] = v[m];  // p_1 .. p_8
+    for (int m = 13; m < 18; ++m) p[m] = p9;       // p_9 .. p_13
     for (int n = 1; n <= 8; ++n) {
         const int* q = p + n + 4;  // q[0] = p_n
         const int s = q[-4] + q[-3] + 2 * q[-2] + 2 * q[-1] + 4 * q[0] + 2 * q[1] + 2 * q[2] + q[3] + q[4] + 8;
@@ -51,7 +51,6 @@ inline void dc_offset_mode(int v[10], int p0, int p9) {
 }
 
 inline bool near(int a, int b) { return std::abs(a - b) <= 1; }
-
 
 void filter_vertical_edges_scalar(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
     for (int x = 8; x < width; x += 8) {
@@ -108,7 +107,6 @@ void filter_horizontal_edges_scalar(uint8_t* first_below, int width, int stride,
 
 #if defined(__SSE2__)
 
-
 // 16-bit lane helpers.
 inline __m128i abs16(__m128i a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
 
@@ -118,7 +116,6 @@ inline int hsum16(__m128i v) {
     v = _mm_add_epi16(v, _mm_srli_si128(v, 2));
     return static_cast<int16_t>(_mm_cvtsi128_si32(v));
 }
-
 
 void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, const uint8_t* quant_row, bool luma) {
     const __m128i zero = _mm_setzero_si128();
@@ -137,7 +134,8 @@ void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, c
         for (int k = 0; k < 10; ++k) v[k] = _mm_unpacklo_epi8(rows[k], zero);
         __m128i cnt = zero;
         for (int k = 1; k <= 8; ++k)
-            cnt = _mm_add_epi16(cnt, _mm_and_si128(_mm_cmplt_epi16(abs16(_mm_sub_epi16(v[k], v[k + 1])), _mm_set1_epi16(2)), one));
+            cnt = _mm_add_epi16(
+                cnt, _mm_and_si128(_mm_cmplt_epi16(abs16(_mm_sub_epi16(v[k], v[k + 1])), _mm_set1_epi16(2)), one));
         const int eq = hsum16(cnt);
         const __m128i q = _mm_set1_epi16(static_cast<int16_t>(qp));
         if (eq > 32) {
@@ -157,11 +155,13 @@ void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, c
             for (int n = 1; n <= 8; ++n) {
                 const __m128i* c = p + n + 4;
                 __m128i s = _mm_add_epi16(c[-4], c[-3]);
-                s = _mm_add_epi16(s, _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(c[-2], c[-1]), _mm_add_epi16(c[1], c[2])), 1));
+                s = _mm_add_epi16(
+                    s, _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(c[-2], c[-1]), _mm_add_epi16(c[1], c[2])), 1));
                 s = _mm_add_epi16(s, _mm_slli_epi16(c[0], 2));
                 s = _mm_add_epi16(s, _mm_add_epi16(_mm_add_epi16(c[3], c[4]), eight));
                 const __m128i r = _mm_srai_epi16(s, 4);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(first_below + (n - 5) * stride + x), _mm_packus_epi16(r, r));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(first_below + (n - 5) * stride + x),
+                                 _mm_packus_epi16(r, r));
             }
         } else {
             // Default mode, eight columns at once.
@@ -195,7 +195,6 @@ void filter_horizontal_edges_sse2(uint8_t* first_below, int width, int stride, c
         }
     }
 }
-
 
 // Four rows of two consecutive edges, one sample per 16-bit lane: lanes 0..3 are rows 0..3 at the first edge,
 // lanes 4..7 rows 0..3 at the second.
@@ -250,7 +249,8 @@ inline __m128i filter_edge_pair(EdgePair& e, __m128i carry, __m128i q) {
         for (int n = 1; n <= 7; ++n) {
             const __m128i* c = p + n + 4;
             __m128i s = _mm_add_epi16(c[-4], c[-3]);
-            s = _mm_add_epi16(s, _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(c[-2], c[-1]), _mm_add_epi16(c[1], c[2])), 1));
+            s = _mm_add_epi16(s,
+                              _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(c[-2], c[-1]), _mm_add_epi16(c[1], c[2])), 1));
             s = _mm_add_epi16(s, _mm_slli_epi16(c[0], 2));
             s = _mm_add_epi16(s, _mm_add_epi16(_mm_add_epi16(c[3], c[4]), eight));
             dc[n] = _mm_srai_epi16(s, 4);
@@ -330,7 +330,6 @@ inline void store_edge_pair(const EdgePair& e, __m128i r[4]) {
 inline __m128i qp_pair(int a, int b) {
     return _mm_unpacklo_epi64(_mm_set1_epi16(static_cast<int16_t>(a)), _mm_set1_epi16(static_cast<int16_t>(b)));
 }
-
 
 void filter_vertical_edges_sse2(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma) {
     // Two edges at a time, four rows each, transposed into 16-bit lanes. The edges interact only through the

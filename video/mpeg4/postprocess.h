@@ -8,8 +8,8 @@
 
 namespace zorbrix::mpeg4 {
 
-constexpr uint32_t PP_LUMA_VERTICAL = 0x1;     // luma, across vertical block edges
-constexpr uint32_t PP_LUMA_HORIZONTAL = 0x2;   // luma, across horizontal block edges
+constexpr uint32_t PP_LUMA_VERTICAL = 0x1;    // luma, across vertical block edges
+constexpr uint32_t PP_LUMA_HORIZONTAL = 0x2;  // luma, across horizontal block edges
 constexpr uint32_t PP_CHROMA_VERTICAL = 0x4;
 constexpr uint32_t PP_CHROMA_HORIZONTAL = 0x8;
 constexpr uint32_t PP_SKIP_COPY = 0x10000000;  // the output planes already hold the picture

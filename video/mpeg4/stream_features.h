@@ -16,7 +16,7 @@ namespace zorbrix::mpeg4 {
 enum class StreamFeature : int {
     None = 0,
     // Ending the decoder with a fixed status.
-    MissingLayerStartCode = 101,   // a video object start code without a layer start code after it
+    MissingLayerStartCode = 101,  // a video object start code without a layer start code after it
     DataPartitioning = 102,
     Scalability = 103,
     UserDataAfterLayer = 104,
@@ -24,17 +24,17 @@ enum class StreamFeature : int {
     Interlace = 109,
     MpegQuantisation = 110,
     // Without a decoder status.
-    NoLayer = 1000,                // no video object layer header at all
+    NoLayer = 1000,  // no video object layer header at all
     NonRectangularShape,
-    PictureSize,                   // not a multiple of 16, zero, or over 720 x 576
-    OverlappedMotion,              // obmc_disable 0
-    SpriteGmc,                     // sprite_enable in the layer, or an S-VOP
-    NotEightBit,                   // samples other than 8 bits
+    PictureSize,       // not a multiple of 16, zero, or over 720 x 576
+    OverlappedMotion,  // obmc_disable 0
+    SpriteGmc,         // sprite_enable in the layer, or an S-VOP
+    NotEightBit,       // samples other than 8 bits
     QuarterPel,
     Newpred,
     ReducedResolution,
     BFrames,
-    IntraDcAsAc,                   // intra_dc_vlc_thr not 0: some intra DCs are coded among the AC coefficients
+    IntraDcAsAc,  // intra_dc_vlc_thr not 0: some intra DCs are coded among the AC coefficients
 };
 
 // The exit status the decoder ends with for a feature, 0 when it has none.
@@ -96,7 +96,7 @@ struct LayerReport {
 
 // The video object plane header's fields, as parsed.
 struct VopInfo {
-    int coding_type = 0;  // 0 I, 1 P, 2 B, 3 S
+    int coding_type = 0;       // 0 I, 1 P, 2 B, 3 S
     int modulo_time_base = 0;  // seconds (1 bits) in this header
     int time_increment = 0;
     int coded = 0;

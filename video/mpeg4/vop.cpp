@@ -19,7 +19,7 @@ namespace {
 // macroblock short enough to fit in the rest of a byte (a skipped one is a single bit) must not be taken for it.
 bool look_ahead_start_code(const BitReader& br) {
     const size_t pos = br.bit_position();
-    if (pos >= br.bit_length()) return true;  // the chunk is used up
+    if (pos >= br.bit_length()) return true;           // the chunk is used up
     const int fill = static_cast<int>(8 - (pos & 7));  // 1..8 bits up to the next boundary (8 when aligned)
     const uint32_t stuffing = br.peek_bits(fill);
     if (stuffing != (1u << (fill - 1)) - 1) {

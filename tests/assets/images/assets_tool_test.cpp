@@ -67,7 +67,8 @@ TEST(AssetsTool, FailuresAreReportedAndLeaveOnlyCompleteFiles) {
     // A folder that cannot be made.
     std::ofstream(dir / "file") << "x";
     EXPECT_EQ(run_assets(dir, "", "file/out"), 1);
-    EXPECT_NE(read_file(dir / "err.txt").find("cannot create file/out"), std::string::npos) << read_file(dir / "err.txt");
+    EXPECT_NE(read_file(dir / "err.txt").find("cannot create file/out"), std::string::npos)
+        << read_file(dir / "err.txt");
 
     // Out of space through a file-size limit: killed by SIGXFSZ, and the file being written goes with it.
     fs::create_directories(dir / "limited");

@@ -17,7 +17,7 @@ using zorbrix::XmPlayer;
 namespace xm = zorbrix::xm;
 
 constexpr int kSpeed = 3;
-constexpr int kTick = 882;   // frames per tick at 125 BPM and 44100 Hz
+constexpr int kTick = 882;  // frames per tick at 125 BPM and 44100 Hz
 
 xm::Instrument beep() {
     xm::Instrument ins;
@@ -65,9 +65,9 @@ std::vector<uint8_t> jumpy_module() {
 }
 
 struct Expected {
-    char kind;   // 'O' or 'R'
+    char kind;  // 'O' or 'R'
     int value;
-    int rows_long;   // how many rows' time the row lasts (order events: 0)
+    int rows_long;  // how many rows' time the row lasts (order events: 0)
 };
 
 // One pass through the song, then the start of the next.
@@ -94,7 +94,7 @@ std::vector<MusicEvent> render_events(const std::vector<uint8_t>& module, int64_
 
 TEST(PlayerEvents, FollowBreaksJumpsLoopsAndDelaysInPlayOrderAtTheirFrames) {
     const auto module = jumpy_module();
-    const int64_t frames = 32LL * kSpeed * kTick;   // past the end of the first pass
+    const int64_t frames = 32LL * kSpeed * kTick;  // past the end of the first pass
     const auto events = render_events(module, frames, nullptr, {});
     ASSERT_GE(events.size(), kPlayOrder.size());
 
@@ -105,7 +105,7 @@ TEST(PlayerEvents, FollowBreaksJumpsLoopsAndDelaysInPlayOrderAtTheirFrames) {
         SCOPED_TRACE("event " + std::to_string(i));
         EXPECT_EQ(got.kind, want.kind == 'O' ? MusicEvent::Kind::Order : MusicEvent::Kind::Row);
         EXPECT_EQ(got.value, want.value);
-        EXPECT_EQ(got.frame, frame);   // an order change shares its frame with the row that follows
+        EXPECT_EQ(got.frame, frame);  // an order change shares its frame with the row that follows
         frame += static_cast<int64_t>(want.rows_long) * kSpeed * kTick;
     }
 }
@@ -119,7 +119,7 @@ TEST(PlayerEvents, ASingleOrderSongReportsItsOrderAgainAtEachRepeat) {
     m.instruments.push_back(beep());
     XmPlayer player;
     {
-        const auto module = xm::write_module(m);   // the player keeps no pointer into the caller's bytes
+        const auto module = xm::write_module(m);  // the player keeps no pointer into the caller's bytes
         ASSERT_TRUE(player.load(module.data(), module.size()));
     }
     std::vector<MusicEvent> events;
@@ -216,7 +216,7 @@ TEST(PlayerEvents, RejectsDataThatIsNoModuleAndStaysSilent) {
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(player.load(nullptr, 0, 44100, &error));
     auto module = jumpy_module();
-    module.resize(200);   // cut inside the first pattern
+    module.resize(200);  // cut inside the first pattern
     EXPECT_FALSE(player.load(module.data(), module.size(), 44100, &error));
 
     std::vector<int16_t> audio(512, 99);

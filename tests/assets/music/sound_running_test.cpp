@@ -70,14 +70,14 @@ TEST(SoundOffline, RenderingVideoFrameByFrameGivesTheExactPositionAndTheSameAudi
     const std::vector<uint8_t> module = zorbrix::music::compose_soundtrack();
     zorbrix::XmPlayer reference;
     ASSERT_TRUE(reference.load(module.data(), module.size(), 44100));
-    const int64_t total = 33 * 44100;   // across the start of order 2
+    const int64_t total = 33 * 44100;  // across the start of order 2
     std::vector<int16_t> expected_audio;
     std::vector<zorbrix::MusicEvent> events;
     reference.render_until(total, &expected_audio, &events);
 
     ASSERT_TRUE(zorbrix::sound_init(44100, std::make_unique<zorbrix::OfflineSoundBackend>()));
     EXPECT_STREQ(zorbrix::sound_driver_name(), "offline");
-    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));   // already started: stays offline
+    EXPECT_TRUE(FSOUND_Init(44100, 32, 0));  // already started: stays offline
     EXPECT_STREQ(zorbrix::sound_driver_name(), "offline");
     FMUSIC_MODULE* song = FMUSIC_LoadSongMemory(const_cast<uint8_t*>(module.data()), static_cast<int>(module.size()));
     ASSERT_NE(song, nullptr);
@@ -86,7 +86,7 @@ TEST(SoundOffline, RenderingVideoFrameByFrameGivesTheExactPositionAndTheSameAudi
     ASSERT_TRUE(FMUSIC_SetRowCallback(song, on_row, 1));
     ASSERT_TRUE(FMUSIC_PlaySong(song));
     std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(g_music.row.load(), -1);   // nothing moves until audio is asked for
+    EXPECT_EQ(g_music.row.load(), -1);  // nothing moves until audio is asked for
 
     std::vector<int16_t> audio(static_cast<size_t>(total) * 2);
     int64_t done = 0;
@@ -108,7 +108,7 @@ TEST(SoundOffline, RenderingVideoFrameByFrameGivesTheExactPositionAndTheSameAudi
 
     FSOUND_Close();
     std::vector<int16_t> out(4, 7);
-    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 2));   // closed
+    EXPECT_FALSE(zorbrix::sound_render_offline(out.data(), 2));  // closed
     EXPECT_EQ(out, std::vector<int16_t>(4, 7));
 }
 

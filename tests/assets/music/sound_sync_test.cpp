@@ -65,7 +65,7 @@ void on_row_timed(FMUSIC_MODULE*, unsigned char) {
 
 struct Offsets {
     double median_ms = 0, mean_ms = 0, worst_ms = 0;
-    double three_quarters_ms = 0;   // of the offsets' sizes: three rows in four land at least this close
+    double three_quarters_ms = 0;  // of the offsets' sizes: three rows in four land at least this close
     int rows = 0;
 };
 

@@ -57,7 +57,7 @@ std::string field(const std::string& text, const std::string& label) {
 // Rows of each order: the countdown (97 + 128 = 225 rows, 27.00 s), the two pictures, the four caption orders that
 // keep 128 rows (32-row captions, 8-row effect turns), the logo, the outro.
 const std::vector<unsigned> kOrderRows = {97, 128, 96, 96, 128, 128, 128, 128, 72, 128};
-constexpr double kRowSeconds = 6 * 2.5 / 125;   // speed 6 at 125 BPM: 0.12 s
+constexpr double kRowSeconds = 6 * 2.5 / 125;  // speed 6 at 125 BPM: 0.12 s
 double song_seconds() {
     unsigned rows = 0;
     for (unsigned r : kOrderRows) rows += r;
@@ -77,8 +77,8 @@ TEST(Soundtrack, IsAnXm104ModuleOfTenOrdersShapedForTheScenesAtSpeed6And125Bpm) 
     EXPECT_LT(restart, orders);
     EXPECT_GE(channels, 2u);
     EXPECT_LE(channels, 32u);
-    EXPECT_GE(u16(b, 72), 1u);        // instruments
-    EXPECT_EQ(u16(b, 74) & 1, 1u);    // linear frequency table
+    EXPECT_GE(u16(b, 72), 1u);      // instruments
+    EXPECT_EQ(u16(b, 74) & 1, 1u);  // linear frequency table
     EXPECT_EQ(u16(b, 76), 6u);
     EXPECT_EQ(u16(b, 78), 125u);
     for (unsigned i = 0; i < orders; ++i) EXPECT_LT(b[80 + i], patterns);
@@ -124,7 +124,7 @@ TEST(Soundtrack, EveryOrderFromTwoToEightChangesTheMusic) {
 // ends in it (no fill inside a scene, where it would announce a change that does not come).
 TEST(Soundtrack, AFillLeadsIntoEverySceneChange) {
     const xm::Module m = zorbrix::music::soundtrack_module();
-    constexpr int kBrush = 5;   // the instrument number of the brush
+    constexpr int kBrush = 5;  // the instrument number of the brush
     auto brush_volumes = [&](int order, int from_end, int to_end) {
         const xm::Pattern& p = m.patterns.at(m.orders.at(static_cast<size_t>(order)));
         std::vector<int> volumes;
@@ -169,8 +169,8 @@ TEST(Soundtrack, TimingAndLengthAgreeBetweenLibxmpAndOpenmpt) {
     }
 
     const std::string path = test_output_path("ambient3.xm");
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                static_cast<std::streamsize>(b.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     const std::string info = run("openmpt123 --info '" + path + "' 2>&1");
     const std::string orders = field(info, "Orders"), duration = field(info, "Duration");
     ASSERT_FALSE(orders.empty()) << info;

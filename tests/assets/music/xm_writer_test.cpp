@@ -34,10 +34,10 @@ xm::Module two_sample_module() {
     s8.sixteen_bit = false;
     for (int i = 0; i < 300; ++i) s8.data.push_back(static_cast<int16_t>(static_cast<int>(rng() % 256) - 128));
     s8.data[0] = -128;
-    s8.data[1] = 127;   // the widest step wraps in the delta coding
+    s8.data[1] = 127;  // the widest step wraps in the delta coding
     s8.loop = xm::Sample::Loop::PingPong;
     s8.loop_start = 100;
-    s8.loop_length = 200;   // to the end: libxmp unrolls ping-pong loops past their end in memory
+    s8.loop_length = 200;  // to the end: libxmp unrolls ping-pong loops past their end in memory
     s8.relative_note = -12;
     s8.finetune = -37;
     s8.volume = 48;
@@ -85,7 +85,7 @@ TEST(XmWriter, LibxmpReadsBackSamplesLoopsEnvelopesAndCells) {
     ASSERT_EQ(mod.smp, 2);
 
     const xmp_event& e = mod.xxt[mod.xxp[0]->index[2]]->event[3];
-    EXPECT_EQ(e.note, xm::note(4, 9) + 12);   // libxmp keeps XM notes an octave up
+    EXPECT_EQ(e.note, xm::note(4, 9) + 12);  // libxmp keeps XM notes an octave up
     EXPECT_EQ(e.ins, 2);
     EXPECT_EQ(e.fxt, xm::FX_VOLUME_SLIDE);
     EXPECT_EQ(e.fxp, 0x0f);

@@ -29,7 +29,8 @@ std::vector<uint32_t> rgb(int index) {
 double mean_abs_diff(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
     double sum = 0;
     for (int i = 0; i < kPixels; ++i)
-        for (int s = 0; s < 24; s += 8) sum += std::abs(static_cast<int>((a[i] >> s) & 255) - static_cast<int>((b[i] >> s) & 255));
+        for (int s = 0; s < 24; s += 8)
+            sum += std::abs(static_cast<int>((a[i] >> s) & 255) - static_cast<int>((b[i] >> s) & 255));
     return sum / (3.0 * kPixels);
 }
 

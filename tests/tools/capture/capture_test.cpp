@@ -3,9 +3,9 @@
 // own with the data damaged or missing.
 
 #include "assets/video/backdrop.h"
-#include "gfx/png_writer.h"
 #include "gfx/clock.h"
 #include "gfx/image.h"
+#include "gfx/png_writer.h"
 #include "loading/file_load.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_paths.h"
@@ -31,10 +31,10 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using zorbrix::IMAGE_ALPHA;
-using zorbrix::Image;
 using zorbrix::clock_text;
 using zorbrix::file_init;
+using zorbrix::Image;
+using zorbrix::IMAGE_ALPHA;
 using zorbrix::text_width;
 using zorbrix::write_png_rgb;
 
@@ -42,7 +42,7 @@ namespace {
 
 constexpr int kW = 512;
 constexpr int kH = 384;
-constexpr int kClockTop = 344;   // the clock's top edge in scene 1
+constexpr int kClockTop = 344;  // the clock's top edge in scene 1
 
 struct LogLine {
     long frame = 0;
@@ -199,10 +199,9 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     const fs::path dir = fresh_dir("full");
     const fs::path bin = build_dir() + "/bin";
     // Run where the intro's data is, writing into the test's folder.
-    const std::string args = shell_quoted(dir / "intro.y4m") + " --fps 10 --log " + shell_quoted(dir / "intro.log") + " --wav " +
-                             shell_quoted(dir / "intro.wav");
-    ASSERT_EQ(run_capture(bin, args, dir / "capture.err"), 0)
-        << read_file(dir / "capture.err");
+    const std::string args = shell_quoted(dir / "intro.y4m") + " --fps 10 --log " + shell_quoted(dir / "intro.log") +
+                             " --wav " + shell_quoted(dir / "intro.wav");
+    ASSERT_EQ(run_capture(bin, args, dir / "capture.err"), 0) << read_file(dir / "capture.err");
     const std::vector<LogLine> log = read_log(dir / "intro.log");
     ASSERT_GT(log.size(), 1000u);
 
@@ -216,7 +215,7 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     }
     for (int s = 1; s <= 6; ++s) EXPECT_GE(scene_start[s], 0) << "scene " << s << " never shown";
     EXPECT_EQ(scene_start[1], 0);
-    EXPECT_EQ(log[0].order, 0);   // the song's first row begins at time 0
+    EXPECT_EQ(log[0].order, 0);  // the song's first row begins at time 0
 
     // The countdown: 27:00 on the first frame, 27 s less the frame's time on every frame, 00:00 on any frame from
     // 27 s to the end of the scene. The last frame of the countdown is looked at below.
@@ -255,7 +254,7 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     // each Page Down in the scroller.
     const Pictures pictures;
     long logo_frame = -1;
-    std::vector<std::pair<long, int>> scroll_steps;   // frame, offset
+    std::vector<std::pair<long, int>> scroll_steps;  // frame, offset
     for (const LogLine& l : log) {
         if (logo_frame < 0 && l.scene == 5 && l.fade == 1.0) logo_frame = l.frame;
         if (l.scene == 6 && (scroll_steps.empty() || scroll_steps.back().second != l.scroll)) {
@@ -308,7 +307,7 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
     zorbrix::assets::render_backdrop_rgb(0, upright.data());
     double error_upright = 0, error_flipped = 0;
     long samples = 0;
-    for (int j = 40; j < 150; j += 2) {        // rows clear of the corners and the clock
+    for (int j = 40; j < 150; j += 2) {  // rows clear of the corners and the clock
         for (int i = 40; i < 216; i += 2) {
             const int shown = frames.at(0)[size_t(2 + 2 * j) * kW + size_t(1 + 2 * i)];
             error_upright += std::abs(shown - bt601_luma(upright[size_t(j) * 256 + size_t(i)]));
@@ -327,9 +326,9 @@ TEST(Capture, TheWholeIntroFollowsTheMusicAndShowsItsPictures) {
 // quarter of a second; and scenes 2, 3 and 5 never leave their own picture (the intro picture, the logo) invisible
 // for more than 1.5 s. The figures land in build/test-output/capture_pacing/pacing.txt.
 struct Pacing {
-    double order2 = -1;          // time of the first frame of order 2
-    double clock_zero = 0;       // seconds of frames whose clock reads 00:00
-    double longest_blank = 0;    // seconds, the longest run of frames in scenes 2, 3, 5 with the picture invisible
+    double order2 = -1;        // time of the first frame of order 2
+    double clock_zero = 0;     // seconds of frames whose clock reads 00:00
+    double longest_blank = 0;  // seconds, the longest run of frames in scenes 2, 3, 5 with the picture invisible
     int blank_scene = 0;
 };
 
@@ -414,8 +413,8 @@ double luminance(uint8_t luma) {
 // object's edge runs right beside a letter one tile may be poor while the words read well. With `panel_only`, only
 // tiles whose text lies on a dense panel count (the scroller's body text; its display titles float on halos).
 struct Legibility {
-    double text = 1e9, label = 1e9;   // the ratios measured; 1e9: none
-    double text_worst_tile = 1e9;     // the text's poorest tile
+    double text = 1e9, label = 1e9;  // the ratios measured; 1e9: none
+    double text_worst_tile = 1e9;    // the text's poorest tile
 };
 
 Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& picture, int px, int py, int text_luma,
@@ -427,7 +426,7 @@ Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& pic
         const uint32_t p = at(i, j);
         return (p >> 24) == 255 && bt601_luma(p & 0xffffff) >= text_luma;
     };
-    auto is_stroke = [&](int i, int j) {   // any light part of a letter, edges included
+    auto is_stroke = [&](int i, int j) {  // any light part of a letter, edges included
         if (i < 0 || j < 0 || i >= w || j >= h) return false;
         const uint32_t p = at(i, j);
         const int a = int(p >> 24);
@@ -435,7 +434,7 @@ Legibility measure_legibility(const std::vector<uint8_t>& luma, const Image& pic
     };
     struct Tile {
         std::vector<double> text, around;
-        int far = 0, far_dense = 0;   // pixels further from the text, and those of them on a dense panel
+        int far = 0, far_dense = 0;  // pixels further from the text, and those of them on a dense panel
     };
     std::map<std::pair<int, int>, Tile> tiles;
     for (int j = 0; j < h; ++j) {
@@ -505,7 +504,8 @@ std::vector<uint32_t> frame_rgb(const zorbrix::enc::YuvFrame& f) {
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
             const double Y = 1.164 * (f.y[size_t(y) * kW + x] - 16);
-            const double U = f.u[size_t(y / 2) * (kW / 2) + x / 2] - 128, V = f.v[size_t(y / 2) * (kW / 2) + x / 2] - 128;
+            const double U = f.u[size_t(y / 2) * (kW / 2) + x / 2] - 128,
+                         V = f.v[size_t(y / 2) * (kW / 2) + x / 2] - 128;
             auto c = [](double v) { return uint32_t(std::clamp(std::lround(v), 0L, 255L)); };
             rgb[size_t(y) * kW + x] = c(Y + 1.596 * V) << 16 | c(Y - 0.392 * U - 0.813 * V) << 8 | c(Y + 2.017 * U);
         }
@@ -517,13 +517,22 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
     const fs::path bin = build_dir() + "/bin";
     const Pictures pictures;
     Image captions[16];
-    const char* caption_files[16] = {
-        "text_100_mbit_lan.tga",      "text_34_mbit_internet.tga",     "text_barbeque.tga",
-        "text_web_address.tga",       "text_pc_amiga_demo.tga",        "text_c64_demo.tga",
-        "text_wild_demo.tga",         "text_tracked_music.tga",        "text_rendered_graphics.tga",
-        "text_pixeled_graphics.tga",  "text_c64_graphics.tga",         "text_c64_music.tga",
-        "text_counterstrike_4_vs_4.tga", "text_quake_3.tga",           "text_starcraft_broodwar.tga",
-        "text_xbill.tga"};
+    const char* caption_files[16] = {"text_100_mbit_lan.tga",
+                                     "text_34_mbit_internet.tga",
+                                     "text_barbeque.tga",
+                                     "text_web_address.tga",
+                                     "text_pc_amiga_demo.tga",
+                                     "text_c64_demo.tga",
+                                     "text_wild_demo.tga",
+                                     "text_tracked_music.tga",
+                                     "text_rendered_graphics.tga",
+                                     "text_pixeled_graphics.tga",
+                                     "text_c64_graphics.tga",
+                                     "text_c64_music.tga",
+                                     "text_counterstrike_4_vs_4.tga",
+                                     "text_quake_3.tga",
+                                     "text_starcraft_broodwar.tga",
+                                     "text_xbill.tga"};
     for (int i = 0; i < 16; ++i) ASSERT_TRUE(captions[i].load(caption_files[i], IMAGE_ALPHA)) << caption_files[i];
     ASSERT_GT(pictures.text.height(), 384);
 
@@ -540,7 +549,8 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
     double worst_caption_ratio = 1e9, worst_scroller_ratio = 1e9;
     zorbrix::enc::YuvFrame worst_caption_yuv, worst_scroller_yuv;
     for (const Part& part : parts) {
-        const fs::path y4m = dir / (std::string(part.name) + ".y4m"), log_path = dir / (std::string(part.name) + ".log");
+        const fs::path y4m = dir / (std::string(part.name) + ".y4m"),
+                       log_path = dir / (std::string(part.name) + ".log");
         ASSERT_EQ(run_capture(bin, shell_quoted(y4m) + " " + part.args + " --log " + shell_quoted(log_path),
                               dir / "capture.err"),
                   0)
@@ -554,8 +564,8 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
             const LogLine& l = log[n];
             if (l.scene == 4 && l.fade >= 0.5 && l.caption >= 0) {
                 const Image& c = captions[l.caption];
-                const Legibility here = measure_legibility(frame.y, c, (kW - c.width()) / 2,
-                                                           (kH - c.height()) / 2, 150, label_split(c, 150));
+                const Legibility here = measure_legibility(frame.y, c, (kW - c.width()) / 2, (kH - c.height()) / 2, 150,
+                                                           label_split(c, 150));
                 caption_worst.text = std::min(caption_worst.text, here.text);
                 caption_worst.label = std::min(caption_worst.label, here.label);
                 if (l.fade >= 0.75) {
@@ -590,8 +600,8 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
     std::ofstream(dir / "contrast.txt") << "captions at fade >= 0.5: titles " << caption_worst.text << ":1, labels "
                                         << caption_worst.label << ":1 (worst frame " << worst_caption_frame
                                         << " of the captions capture)\n"
-                                        << "captions at fade >= 0.75: titles " << caption_worst_75.text
-                                        << ":1, labels " << caption_worst_75.label << ":1\n"
+                                        << "captions at fade >= 0.75: titles " << caption_worst_75.text << ":1, labels "
+                                        << caption_worst_75.label << ":1\n"
                                         << "scroller body text: " << scroller_worst.text << ":1, in its poorest "
                                         << "16 x 16 tile " << scroller_worst.text_worst_tile << ":1 (worst frame "
                                         << worst_scroller_frame << " of the scroller capture)\n";
@@ -612,17 +622,21 @@ TEST(CaptureLegibility, CaptionsAndScrollerTextReadOverTheObjects) {
 TEST(Capture, StartOrderBeginsThereAndRefusesOrdersTheSongLacks) {
     const fs::path dir = fresh_dir("start_order");
     const fs::path bin = build_dir() + "/bin";
-    ASSERT_EQ(run_capture(bin, "/dev/null --fps 10 --start-order 1 --max-seconds 1 --log " +
-                                   shell_quoted(dir / "one.log"), dir / "one.err"), 0)
+    ASSERT_EQ(
+        run_capture(bin, "/dev/null --fps 10 --start-order 1 --max-seconds 1 --log " + shell_quoted(dir / "one.log"),
+                    dir / "one.err"),
+        0)
         << read_file(dir / "one.err");
     const std::vector<LogLine> one = read_log(dir / "one.log");
     ASSERT_FALSE(one.empty());
     EXPECT_EQ(one[0].order, 1);
     EXPECT_EQ(one[0].row, 0);
     EXPECT_EQ(one[0].scene, 1);
-    EXPECT_NEAR(one[0].clock, 27.0 - 97 * 0.12, 0.006);   // order 1 starts 97 rows into the song
-    ASSERT_EQ(run_capture(bin, "/dev/null --fps 10 --start-order 8 --max-seconds 1 --log " +
-                                   shell_quoted(dir / "eight.log"), dir / "eight.err"), 0)
+    EXPECT_NEAR(one[0].clock, 27.0 - 97 * 0.12, 0.006);  // order 1 starts 97 rows into the song
+    ASSERT_EQ(
+        run_capture(bin, "/dev/null --fps 10 --start-order 8 --max-seconds 1 --log " + shell_quoted(dir / "eight.log"),
+                    dir / "eight.err"),
+        0)
         << read_file(dir / "eight.err");
     const std::vector<LogLine> eight = read_log(dir / "eight.log");
     ASSERT_FALSE(eight.empty());
@@ -641,9 +655,8 @@ TEST(Capture, TwoCapturesAreByteIdentical) {
     for (const char* name : {"a", "b"}) {
         const std::string base = (dir / name).string();
         // Into scene 4, so the video, the music, both effects and the fades are all in it.
-        const std::string args =
-            shell_quoted(base + ".y4m") + " --fps 4 --max-seconds 64 --log " + shell_quoted(base + ".log") + " --wav " +
-            shell_quoted(base + ".wav");
+        const std::string args = shell_quoted(base + ".y4m") + " --fps 4 --max-seconds 64 --log " +
+                                 shell_quoted(base + ".log") + " --wav " + shell_quoted(base + ".wav");
         ASSERT_EQ(run_capture(bin, args, base + ".err"), 0) << read_file(base + ".err");
     }
     const std::vector<LogLine> log = read_log(dir / "a.log");
@@ -765,7 +778,6 @@ TEST(CaptureFaults, MissingSoundtrackAndBadArgumentsAreReported) {
     EXPECT_NE(read_file(dir / "capture.err").find("no/such/folder/out.y4m"), std::string::npos);
 }
 
-
 // ---- Outputs: never clobbered, never left half-written, every failure reported ------------------------------------
 
 // A shell script run in `dir`, CAP standing for the capture tool; its standard error goes to dir/capture.err unless
@@ -805,8 +817,8 @@ TEST(CaptureOutputs, DevicesFifosAndSymlinksAreWrittenThroughNeverReplaced) {
     fs::create_directories(dir / "real");
     fs::create_symlink("real/log.txt", dir / "log_link");
     // The video into a device, the sound into a FIFO with a reader, the log through a symlink.
-    const int status = run_script(dir, std::string("cat fifo > from_fifo & CAP null --wav fifo --log log_link ") + kOneSecond +
-                                           "; s=$?; wait; exit $s");
+    const int status = run_script(dir, std::string("cat fifo > from_fifo & CAP null --wav fifo --log log_link ") +
+                                           kOneSecond + "; s=$?; wait; exit $s");
     EXPECT_EQ(status, 0) << read_file(dir / "capture.err");
     EXPECT_TRUE(is_char_device(dir / "null"));
     EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
@@ -821,10 +833,9 @@ TEST(CaptureOutputs, AnyFailedOutputFailsTheRunAndLeavesNothingBehind) {
     const fs::path dir = fresh_dir("outputs_failures");
     loose_files(dir);
     ASSERT_TRUE(make_char_node(dir / "full", 7) && make_char_node(dir / "null", 3));
-    fs::permissions(dir / "null", fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
-    {
-        std::ofstream(dir / "old.y4m") << "an earlier capture";
-    }
+    fs::permissions(dir / "null",
+                    fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+    { std::ofstream(dir / "old.y4m") << "an earlier capture"; }
     fs::create_directories(dir / "ro");
     fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
                                     fs::perms::others_exec | fs::perms::group_read | fs::perms::group_exec);
@@ -834,7 +845,8 @@ TEST(CaptureOutputs, AnyFailedOutputFailsTheRunAndLeavesNothingBehind) {
         const char* message;
     };
     const std::vector<Case> cases = {
-        {"video into a full device", std::string("CAP full ") + kOneSecond, "cannot write full: No space left on device"},
+        {"video into a full device", std::string("CAP full ") + kOneSecond,
+         "cannot write full: No space left on device"},
         {"log into a full device", std::string("CAP old.y4m --wav a.wav --log full ") + kOneSecond,
          "cannot write full: No space left on device"},
         {"sound into a full device", std::string("CAP old.y4m --wav full --log a.log ") + kOneSecond,

@@ -84,15 +84,15 @@ TEST_P(Conformance, FfmpegDecodesOurStreamsAsWellAsOurDecoder) {
     ASSERT_EQ(ours.size(), static_cast<size_t>(kW * kH * 3 / 2 * kFrames));
     ASSERT_EQ(theirs.size(), ours.size()) << "ffmpeg did not decode every frame";
     const double p_ours = psnr(frames, ours, true), p_theirs = psnr(frames, theirs, false);
-    std::printf("%s %s: our decoder %.3f dB, ffmpeg %.3f dB\n", s.sequence.c_str(), s.options.c_str(), p_ours, p_theirs);
+    std::printf("%s %s: our decoder %.3f dB, ffmpeg %.3f dB\n", s.sequence.c_str(), s.options.c_str(), p_ours,
+                p_theirs);
     EXPECT_GT(p_ours, 30.0);
     EXPECT_NEAR(p_theirs, p_ours, 0.5) << "ours " << p_ours << " dB, ffmpeg " << p_theirs << " dB";
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
                          testing::Values(Stream{"blobs", "--qp 3 --mv4"}, Stream{"text", "--qp 5"},
-                                         Stream{"noise", "--qp 2 --mv4"},
-                                         Stream{"cut", "--kbps 400 --keyint 6 --mv4"},
+                                         Stream{"noise", "--qp 2 --mv4"}, Stream{"cut", "--kbps 400 --keyint 6 --mv4"},
                                          Stream{"gradients", "--qp 2 --no-acpred --search 24"}),
                          [](const testing::TestParamInfo<Stream>& i) { return i.param.sequence; });
 
@@ -125,9 +125,11 @@ TEST(EncodeCommand, MatchesTheLibraryAndItsReconstruction) {
     for (int i = 0; i < kFrames; ++i) {
         const auto record = enc.encode(frames[i]);
         ASSERT_LE(at + 4 + record.size(), file.size());
-        const uint32_t len = file[at] | file[at + 1] << 8 | file[at + 2] << 16 | static_cast<uint32_t>(file[at + 3]) << 24;
+        const uint32_t len =
+            file[at] | file[at + 1] << 8 | file[at + 2] << 16 | static_cast<uint32_t>(file[at + 3]) << 24;
         ASSERT_EQ(len, record.size()) << "frame " << i;
-        EXPECT_TRUE(std::equal(record.begin(), record.end(), file.begin() + static_cast<long>(at) + 4)) << "frame " << i;
+        EXPECT_TRUE(std::equal(record.begin(), record.end(), file.begin() + static_cast<long>(at) + 4))
+            << "frame " << i;
         at += 4 + len;
         YuvFrame r;
         enc.reconstruction(&r);
@@ -147,13 +149,12 @@ TEST(EncodeCommand, ReportsBadUseClearly) {
     EXPECT_EQ(run("./nvdtool encode a.y4m b.nvd --qp 4 --kbps 100"), 2);
     EXPECT_EQ(run("./nvdtool encode a.y4m b.nvd --bogus"), 2);
     EXPECT_NE(log_text().find("unknown option"), std::string::npos);
-    EXPECT_EQ(run("./nvdtool encode " + test_output_path("missing.y4m") + " " + test_output_path("bad_use_missing.nvd")), 1);
+    EXPECT_EQ(
+        run("./nvdtool encode " + test_output_path("missing.y4m") + " " + test_output_path("bad_use_missing.nvd")), 1);
     EXPECT_NE(log_text().find("cannot open"), std::string::npos);
     // Too large for the decoder.
     const std::string big = test_output_path("big.y4m");
-    {
-        std::ofstream(big) << "YUV4MPEG2 W1280 H720 F25:1 C420jpeg\n";
-    }
+    { std::ofstream(big) << "YUV4MPEG2 W1280 H720 F25:1 C420jpeg\n"; }
     EXPECT_EQ(run("./nvdtool encode " + big + " " + test_output_path("big.nvd")), 1);
     EXPECT_NE(log_text().find("720x576"), std::string::npos);
     std::FILE* f = std::fopen(test_output_path("big.nvd").c_str(), "rb");

@@ -18,9 +18,7 @@ namespace {
 
 using namespace zorbrix::enc;
 
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(Y4m, WritesAndReadsBackFramesAndRate) {
     const std::string path = test_output_path("io_roundtrip.y4m");
@@ -111,8 +109,8 @@ TEST(Y4m, TakesTheRatesAtTheEdgesOfTheRange) {
 TEST(Nvd, FileAndMemoryLayoutsMatchAndEndWithSpareBytes) {
     const std::vector<std::vector<uint8_t>> records = {{1, 2, 3}, {}, {9}};
     const std::vector<uint8_t> mem = build_nvd(32, 16, 25.0f, records);
-    const std::vector<uint8_t> expected_start = {3, 0, 0, 0, 32, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0xC8, 0x41,
-                                                 3, 0, 0, 0, 1, 2, 3};
+    const std::vector<uint8_t> expected_start = {3, 0, 0,    0,    32, 0, 0, 0, 16, 0, 0, 0,
+                                                 0, 0, 0xC8, 0x41, 3,  0, 0, 0, 1,  2, 3};
     ASSERT_GE(mem.size(), expected_start.size());
     EXPECT_TRUE(std::equal(expected_start.begin(), expected_start.end(), mem.begin()));
     EXPECT_EQ(mem.size(), 16u + 7 + 4 + 5 + 4);
@@ -136,8 +134,8 @@ TEST(EncodeFile, ExtendsOddSizesByRepeatingEdges) {
     ASSERT_EQ(g.width, 32);
     ASSERT_EQ(g.height, 16);
     EXPECT_EQ(g.y[0], 0);
-    EXPECT_EQ(g.y[31], 17);              // last column repeated
-    EXPECT_EQ(g.y[15 * 32 + 5], 95);     // last row repeated
+    EXPECT_EQ(g.y[31], 17);           // last column repeated
+    EXPECT_EQ(g.y[15 * 32 + 5], 95);  // last row repeated
     EXPECT_EQ(g.u.size(), 16u * 8);
 }
 

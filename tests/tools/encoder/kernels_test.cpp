@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
-#include "tools/encoder/dsp.h"
 #include "tests/support/kernel_levels.h"
+#include "tools/encoder/dsp.h"
 
 namespace {
 
@@ -29,8 +29,10 @@ TEST_P(EncoderKernelLevels, MatchScalarOnRandomInputs) {
         int16_t x[64], y[64];
         const int mode = iter % 4;
         for (int i = 0; i < 64; ++i) {
-            x[i] = static_cast<int16_t>(mode == 0 ? byte(rng) : mode == 1 ? byte(rng) - byte(rng)
-                                        : mode == 2 ? ((byte(rng) & 1) ? 255 : -255) : (byte(rng) & 1) * 255);
+            x[i] = static_cast<int16_t>(mode == 0   ? byte(rng)
+                                        : mode == 1 ? byte(rng) - byte(rng)
+                                        : mode == 2 ? ((byte(rng) & 1) ? 255 : -255)
+                                                    : (byte(rng) & 1) * 255);
         }
         std::memcpy(y, x, sizeof(x));
         s.fdct(x);
@@ -54,8 +56,9 @@ TEST_P(EncoderKernelLevels, MatchScalarOnRandomInputs) {
         // Levels as the quantiser leaves them, some at the limits; the DC kept or not.
         int16_t lv[64], q1[64], q2[64];
         for (int i = 0; i < 64; ++i) {
-            lv[i] = static_cast<int16_t>(iter % 5 == 0 ? ((byte(rng) & 1) ? 2047 : -2047)
-                                         : byte(rng) < 128 ? 0 : small(rng) % 2048);
+            lv[i] = static_cast<int16_t>(iter % 5 == 0     ? ((byte(rng) & 1) ? 2047 : -2047)
+                                         : byte(rng) < 128 ? 0
+                                                           : small(rng) % 2048);
         }
         const int from = iter & 1;
         q1[0] = q2[0] = 77;
@@ -90,7 +93,8 @@ TEST(EncoderKernels, ForwardDctIsWithinOneOfTheExactTransform) {
                 double sum = 0;
                 for (int yy = 0; yy < 8; ++yy)
                     for (int xx = 0; xx < 8; ++xx)
-                        sum += x[yy * 8 + xx] * std::cos((2 * yy + 1) * u * pi / 16) * std::cos((2 * xx + 1) * v * pi / 16);
+                        sum += x[yy * 8 + xx] * std::cos((2 * yy + 1) * u * pi / 16) *
+                               std::cos((2 * xx + 1) * v * pi / 16);
                 sum *= 0.25 * (u ? 1 : std::sqrt(0.5)) * (v ? 1 : std::sqrt(0.5));
                 ASSERT_LE(std::abs(sum - f[u * 8 + v]), 1.0) << u << "," << v;
             }
@@ -106,11 +110,11 @@ TEST(EncoderKernels, ForwardDctIsWithinOneOfTheExactTransform) {
 
 TEST(EncoderKernels, QuantiserSteps) {
     int16_t c[64] = {}, l[64];
-    c[0] = 17;    // intra: 17 / 8 = 2 at qp 4
-    c[1] = -17;   // sign kept
-    c[2] = 7;     // below one step
-    c[3] = 9;     // inter dead zone at qp 4: (9 - 2) / 8 = 0
-    c[4] = 30000; // limited to the escape range
+    c[0] = 17;     // intra: 17 / 8 = 2 at qp 4
+    c[1] = -17;    // sign kept
+    c[2] = 7;      // below one step
+    c[3] = 9;      // inter dead zone at qp 4: (9 - 2) / 8 = 0
+    c[4] = 30000;  // limited to the escape range
     EXPECT_EQ(zorbrix::enc::dsp().quant(c, l, 4, 0), 4);
     EXPECT_EQ(l[0], 2);
     EXPECT_EQ(l[1], -2);

@@ -91,8 +91,8 @@ TEST_P(RoundTrip, DecoderOutputEqualsEncoderReconstruction) {
         const std::vector<uint8_t> expected = as_yv12(recon);
         size_t first = 0;
         while (first < expected.size() && decoded[first] == expected[first]) ++first;
-        ASSERT_EQ(first, expected.size()) << "frame " << i << (st.intra ? " (I)" : " (P)") << " differs first at "
-                                          << describe(first, kW, kH);
+        ASSERT_EQ(first, expected.size())
+            << "frame " << i << (st.intra ? " (I)" : " (P)") << " differs first at " << describe(first, kW, kH);
     }
     zorbrix::decoder_call(&handle, zorbrix::OPT_RELEASE, nullptr, nullptr);
     if (c.sequence != "noise" && c.keyint > 1) {
@@ -106,14 +106,15 @@ TEST_P(RoundTrip, DecoderOutputEqualsEncoderReconstruction) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, RoundTrip,
-    testing::Values(Case{"gradients", 4, false}, Case{"gradients", 4, true}, Case{"gradients", 1, true},
-                    Case{"noise", 2, false}, Case{"noise", 31, true}, Case{"text", 3, false}, Case{"text", 3, true},
-                    Case{"text", 12, true, false}, Case{"cut", 5, true}, Case{"cut", 8, false, true, 0, 4},
-                    Case{"blobs", 4, true}, Case{"blobs", 20, true}, Case{"blobs", 6, false, false},
-                    Case{"gradients", 4, true, true, 300}, Case{"noise", 4, false, true, 0, 1}),
-    case_name);
+INSTANTIATE_TEST_SUITE_P(Sequences, RoundTrip,
+                         testing::Values(Case{"gradients", 4, false}, Case{"gradients", 4, true},
+                                         Case{"gradients", 1, true}, Case{"noise", 2, false}, Case{"noise", 31, true},
+                                         Case{"text", 3, false}, Case{"text", 3, true}, Case{"text", 12, true, false},
+                                         Case{"cut", 5, true}, Case{"cut", 8, false, true, 0, 4},
+                                         Case{"blobs", 4, true}, Case{"blobs", 20, true},
+                                         Case{"blobs", 6, false, false}, Case{"gradients", 4, true, true, 300},
+                                         Case{"noise", 4, false, true, 0, 1}),
+                         case_name);
 
 }  // namespace
 

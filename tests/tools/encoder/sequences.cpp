@@ -37,7 +37,10 @@ std::vector<YuvFrame> make_sequence(const std::string& kind, int w, int h, int f
         if (kind == "gradients") {
             const double sx = 1.5 * t, sy = 0.5 * t;
             fill(
-                f, w, h, [&](int x, int y) { return clamp8(40 + 0.6 * (x + sx) + 0.4 * (y + sy) + 20 * std::sin((x + sx) * 0.07)); },
+                f, w, h,
+                [&](int x, int y) {
+                    return clamp8(40 + 0.6 * (x + sx) + 0.4 * (y + sy) + 20 * std::sin((x + sx) * 0.07));
+                },
                 [&](int x, int y) { return clamp8(128 + 40 * std::sin((x + sx / 2) * 0.05 + y * 0.03)); },
                 [&](int x, int y) { return clamp8(128 + 40 * std::cos((y + sy / 2) * 0.06 - x * 0.02)); });
         } else if (kind == "noise") {
@@ -59,15 +62,19 @@ std::vector<YuvFrame> make_sequence(const std::string& kind, int w, int h, int f
             };
             fill(
                 f, w, h, [&](int x, int y) { return static_cast<uint8_t>(ink(x, y) ? 30 : 225); },
-                [&](int, int) { return static_cast<uint8_t>(128); }, [&](int, int) { return static_cast<uint8_t>(132); });
+                [&](int, int) { return static_cast<uint8_t>(128); },
+                [&](int, int) { return static_cast<uint8_t>(132); });
         } else if (kind == "cut") {
             if (t < frames / 2) {
                 fill(
-                    f, w, h, [&](int x, int y) { return static_cast<uint8_t>(((x + 2 * t) / 8 + y / 8) % 2 ? 200 : 50); },
-                    [&](int, int) { return static_cast<uint8_t>(100); }, [&](int, int) { return static_cast<uint8_t>(160); });
+                    f, w, h,
+                    [&](int x, int y) { return static_cast<uint8_t>(((x + 2 * t) / 8 + y / 8) % 2 ? 200 : 50); },
+                    [&](int, int) { return static_cast<uint8_t>(100); },
+                    [&](int, int) { return static_cast<uint8_t>(160); });
             } else {
                 fill(
-                    f, w, h, [&](int x, int y) { return clamp8(128 + 100 * std::sin(x * 0.2 + t) * std::cos(y * 0.15)); },
+                    f, w, h,
+                    [&](int x, int y) { return clamp8(128 + 100 * std::sin(x * 0.2 + t) * std::cos(y * 0.15)); },
                     [&](int x, int) { return clamp8(60 + x); }, [&](int, int y) { return clamp8(200 - y); });
             }
         } else {  // blobs

@@ -21,10 +21,10 @@
 #include "tests/support/test_paths.h"
 
 using zorbrix::ArchiveMember;
-using zorbrix::DateStamp;
-using zorbrix::PackForm;
 using zorbrix::build_archive;
 using zorbrix::date_stamp_now;
+using zorbrix::DateStamp;
+using zorbrix::PackForm;
 
 namespace {
 
@@ -135,8 +135,8 @@ TEST_F(KftoolTest, CreatesListsAndExtractsInEveryForm) {
         }
         EXPECT_EQ(rows[0][3], std::to_string(text.size()));
         const std::string expected_form = std::string(form) == "--store" ? "stored"
-                                          : std::string(form) == "--lzw"  ? "lzw"
-                                                                          : "zlib";
+                                          : std::string(form) == "--lzw" ? "lzw"
+                                                                         : "zlib";
         EXPECT_EQ(rows[0][1], expected_form);
         if (std::string(form) == "--best" || std::string(form).empty()) {
             EXPECT_EQ(rows[1][1], "stored");
@@ -264,7 +264,6 @@ TEST_F(KftoolTest, PacksAndUnpacksRawLzwStreams) {
     EXPECT_NE(r.err.find("not a valid LZW stream"), std::string::npos);
 }
 
-
 // ---- Outputs that must not be clobbered, failures that must not pass as success ------------------------------------
 
 // The four commands that write a file, each with what it needs in the folder and what its output must hold.
@@ -354,7 +353,6 @@ TEST_F(KftoolOutputTest, DevicesFifosAndSymlinksAreWrittenThroughNeverReplaced) 
     EXPECT_EQ(names(), (std::vector<std::string>{"fifo", "full", "in.bin", "in.kf", "in.lzw", "link", "null", "real"}));
 }
 
-
 TEST_F(KftoolOutputTest, PlantedSymlinksAtTheOldTemporaryNamesAreLeftAlone) {
     write("victim", "precious");
     for (const Writer& w : writers_) {
@@ -428,9 +426,9 @@ TEST_F(KftoolOutputTest, InputsBeyondTheFormatsLimitsAreRefusedWithoutExhausting
 
 TEST_F(KftoolOutputTest, ListingEscapesNamesAndChecksStandardOutput) {
     std::vector<ArchiveMember> members;
-    for (const std::string& name : {std::string("plain.txt"), std::string("two\nlines\tand tab"),
-                                   std::string("\x1b[31mred"), std::string("caf\xc3\xa9 \\ back"),
-                                   std::string("bad\xff\xc3(utf8\xc2\x9b")}) {
+    for (const std::string& name :
+         {std::string("plain.txt"), std::string("two\nlines\tand tab"), std::string("\x1b[31mred"),
+          std::string("caf\xc3\xa9 \\ back"), std::string("bad\xff\xc3(utf8\xc2\x9b")}) {
         members.push_back({name, {'x'}, PackForm::stored});
     }
     std::vector<unsigned char> bytes;
@@ -466,7 +464,8 @@ TEST_F(KftoolOutputTest, EntriesWithContradictingSizesAreWarnedAboutAndMissing) 
     ToolRun r = kftool("extract liar.kf first out");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("warning: archive liar.kf: entry \"first\" ignored: stored with 2 bytes but claims 40"),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("no entry named first"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(path("out")));
     r = kftool("extract liar.kf second -");

@@ -51,8 +51,9 @@ Bytes make_mp4(bool co64, uint32_t stsz_count = 5, uint64_t second_chunk_shift =
     Bytes file = box("ftyp", Bytes{'i', 's', 'o', 'm', 0, 0, 2, 0});
     const uint64_t first = file.size() + 8, second = first + 6 + second_chunk_shift;
     put(file, box("mdat", mdat_payload));
-    Bytes esds_payload = {0x03, 0x80, 0x80, 0x80, static_cast<uint8_t>(3 + 2 + 13 + 2 + kConfig.size()), 0, 1, 0,
-                          0x04, static_cast<uint8_t>(13 + 2 + kConfig.size()), 0x20, 0x11};
+    Bytes esds_payload = {0x03, 0x80, 0x80, 0x80, static_cast<uint8_t>(3 + 2 + 13 + 2 + kConfig.size()),
+                          0,    1,    0,    0x04, static_cast<uint8_t>(13 + 2 + kConfig.size()),
+                          0x20, 0x11};
     put_be(esds_payload, 0, 3 + 4 + 4);
     esds_payload.push_back(0x05);
     esds_payload.push_back(static_cast<uint8_t>(kConfig.size()));
@@ -243,12 +244,18 @@ namespace {
 
 Bytes ebml(uint32_t id, const Bytes& payload, bool unknown_size = false) {
     Bytes b;
-    if (id > 0xFFFFFF) put_be(b, id, 4);
-    else if (id > 0xFFFF) put_be(b, id, 3);
-    else if (id > 0xFF) put_be(b, id, 2);
-    else put_be(b, id, 1);
-    if (unknown_size) b.push_back(0xFF);
-    else put_be(b, 0x0100000000000000ull | payload.size(), 8);  // eight-byte size
+    if (id > 0xFFFFFF)
+        put_be(b, id, 4);
+    else if (id > 0xFFFF)
+        put_be(b, id, 3);
+    else if (id > 0xFF)
+        put_be(b, id, 2);
+    else
+        put_be(b, id, 1);
+    if (unknown_size)
+        b.push_back(0xFF);
+    else
+        put_be(b, 0x0100000000000000ull | payload.size(), 8);  // eight-byte size
     put(b, payload);
     return b;
 }

@@ -56,8 +56,10 @@ TEST(NvdtoolEncode, AnyInputThroughFfmpegScaledAndFlipped) {
     if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     // A source whose top and bottom differ, in a container the encoder cannot read itself, under an awkward name.
     const std::string src = dir() + "-odd:name.mkv";
-    ASSERT_EQ(0, std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 6 -c:v ffv1 'file:" +
-                              src + "' > /dev/null 2>&1").c_str()));
+    ASSERT_EQ(0,
+              std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 6 -c:v ffv1 'file:" +
+                           src + "' > /dev/null 2>&1")
+                              .c_str()));
     Result r = sh("$N encode '" + src + "' " + dir() + "scaled.nvd --size 128x96 --qp 2", "scaled");
     ASSERT_EQ(0, r.status) << r.out;
     auto nvd = read_all(dir() + "scaled.nvd");
@@ -73,19 +75,22 @@ TEST(NvdtoolEncode, AnyInputThroughFfmpegScaledAndFlipped) {
     EXPECT_EQ(192, header_field(nvd, 2));
     ASSERT_EQ(0, sh("$N decode " + dir() + "intro.nvd " + dir() + "intro.yv12", "intro_decode").status);
     for (const char* vf : {"scale=256:192,vflip", "scale=256:192"}) {
-        ASSERT_EQ(0, std::system(("ffmpeg -v error -y -i 'file:" + src + "' -vf " + vf + " -pix_fmt yuv420p -f rawvideo " +
-                                  dir() + "ref.yuv > /dev/null 2>&1").c_str()));
+        ASSERT_EQ(0, std::system(("ffmpeg -v error -y -i 'file:" + src + "' -vf " + vf +
+                                  " -pix_fmt yuv420p -f rawvideo " + dir() + "ref.yuv > /dev/null 2>&1")
+                                     .c_str()));
         const auto ours = read_all(dir() + "intro.yv12"), ref = read_all(dir() + "ref.yuv");
         ASSERT_GE(ours.size(), 256u * 192);
         ASSERT_GE(ref.size(), 256u * 192);
         const double p = luma_psnr(ours.data(), ref.data(), 256 * 192);
-        if (std::strstr(vf, "vflip")) EXPECT_GT(p, 30.0) << "against the flipped source";
-        else EXPECT_LT(p, 20.0) << "against the unflipped source";
+        if (std::strstr(vf, "vflip"))
+            EXPECT_GT(p, 30.0) << "against the flipped source";
+        else
+            EXPECT_LT(p, 20.0) << "against the unflipped source";
     }
 
     // Standard input stays YUV4MPEG2, read directly.
-    r = sh("ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 3 -f yuv4mpegpipe - | $N encode - " + dir() +
-               "stdin.nvd",
+    r = sh("ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 3 -f yuv4mpegpipe - | $N encode - " +
+               dir() + "stdin.nvd",
            "stdin");
     ASSERT_EQ(0, r.status) << r.out;
     EXPECT_EQ(64, header_field(read_all(dir() + "stdin.nvd"), 1));
@@ -94,8 +99,9 @@ TEST(NvdtoolEncode, AnyInputThroughFfmpegScaledAndFlipped) {
 TEST(NvdtoolEncode, MissingOrFailingFfmpegIsAFailureWithoutOutput) {
     if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const std::string src = dir() + "small.mkv", out = dir() + "nothing.nvd";
-    ASSERT_EQ(0, std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 2 -c:v ffv1 " + src +
-                              " > /dev/null 2>&1").c_str()));
+    ASSERT_EQ(0, std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 2 -c:v ffv1 " +
+                              src + " > /dev/null 2>&1")
+                                 .c_str()));
     std::filesystem::remove(out);
     Result r = sh("PATH=/nonexistent $N encode " + src + " " + out, "no_ffmpeg");
     EXPECT_EQ(1, r.status) << r.out;

@@ -63,8 +63,9 @@ double import_and_compare(const std::string& name, const std::string& stream, in
     EXPECT_EQ(frame * frames, ours.size()) << name;
     EXPECT_EQ(ours.size(), theirs.size()) << name;
     double lowest = 99.0;
-    for (size_t f = 0; f < static_cast<size_t>(frames) && (f + 1) * frame <= std::min(ours.size(), theirs.size()); ++f) {
-        const uint8_t* o = ours.data() + f * frame;  // Y, V, U
+    for (size_t f = 0; f < static_cast<size_t>(frames) && (f + 1) * frame <= std::min(ours.size(), theirs.size());
+         ++f) {
+        const uint8_t* o = ours.data() + f * frame;    // Y, V, U
         const uint8_t* t = theirs.data() + f * frame;  // Y, U, V
         const double y = psnr(o, t, luma), v = psnr(o + luma, t + luma + quarter, quarter),
                      u = psnr(o + luma + quarter, t + luma, quarter);
@@ -130,9 +131,11 @@ TEST(NvdtoolImport, UnplayableStreamsAreRefusedBeforeAnythingIsWritten) {
         const char* message;
     } cases[] = {
         {"bframes", "b.avi", "-threads 1 -bf 2", 256, 192, "B-frames (frame 2): encode with -bf 0"},
-        {"qpel", "qpel.mp4", "-threads 1 -flags +qpel", 256, 192, "quarter-pel motion (frame 0): encode without -flags +qpel"},
+        {"qpel", "qpel.mp4", "-threads 1 -flags +qpel", 256, 192,
+         "quarter-pel motion (frame 0): encode without -flags +qpel"},
         {"interlace", "il.mkv", "-threads 1 -flags +ildct", 256, 192, "interlace (frame 0)"},
-        {"mpeg_quant", "mq.mp4", "-threads 1 -mpeg_quant 1", 256, 192, "MPEG quantisation (frame 0): encode with -mpeg_quant 0"},
+        {"mpeg_quant", "mq.mp4", "-threads 1 -mpeg_quant 1", 256, 192,
+         "MPEG quantisation (frame 0): encode with -mpeg_quant 0"},
         {"partitioned", "dp.m4v", "-threads 1 -data_partitioning 1 -f m4v", 256, 192,
          "data partitioning (frame 0): encode with -data_partitioning 0"},
         {"odd_size", "odd.avi", "-threads 1", 250, 190, "picture size 250x190 (frame 0)"},
@@ -162,7 +165,8 @@ TEST(NvdtoolImport, SizeChangeMidwayAndForeignCodecsAreRefused) {
     auto joined = read_all(a);
     const auto second = read_all(b);
     joined.insert(joined.end(), second.begin(), second.end());
-    std::ofstream(both, std::ios::binary).write(reinterpret_cast<const char*>(joined.data()), static_cast<long>(joined.size()));
+    std::ofstream(both, std::ios::binary)
+        .write(reinterpret_cast<const char*>(joined.data()), static_cast<long>(joined.size()));
     Result r = run("import " + both + " " + dir() + "parts.nvd", "parts");
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("picture size changes from 256x192 to 128x96 (frame 5)")) << r.out;
@@ -170,16 +174,18 @@ TEST(NvdtoolImport, SizeChangeMidwayAndForeignCodecsAreRefused) {
 
     // A video track in another codec names it and how to re-encode.
     const std::string mjpeg = dir() + "mjpeg.avi";
-    ASSERT_EQ(0, std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 2 -c:v mjpeg " + mjpeg +
-                              " > /dev/null 2>&1").c_str()));
+    ASSERT_EQ(0, std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 2 -c:v mjpeg " +
+                              mjpeg + " > /dev/null 2>&1")
+                                 .c_str()));
     r = run("import " + mjpeg + " " + dir() + "mjpeg.nvd", "mjpeg");
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("not MPEG-4 visual")) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("-c:v mpeg4")) << r.out;
     // A file with sound only.
     const std::string sound = dir() + "sound.mkv";
-    ASSERT_EQ(0, std::system(("ffmpeg -v error -y -f lavfi -i sine=duration=0.2 -c:a pcm_s16le " + sound +
-                              " > /dev/null 2>&1").c_str()));
+    ASSERT_EQ(0, std::system(
+                     ("ffmpeg -v error -y -f lavfi -i sine=duration=0.2 -c:a pcm_s16le " + sound + " > /dev/null 2>&1")
+                         .c_str()));
     r = run("import " + sound + " " + dir() + "sound.nvd", "sound");
     EXPECT_EQ(1, r.status) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("no video track")) << r.out;
@@ -194,7 +200,8 @@ TEST(NvdtoolImport, TruncatedContainersNeverCrashAndKeepWhatIsWhole) {
         const auto whole = read_all(stream);
         for (size_t keep : {whole.size() * 9 / 10, whole.size() / 2, size_t{40}, size_t{9}}) {
             const std::string cut = dir() + "cut_part." + ext;
-            std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(whole.data()), static_cast<long>(keep));
+            std::ofstream(cut, std::ios::binary)
+                .write(reinterpret_cast<const char*>(whole.data()), static_cast<long>(keep));
             const Result r = run("import " + cut + " " + dir() + "cut_part.nvd", std::string("cut_") + ext);
             EXPECT_TRUE(r.status == 0 || r.status == 1) << ext << " cut at " << keep << ": " << r.out;
             EXPECT_FALSE(r.out.empty()) << ext << " cut at " << keep;

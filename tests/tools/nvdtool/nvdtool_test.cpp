@@ -27,8 +27,8 @@ struct Result {
 
 Result run(const std::string& args) {
     // One log per test: the tests may run in parallel.
-    const std::string log =
-        test_output_path(std::string("nvdtool_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
+    const std::string log = test_output_path(std::string("nvdtool_") +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
     const int raw = std::system((tool() + " " + args + " > " + log + " 2>&1").c_str());
     std::ifstream in(log);
     Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
@@ -39,7 +39,9 @@ void write_all(const std::string& path, const std::vector<uint8_t>& d) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(d.data()), static_cast<long>(d.size()));
 }
 
-void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& what) { to.insert(to.end(), what.begin(), what.end()); }
+void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& what) {
+    to.insert(to.end(), what.begin(), what.end());
+}
 
 // A 32x16 elementary stream as a common encoder writes it: sequence and visual object headers, video object
 // and layer, user data, a group of VOP, then an I-VOP and two P-VOPs.
@@ -59,8 +61,10 @@ Sample make_sample() {
         BitWriter v;
         zorbrix::test::write_vop_header(v, i == 0 ? 0 : 1, 8, 25);
         for (int mb = 0; mb < 2; ++mb) {
-            if (i == 0) zorbrix::test::write_flat_intra_mb(v, false);
-            else v.put(1, 1);  // skipped
+            if (i == 0)
+                zorbrix::test::write_flat_intra_mb(v, false);
+            else
+                v.put(1, 1);  // skipped
         }
         v.stuff();
         s.vops[i] = v.bytes();
@@ -93,7 +97,8 @@ TEST(Nvdtool, ImportKeepsLayerHeadersWithTheFirstVopAndDropsTheRest) {
         std::memcpy(&len, file.data() + pos, 4);
         std::vector<uint8_t> want = i == 0 ? s.headers : std::vector<uint8_t>{};
         append(want, s.vops[i]);
-        ASSERT_EQ(want, std::vector<uint8_t>(file.begin() + static_cast<long>(pos + 4), file.begin() + static_cast<long>(pos + 4 + len)))
+        ASSERT_EQ(want, std::vector<uint8_t>(file.begin() + static_cast<long>(pos + 4),
+                                             file.begin() + static_cast<long>(pos + 4 + len)))
             << "record " << i;
         pos += 4 + len;
     }
@@ -196,7 +201,8 @@ TEST(Nvdtool, StreamSizeWinsOverAHeaderThatDisagrees) {
         append(headless, v);
     }
     append(headless, {0, 0, 0, 0});
-    const std::string bad = test_output_path("nvdtool_headless.nvd"), bad_out = test_output_path("nvdtool_headless.yv12");
+    const std::string bad = test_output_path("nvdtool_headless.nvd"),
+                      bad_out = test_output_path("nvdtool_headless.yv12");
     write_all(bad, headless);
     std::remove(bad_out.c_str());
     r = run("decode " + bad + " " + bad_out);
@@ -234,8 +240,10 @@ TEST(Nvdtool, ImportRefusesSpritesAndTakesWhatItCanMend) {
             BitWriter v;
             zorbrix::test::write_vop_header(v, i == 0 ? 0 : second_type, 8, 25);
             for (int mb = 0; mb < 2; ++mb) {
-                if (i == 0) zorbrix::test::write_flat_intra_mb(v, false);
-                else v.put(1, 1);
+                if (i == 0)
+                    zorbrix::test::write_flat_intra_mb(v, false);
+                else
+                    v.put(1, 1);
             }
             v.stuff();
             append(s, v.bytes());
@@ -264,7 +272,8 @@ TEST(Nvdtool, ImportRefusesSpritesAndTakesWhatItCanMend) {
     ASSERT_EQ(0, r.status) << r.out;
     const auto file = read_all(nvd);
     ASSERT_GT(file.size(), 24u);
-    EXPECT_EQ((std::vector<uint8_t>{0, 0, 1, 0, 0, 0, 1, 0x20}), std::vector<uint8_t>(file.begin() + 20, file.begin() + 28));
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 1, 0, 0, 0, 1, 0x20}),
+              std::vector<uint8_t>(file.begin() + 20, file.begin() + 28));
     const std::string yv12 = test_output_path("nvdtool_mended.yv12");
     r = run("decode " + nvd + " " + yv12);
     ASSERT_EQ(0, r.status) << r.out;
