@@ -368,7 +368,9 @@ int print_kernel_choices() {
 
 // The choices of `reps` fresh processes: the matrix of median times per level with the first process's choice
 // marked, how many processes agreed, and whether each chosen version was never slower than the scalar one
-// (median over the processes, 3 % allowance for noise).
+// (medians over the processes). A difference inside the scalar version's own spread from process to process (or 3 %,
+// whichever is larger) is noise, not "slower": memory-bound entries such as copy_row measure alike at every level,
+// and which of them a process picks is then a coin toss.
 void kernel_choices(int reps) {
     struct Entry {
         std::string family, entry;
@@ -432,7 +434,9 @@ void kernel_choices(int reps) {
         std::string verdict = "single version";
         if (e.measured && !std::isnan(scalar) && !std::isnan(chosen_ns)) {
             ++measured;
-            const bool ok = chosen_ns <= scalar * 1.03;
+            const auto [lo, hi] = std::minmax_element(e.ns[0].begin(), e.ns[0].end());
+            const double spread = (*hi - *lo) / scalar;
+            const bool ok = chosen_ns <= scalar * (1.0 + std::max(0.03, spread));
             if (!ok) ++slower;
             verdict = ok ? "yes" : "NO";
         }
