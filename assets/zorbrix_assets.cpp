@@ -5,6 +5,7 @@
 #include "assets/video/backdrop.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -12,9 +13,16 @@
 
 namespace {
 
+constexpr const char* kUsage = "usage: zorbrix-assets OUTDIR\n";
+
 int run(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: zorbrix-assets OUTDIR\n");
+    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // An option is never taken for the folder's name (a folder called "-x" is given as "./-x").
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const std::filesystem::path out = argv[1];

@@ -2,15 +2,23 @@
 #include "assets/music/soundtrack.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/tool_main.h"
 
 namespace {
 
+constexpr const char* kUsage = "usage: zorbrix-soundtrack [output.xm]   (- for standard output)\n";
+
 int run(int argc, char** argv) {
-    if (argc > 2) {
-        std::fprintf(stderr, "usage: zorbrix-soundtrack [output.xm]\n");
+    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // An option is never taken for the file's name (a file called "-x" is given as "./-x"); "-" is standard output.
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const std::string path = argc == 2 ? argv[1] : "ambient3.xm";

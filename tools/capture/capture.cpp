@@ -428,6 +428,12 @@ private:
 int64_t presented_frames(void* capture) { return static_cast<Capture*>(capture)->frames(); }
 
 int run(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     Options options;
     if (!parse(argc, argv, &options)) {
         std::fputs(kUsage, stderr);

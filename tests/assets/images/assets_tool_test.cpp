@@ -92,6 +92,17 @@ TEST(AssetsTool, FailuresAreReportedAndLeaveOnlyCompleteFiles) {
     for (const std::string& name : names_in(dir / "full")) EXPECT_NE(name[0], '.') << name;
 }
 
+// Options are never taken for the output folder: help is printed, anything else is refused, nothing is written.
+TEST(AssetsTool, OptionsAreNotFolderNames) {
+    const fs::path dir = test_output_path("assets_tool_options");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    EXPECT_EQ(run_assets(dir, "", "--help"), 0);
+    EXPECT_EQ(run_assets(dir, "", "-o"), 2);
+    EXPECT_NE(read_file(dir / "err.txt").find("usage: zorbrix-assets OUTDIR"), std::string::npos);
+    EXPECT_EQ(names_in(dir), std::set<std::string>{"err.txt"});
+}
+
 TEST(AssetsTool, DevicesAndSymlinksInTheFolderAreWrittenThrough) {
     const fs::path dir = test_output_path("assets_tool_special");
     fs::remove_all(dir);

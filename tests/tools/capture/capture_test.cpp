@@ -774,6 +774,9 @@ TEST(CaptureFaults, MissingSoundtrackAndBadArgumentsAreReported) {
     EXPECT_EQ(run_capture(dir, "out.y4m --fps 0"), 2);
     EXPECT_EQ(run_capture(dir, "out.y4m --png stills"), 2);
     EXPECT_EQ(run_capture(dir, "out.y4m --bogus"), 2);
+    // Asking for help is not an error, and writes nothing.
+    EXPECT_EQ(run_capture(dir, "out.y4m --help"), 0);
+    EXPECT_FALSE(fs::exists(dir / "out.y4m"));
     EXPECT_EQ(run_capture(dir, "no/such/folder/out.y4m --max-seconds 0.1"), 1);
     EXPECT_NE(read_file(dir / "capture.err").find("no/such/folder/out.y4m"), std::string::npos);
 }
