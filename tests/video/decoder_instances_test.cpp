@@ -299,3 +299,25 @@ TEST(DecoderInstances, AnUnsupportedStreamEndsThroughTheCallAndDisturbsNoOtherDe
     EXPECT_EQ(0, state->layer.quant_type);
     EXPECT_EQ(1, state->stats.vops);
 }
+
+// With post-processing, packed outputs are filtered and converted band by band; every format and orientation must
+// give the planar output's picture converted in one go.
+TEST(DecoderInstances, PostprocessedPackedOutputsAreThePlanarPictureConverted) {
+    const TestStream s{"text", 80, 112, 3, false};  // seven macroblock rows: bands end inside the picture
+    const Records records = encode(s);
+    int planar_handle = 0, packed_handle = 0;
+    const std::vector<Picture> planar = decode_alone(&planar_handle, s, records, FMT_YV12, 100);
+    for (int format = FMT_RGB32; format <= FMT_UYVY; ++format) {
+        const std::vector<Picture> packed = decode_alone(&packed_handle, s, records, format, 100);
+        const bool bottom_up = format >= FMT_RGB32 && format <= FMT_RGB565;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const uint8_t* y = planar[i].data();
+            const uint8_t* v = y + s.width * s.height;
+            const uint8_t* u = v + s.width * s.height / 4;
+            Picture expected(packed[i].size(), 0);
+            converter_for_format(format)(y, s.width, u, v, s.width / 2, expected.data(), s.width,
+                                         bottom_up ? -s.height : s.height);
+            EXPECT_EQ(-1, first_difference(expected, packed[i])) << "format " << format << ", frame " << i;
+        }
+    }
+}

@@ -56,6 +56,24 @@ void deliver(DecoderState& d, const Frame& f, uint8_t* output, int render) {
         uint8_t* out_u = out_v + static_cast<ptrdiff_t>(d.width / 2) * (d.height / 2);
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, output, out_u, out_v, d.width, d.width, d.height, d.quant_map,
                           kQuantStride, d.postproc_flags & ~PP_SKIP_COPY);  // the caller's buffer holds no picture yet
+    } else if (d.postproc_enabled && d.output_row_bytes > 0) {
+        // Packed output: each band of filtered rows is converted while it is still in the cache.
+        const PostprocessJob job{
+            f.y,     f.u,     f.v,      d.luma_stride, d.frames.out_y, d.frames.out_u,  d.frames.out_v,
+            d.width, d.width, d.height, d.quant_map,   kQuantStride,   d.postproc_flags};
+        constexpr int kBandRows = 32;
+        int done = 0;
+        for (int top = 0; top < d.height; top += kBandRows) {
+            const int ready = postprocess_band(job, top, std::min(top + kBandRows, d.height));
+            if (ready <= done) continue;
+            const int rows = ready - done;
+            const ptrdiff_t first_out_row = d.orientation < 0 ? d.height - ready : done;
+            d.converter(d.frames.out_y + static_cast<ptrdiff_t>(done) * d.width, d.width,
+                        d.frames.out_u + static_cast<ptrdiff_t>(done / 2) * (d.width / 2),
+                        d.frames.out_v + static_cast<ptrdiff_t>(done / 2) * (d.width / 2), d.width / 2,
+                        output + first_out_row * d.output_row_bytes, d.width, rows * d.orientation);
+            done = ready;
+        }
     } else if (d.postproc_enabled) {
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v, d.width,
                           d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
