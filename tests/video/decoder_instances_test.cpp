@@ -21,6 +21,7 @@
 #include "video/colour_convert.h"
 #include "video/decoder.h"
 #include "video/mpeg4/decoder_core.h"
+#include "video/mpeg4/postprocess.h"
 #include "video/video_stream.h"
 
 using namespace zorbrix;
@@ -300,24 +301,38 @@ TEST(DecoderInstances, AnUnsupportedStreamEndsThroughTheCallAndDisturbsNoOtherDe
     EXPECT_EQ(1, state->stats.vops);
 }
 
-// With post-processing, packed outputs are filtered and converted band by band; every format and orientation must
-// give the planar output's picture converted in one go.
-TEST(DecoderInstances, PostprocessedPackedOutputsAreThePlanarPictureConverted) {
+// With post-processing, pictures are filtered and converted band by band as their rows are decoded; every output
+// format and orientation must give the unfiltered picture filtered and converted whole.
+TEST(DecoderInstances, PostprocessedOutputsAreTheWholePictureFilteredAndConverted) {
     const TestStream s{"text", 80, 112, 3, false};  // seven macroblock rows: bands end inside the picture
     const Records records = encode(s);
-    int planar_handle = 0, packed_handle = 0;
-    const std::vector<Picture> planar = decode_alone(&planar_handle, s, records, FMT_YV12, 100);
-    for (int format = FMT_RGB32; format <= FMT_UYVY; ++format) {
-        const std::vector<Picture> packed = decode_alone(&packed_handle, s, records, format, 100);
+    const int w = s.width, h = s.height;
+    std::vector<Picture> expected_planes;  // filtered Y, U, V one after the other
+    {
+        int handle = 0;
+        RawDecoder plain(&handle, w, h, FMT_YV12, 0);
+        for (const auto& r : records) {
+            const Picture yv12 = plain.decode(r);
+            Picture planes(w * h * 3 / 2);
+            uint8_t* y = planes.data();
+            uint8_t* u = y + w * h;
+            uint8_t* v = u + w * h / 4;
+            mpeg4::postprocess_frame(yv12.data(), yv12.data() + w * h * 5 / 4, yv12.data() + w * h, w, y, u, v, w, w, h,
+                                     decoder_instance(&handle)->quant_map, mpeg4::kQuantStride, 0x3F);
+            expected_planes.push_back(planes);
+        }
+    }
+    int handle = 0;
+    for (int format = FMT_YV12; format <= FMT_UYVY; ++format) {
+        const std::vector<Picture> got = decode_alone(&handle, s, records, format, 100);
         const bool bottom_up = format >= FMT_RGB32 && format <= FMT_RGB565;
         for (size_t i = 0; i < records.size(); ++i) {
-            const uint8_t* y = planar[i].data();
-            const uint8_t* v = y + s.width * s.height;
-            const uint8_t* u = v + s.width * s.height / 4;
-            Picture expected(packed[i].size(), 0);
-            converter_for_format(format)(y, s.width, u, v, s.width / 2, expected.data(), s.width,
-                                         bottom_up ? -s.height : s.height);
-            EXPECT_EQ(-1, first_difference(expected, packed[i])) << "format " << format << ", frame " << i;
+            const uint8_t* y = expected_planes[i].data();
+            const uint8_t* u = y + w * h;
+            const uint8_t* v = u + w * h / 4;
+            Picture expected(got[i].size(), 0);
+            converter_for_format(format)(y, w, u, v, w / 2, expected.data(), w, bottom_up ? -h : h);
+            EXPECT_EQ(-1, first_difference(expected, got[i])) << "format " << format << ", frame " << i;
         }
     }
 }
