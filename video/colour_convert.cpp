@@ -216,19 +216,22 @@ inline void store16(const Constants& k, const uint8_t* y, __m256i rt, __m256i gt
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(lo, hi, 0x31));
 }
 
-// One output row from luma row y and chroma rows u, v.
-inline void row(const Constants& k, const Rgb32Constants& k8, const uint8_t* y, const uint8_t* u, const uint8_t* v,
-                uint8_t* out, int groups) {
+// Output rows from luma rows y0 and (when y1 is not null) y1, which share chroma rows u, v: the chroma terms are
+// computed once for both.
+inline void row_pair(const Constants& k, const Rgb32Constants& k8, const uint8_t* y0, const uint8_t* y1,
+                     const uint8_t* u, const uint8_t* v, uint8_t* out0, uint8_t* out1, int groups) {
     int g = 0;
     for (; g + 2 <= groups; g += 2) {
         __m256i rt, gt, bt;
         chroma(k, u + 4 * g, v + 4 * g, rt, gt, bt);
-        store16(k, y + 8 * g, rt, gt, bt, out + 32 * g);
+        store16(k, y0 + 8 * g, rt, gt, bt, out0 + 32 * g);
+        if (y1) store16(k, y1 + 8 * g, rt, gt, bt, out1 + 32 * g);
     }
     if (g < groups) {
         __m128i rt, gt, bt;
         rgb32_chroma(k8, u + 4 * g, v + 4 * g, rt, gt, bt);
-        rgb32_store8(k8, y + 8 * g, rt, gt, bt, out + 32 * g);
+        rgb32_store8(k8, y0 + 8 * g, rt, gt, bt, out0 + 32 * g);
+        if (y1) rgb32_store8(k8, y1 + 8 * g, rt, gt, bt, out1 + 32 * g);
     }
 }
 
@@ -239,10 +242,12 @@ void convert_rgb32(const uint8_t* y, int y_stride, const uint8_t* u, const uint8
     const Rgb32Constants k8;
     const int groups = width / 8;
     const ptrdiff_t row_bytes = static_cast<ptrdiff_t>(width) * 4;
-    for (int r = 0; r < p.rows; ++r) {
+    for (int r = 0; r < p.rows; r += 2) {
+        const uint8_t* y0 = p.y + static_cast<ptrdiff_t>(r) * p.y_stride;
+        const uint8_t* y1 = r + 1 < p.rows ? y0 + p.y_stride : nullptr;  // an odd last row goes alone
         const uint8_t* cu = p.u + static_cast<ptrdiff_t>(r / 2) * p.uv_stride;
         const uint8_t* cv = p.v + static_cast<ptrdiff_t>(r / 2) * p.uv_stride;
-        row(k, k8, p.y + static_cast<ptrdiff_t>(r) * p.y_stride, cu, cv, dst + r * row_bytes, groups);
+        row_pair(k, k8, y0, y1, cu, cv, dst + r * row_bytes, dst + (r + 1) * row_bytes, groups);
     }
 }
 
