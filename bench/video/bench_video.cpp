@@ -86,8 +86,9 @@ const Stream& stream(int which) {
     return cache[which] = std::move(s);
 }
 
-// Decodes the whole stream per iteration through the decoder interface, into 32-bit pixels as the intro does
-// (format 2), or without delivering a picture (render 0).
+// Decodes the whole stream per iteration through the decoder interface, without delivering a picture (render 0),
+// into 32-bit pixels as the intro does (render 1, format 2) or into planar pictures (render 2, format 1: ffmpeg's
+// own output layout).
 void BM_Decode(benchmark::State& state) {
     const Stream& s = stream(static_cast<int>(state.range(0)));
     const int level = static_cast<int>(state.range(1));
@@ -99,7 +100,7 @@ void BM_Decode(benchmark::State& state) {
     std::vector<uint32_t> frame(static_cast<size_t>(s.width) * s.height);
     int handle = 0;
     for (auto _ : state) {
-        InitParams init{s.width, s.height, 0, FMT_RGB32};
+        InitParams init{s.width, s.height, 0, render == 2 ? FMT_YV12 : FMT_RGB32};
         decoder_call(&handle, OPT_INIT, &init, nullptr);
         PostProcParams pp{level};
         decoder_call(&handle, OPT_POSTPROC, &pp, nullptr);
@@ -112,7 +113,10 @@ void BM_Decode(benchmark::State& state) {
     }
     const double fps = static_cast<double>(s.chunks.size()) * static_cast<double>(state.iterations());
     state.counters["fps"] = benchmark::Counter(fps, benchmark::Counter::kIsRate);
-    state.SetLabel(std::to_string(s.width) + "x" + std::to_string(s.height) + (render ? " rgb32" : " no output") +
+    state.SetLabel(std::to_string(s.width) + "x" + std::to_string(s.height) +
+                   (render == 2 ? " yv12"
+                    : render    ? " rgb32"
+                                : " no output") +
                    " postproc " + std::to_string(level));
 }
 
@@ -143,9 +147,19 @@ void BM_Ffmpeg(benchmark::State& state) {
     state.SetLabel(std::to_string(s.width) + "x" + std::to_string(s.height) + " ffmpeg -threads 1 (user time)");
 }
 
-BENCHMARK(BM_Decode)->Args({0, 0, 0})->Args({0, 0, 1})->Args({0, 100, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)
+    ->Args({0, 0, 0})
+    ->Args({0, 0, 1})
+    ->Args({0, 100, 2})
+    ->Args({0, 100, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ffmpeg)->Arg(0)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Decode)->Args({1, 0, 0})->Args({1, 0, 1})->Args({1, 100, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)
+    ->Args({1, 0, 0})
+    ->Args({1, 0, 1})
+    ->Args({1, 100, 2})
+    ->Args({1, 100, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ffmpeg)->Arg(1)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 // ---- Kernels: each level's table and the scalar reference on the same data. The first argument is the level
