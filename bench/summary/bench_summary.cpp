@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -487,13 +488,43 @@ std::string load_average() {
     return in >> one ? one : "?";
 }
 
-int reps_from(int argc, char** argv) {
+constexpr const char* kUsage =
+    "usage: bench_summary [--reps N] [--only PART]\n"
+    "Runs every speed benchmark against its peer (ffmpeg, memcpy or a target) with N interleaved repetitions\n"
+    "(default 5, or ZORBRIX_BENCH_REPS) and prints one table: ours, peer, ratio min / median / max, target, met.\n"
+    "PART picks the parts whose name contains it: kernel choice, kernels vs memcpy, decoder in-process,\n"
+    "decoder processes, encoder, capture.\n";
+
+struct Options {
     int reps = 5;
-    if (const char* env = std::getenv("ZORBRIX_BENCH_REPS")) reps = std::atoi(env);
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
+    std::string only;
+};
+
+// The options, or a status to exit with (0 after --help, 2 for bad use).
+std::optional<Options> parse_options(int argc, char** argv, int* status) {
+    Options o;
+    if (const char* env = std::getenv("ZORBRIX_BENCH_REPS")) o.reps = std::atoi(env);
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            *status = 0;
+            return std::nullopt;
+        }
+        const bool takes_value = a == "--reps" || a == "--only";
+        if (!takes_value || i + 1 == argc) {
+            std::fprintf(stderr, "bench_summary: %s: %s\n%s", a.c_str(),
+                         takes_value ? "needs a value" : "unknown option", kUsage);
+            *status = 2;
+            return std::nullopt;
+        }
+        if (a == "--reps")
+            o.reps = std::atoi(argv[++i]);
+        else
+            o.only = argv[++i];
     }
-    return std::max(reps, 1);
+    o.reps = std::max(o.reps, 1);
+    return o;
 }
 
 }  // namespace
@@ -503,9 +534,10 @@ int main(int argc, char** argv) {
     const fs::path self = fs::read_symlink("/proc/self/exe");
     fs::current_path(self.parent_path());
     fs::create_directories(kData);
-    const int reps = reps_from(argc, argv);
-    const std::string load_before = load_average();
-    std::fprintf(stderr, "bench_summary: %d repetitions of each side; this takes a few minutes\n", reps);
+    int status = 0;
+    const std::optional<Options> options = parse_options(argc, argv, &status);
+    if (!options) return status;
+    const int reps = options->reps;
     const std::vector<std::pair<const char*, std::function<void(int)>>> parts = {
         {"kernel choice", kernel_choices},
         {"kernels vs memcpy", kernels_vs_memcpy},
@@ -514,10 +546,14 @@ int main(int argc, char** argv) {
         {"encoder", encoder},
         {"capture", capture},
     };
-    std::string only;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
+    const std::string& only = options->only;
+    if (std::none_of(parts.begin(), parts.end(),
+                     [&](const auto& p) { return std::string(p.first).find(only) != std::string::npos; })) {
+        std::fprintf(stderr, "bench_summary: no part's name contains \"%s\"\n%s", only.c_str(), kUsage);
+        return 2;
     }
+    const std::string load_before = load_average();
+    std::fprintf(stderr, "bench_summary: %d repetitions of each side; this takes a few minutes\n", reps);
     for (const auto& [name, part] : parts) {
         if (std::string(name).find(only) == std::string::npos) continue;
         // What a part printed to standard output comes out before the next progress line, not in the middle of it.
