@@ -44,6 +44,7 @@ CpuFeatures detect() {
         f.avx512dq = f.avx512f && ((b7 >> 17) & 1);
         f.avx512bw = f.avx512f && ((b7 >> 30) & 1);
         f.avx512vl = f.avx512f && ((b7 >> 31) & 1);
+        f.avx512vnni = f.avx512f && ((c7 >> 11) & 1);
     }
     return f;
 }

@@ -43,6 +43,7 @@ struct CpuFeatures {
     bool avx512bw = false;
     bool avx512vl = false;
     bool avx512dq = false;
+    bool avx512vnni = false;  // byte dot products (vpdpbusd); kernels that use it check it beside their level
 };
 const CpuFeatures& cpu_features();
 

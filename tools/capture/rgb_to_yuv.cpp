@@ -201,8 +201,67 @@ void init_avx2(RgbToYuvKernels& k) {
     k.luma_row.set(luma_row_avx2, CpuLevel::avx2);
     k.chroma_row.set(chroma_row_avx2, CpuLevel::avx2);
 }
+// The AVX-512 level, on processors with byte dot products (VNNI): one vpdpbusd multiplies a pixel's four bytes by
+// four signed byte weights and adds them to a 32-bit sum, so a pixel's weighted sum is one instruction where the
+// 16-bit multiply-adds need unpacking and pairing. Green's luma weight, 129, is beyond a signed byte: it is 127 in
+// the first product and 2 in a second. The rounding and the offsets fold into the starting sums:
+// ((s + 128) >> 8) + 16 is (s + 128 + 16 * 256) >> 8, and for chroma ((s + 512) >> 10) + 128 is
+// (s + 512 + 128 * 1024) >> 10, split over the two pixels of a pair that are added at the end.
+#define ZX_AVX512_VNNI __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vnni")))
+
+// The shifts and narrowings are written in their zero-masking form with every lane selected: the same
+// instructions, but gcc 12 takes the plain forms' undefined pass-through operand for an uninitialised value.
+constexpr __mmask8 kAll8 = 0xFF;
+constexpr __mmask16 kAll16 = 0xFFFF;
+
+ZX_AVX512_VNNI inline __m512i pixel_weights(int b, int g, int r) {
+    return _mm512_set1_epi32(static_cast<int>(static_cast<uint8_t>(b) | static_cast<uint8_t>(g) << 8 |
+                                              static_cast<uint32_t>(static_cast<uint8_t>(r)) << 16));
+}
+
+ZX_AVX512_VNNI void luma_row_avx512(const uint32_t* row, uint8_t* y, int width) {
+    const __m512i w = pixel_weights(25, 127, 66), w_green = pixel_weights(0, 2, 0);
+    const __m512i start = _mm512_set1_epi32(128 + 16 * 256);
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m512i px = _mm512_loadu_si512(row + x);
+        const __m512i sum = _mm512_dpbusd_epi32(_mm512_dpbusd_epi32(start, px, w), px, w_green);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(y + x),
+                         _mm512_maskz_cvtepi32_epi8(kAll16, _mm512_maskz_srli_epi32(kAll16, sum, 8)));
+    }
+    luma_row_avx2(row + x, y + x, width - x);
+}
+
+// Eight chroma samples from 16 pixels of each row: each 32-bit lane sums one column's two pixels (the rows), then
+// each 64-bit lane one 2 x 2 group, in its low half.
+ZX_AVX512_VNNI inline __m128i chroma_samples8(__m512i top, __m512i bottom, __m512i w) {
+    const __m512i start = _mm512_set1_epi32((512 + 128 * 1024) / 2);
+    const __m512i columns = _mm512_dpbusd_epi32(_mm512_dpbusd_epi32(start, top, w), bottom, w);
+    const __m512i groups = _mm512_add_epi64(columns, _mm512_maskz_srli_epi64(kAll8, columns, 32));
+    return _mm512_maskz_cvtepi64_epi8(kAll8, _mm512_maskz_srai_epi32(kAll16, groups, 10));
+}
+
+ZX_AVX512_VNNI void chroma_row_avx512(const uint32_t* row0, const uint32_t* row1, uint8_t* u, uint8_t* v,
+                                      int chroma_width) {
+    const __m512i wu = pixel_weights(112, -74, -38), wv = pixel_weights(-18, -94, 112);
+    int x = 0;
+    for (; x + 8 <= chroma_width; x += 8) {
+        const __m512i top = _mm512_loadu_si512(row0 + 2 * x), bottom = _mm512_loadu_si512(row1 + 2 * x);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(u + x), chroma_samples8(top, bottom, wu));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(v + x), chroma_samples8(top, bottom, wv));
+    }
+    chroma_row_avx2(row0 + 2 * x, row1 + 2 * x, u + x, v + x, chroma_width - x);
+}
+
+void init_avx512(RgbToYuvKernels& k) {
+    if (!zorbrix::cpu_features().avx512vnni) return;  // the level without VNNI keeps the AVX2 versions
+    k.luma_row.set(luma_row_avx512, CpuLevel::avx512);
+    k.chroma_row.set(chroma_row_avx512, CpuLevel::avx512);
+}
+
 #else
 constexpr zorbrix::KernelInit<RgbToYuvKernels> init_avx2 = nullptr;
+constexpr zorbrix::KernelInit<RgbToYuvKernels> init_avx512 = nullptr;
 #endif
 
 // Probes on one screen row pair of a rendered frame's kind: smooth gradients, flat areas and edges.
@@ -234,7 +293,7 @@ std::vector<zorbrix::KernelProbe<RgbToYuvKernels>> probes() {
 }  // namespace
 
 RgbToYuvKernels rgb_to_yuv_kernels_for(CpuLevel level) {
-    return zorbrix::build_kernel_table<RgbToYuvKernels>(level, {init_scalar, init_sse2, init_avx2, nullptr});
+    return zorbrix::build_kernel_table<RgbToYuvKernels>(level, {init_scalar, init_sse2, init_avx2, init_avx512});
 }
 
 const RgbToYuvKernels& rgb_to_yuv_kernels() {
