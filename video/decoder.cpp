@@ -103,7 +103,6 @@ void release_frames(DecoderState& d) {
 
 void choose_output(DecoderState& d, int format) {
     d.converter = converter_for_format(format);
-    d.output_row_bytes = format == FMT_YV12 ? 0 : output_frame_bytes(format, d.width, 1);
     d.orientation = (format >= FMT_RGB32 && format <= FMT_RGB565) ? -1 : 1;
 }
 
@@ -156,7 +155,8 @@ int init(DecoderState& d, const InitParams& p) {
 
     if (p.bits_per_pixel != 0) {
         const int format = p.bits_per_pixel == 16 ? FMT_RGB565 : p.bits_per_pixel == 32 ? FMT_RGB32 : FMT_RGB24;
-        choose_output(d, format);
+        d.converter = converter_for_format(format);
+        d.orientation = -1;
     } else {
         choose_output(d, p.format);
     }

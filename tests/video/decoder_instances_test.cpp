@@ -301,10 +301,10 @@ TEST(DecoderInstances, AnUnsupportedStreamEndsThroughTheCallAndDisturbsNoOtherDe
     EXPECT_EQ(1, state->stats.vops);
 }
 
-// With post-processing, pictures are filtered and converted band by band as their rows are decoded; every output
-// format and orientation must give the unfiltered picture filtered and converted whole.
-TEST(DecoderInstances, PostprocessedOutputsAreTheWholePictureFilteredAndConverted) {
-    const TestStream s{"text", 80, 112, 3, false};  // seven macroblock rows: bands end inside the picture
+// With post-processing, planar pictures are filtered straight into the caller's buffer and packed ones through the
+// decoder's own planes; every output format and orientation must give the unfiltered picture filtered and converted.
+TEST(DecoderInstances, PostprocessedOutputsAreThePictureFilteredAndConverted) {
+    const TestStream s{"text", 80, 112, 3, false};
     const Records records = encode(s);
     const int w = s.width, h = s.height;
     std::vector<Picture> expected_planes;  // filtered Y, U, V one after the other

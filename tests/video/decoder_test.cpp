@@ -14,7 +14,6 @@
 #include "video/colour_convert.h"
 #include "video/decoder.h"
 #include "video/mpeg4/decoder_core.h"
-#include "video/mpeg4/postprocess.h"
 #include "video/video_stream.h"
 
 using namespace zorbrix;
@@ -354,56 +353,6 @@ TEST(VideoPackets, PositionQuantiserAndNoPredictionAcrossPackets) {
     decode_chunk(bad.bytes(), out.data());
     EXPECT_EQ(3, d.stats.vops);
     EXPECT_EQ(2, d.stats.video_packets);
-}
-
-// Pictures are delivered band by band as their rows are decoded. A damaged stream whose video packet steps back to
-// a macroblock already delivered gets the picture it finally holds, as if delivered whole.
-TEST(VideoPackets, AStepBackIntoDeliveredRowsDeliversTheFinalPicture) {
-    Release r;
-    const int w = 16, h = 48;
-    test::VolOptions o{.width = w, .height = h};
-    o.resync_marker_disable = 0;
-    // Two whole pictures first, so that the rows the damaged one leaves out hold a known earlier picture.
-    BitWriter whole;
-    test::write_vol(whole, o);
-    test::write_vop_header(whole, 0, 6);
-    for (int i = 0; i < 3; ++i) test::write_flat_intra_mb(whole, false);
-    whole.stuff();
-    BitWriter bw;
-    test::write_vop_header(bw, 0, 4);
-    // Macroblock 0 bright (DC differential +20 in every luma block), macroblock 1 flat: two rows, one band, decoded
-    // and delivered. Then a packet back at macroblock 0, which becomes flat too; the count of macroblocks ends the
-    // picture there.
-    bw.code(kMcbpcI[0]);
-    bw.put(0, 1);
-    bw.code(kCbpy[0]);
-    write_dc(bw, true, 20);
-    for (int i = 0; i < 3; ++i) write_dc(bw, true, 0);
-    for (int i = 0; i < 2; ++i) write_dc(bw, false, 0);
-    test::write_flat_intra_mb(bw, false);
-    write_packet_header(bw, 17, 0, 2, 4, false);
-    test::write_flat_intra_mb(bw, false);
-    bw.stuff();
-
-    // The reference: the decoded frame, unfiltered and planar, then filtered and converted whole.
-    init_decoder(w, h, FMT_YV12);
-    std::vector<uint8_t> planar(w * h * 3 / 2);
-    for (int i = 0; i < 2; ++i) decode_chunk(whole.bytes(), planar.data());
-    decode_chunk(bw.bytes(), planar.data());
-    ASSERT_EQ(128, planar[0]);  // the step back was decoded
-    std::vector<uint8_t> fy(w * h), fv(w * h / 4), fu(w * h / 4);
-    postprocess_frame(planar.data(), planar.data() + w * h * 5 / 4, planar.data() + w * h, w, fy.data(), fu.data(),
-                      fv.data(), w, w, h, state().quant_map, kQuantStride, 0x3F);
-    std::vector<uint8_t> expected(w * h * 4);
-    convert_rgb32(fy.data(), w, fu.data(), fv.data(), w / 2, expected.data(), w, -h);
-
-    init_decoder(w, h, FMT_RGB32);
-    PostProcParams pp{100};
-    decoder_call(&g_handle, OPT_POSTPROC, &pp, nullptr);
-    std::vector<uint8_t> out(w * h * 4);
-    for (int i = 0; i < 2; ++i) decode_chunk(whole.bytes(), out.data());
-    decode_chunk(bw.bytes(), out.data());
-    EXPECT_EQ(expected, out);
 }
 
 TEST(VideoPackets, OneMacroblockWideVectorPrediction) {

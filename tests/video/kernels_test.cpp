@@ -2,10 +2,8 @@
 // test driver), and the worked examples that pin down rounding and saturation.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
-#include <utility>
 #include <vector>
 
 #include "tests/support/kernel_levels.h"
@@ -199,51 +197,6 @@ TEST(Deblocking, FlatPictureUnchangedByEveryFilter) {
     EXPECT_EQ(y, oy);
     EXPECT_EQ(u, ou);
     EXPECT_EQ(v, ov);
-}
-
-// Bands give the whole picture's result, and the rows a band reports final are never touched again.
-TEST(Deblocking, BandsMatchTheWholePictureAndFinalRowsStayFinal) {
-    std::mt19937 rng(77);
-    for (const auto& [w, h] : {std::pair{64, 48}, std::pair{48, 80}, std::pair{32, 50}, std::pair{80, 16}}) {
-        // Blocky content: each 8x8 block one level plus a little noise; steps between blocks small on the left
-        // (the DC offset mode, which changes four rows on either side of an edge) and large on the right.
-        std::vector<uint8_t> y(w * h), u(w * h / 4), v(w * h / 4);
-        auto level = [&](int r, int c) { return (r / 8 * (c < w / 2 ? 13 : 41) + c / 8 * 5) % 120 + 60; };
-        for (int r = 0; r < h; ++r)
-            for (int c = 0; c < w; ++c) y[r * w + c] = static_cast<uint8_t>(level(r, c) + rng() % 2);
-        for (int r = 0; r < h / 2; ++r)
-            for (int c = 0; c < w / 2; ++c) {
-                u[r * w / 2 + c] = static_cast<uint8_t>(level(r, c) + rng() % 2);
-                v[r * w / 2 + c] = static_cast<uint8_t>(level(r, 2 * c) + rng() % 3);
-            }
-        std::vector<uint8_t> quant(46 * 6);
-        for (auto& q : quant) q = static_cast<uint8_t>(1 + rng() % 31);
-        std::vector<uint8_t> wy(w * h), wu(w * h / 4), wv(w * h / 4);
-        postprocess_frame(y.data(), u.data(), v.data(), w, wy.data(), wu.data(), wv.data(), w, w, h, quant.data(), 46,
-                          0x3F);
-        for (int band : {16, 32, 48}) {
-            std::vector<uint8_t> by(w * h), bu(w * h / 4), bv(w * h / 4);
-            const PostprocessJob job{y.data(), u.data(), v.data(),     w,  by.data(), bu.data(), bv.data(), w,
-                                     w,        h,        quant.data(), 46, 0x3F};
-            std::vector<uint8_t> final_y, final_u;
-            int ready = 0;
-            for (int top = 0; top < h; top += band) {
-                const int now = postprocess_band(job, top, std::min(top + band, h));
-                // What the bands before reported final stays as it was.
-                ASSERT_TRUE(std::equal(final_y.begin(), final_y.end(), by.begin())) << "luma, band at " << top;
-                ASSERT_TRUE(std::equal(final_u.begin(), final_u.end(), bu.begin())) << "chroma, band at " << top;
-                ASSERT_GE(now, ready);
-                ASSERT_EQ(now % 2 == 0 || now == h, true);
-                ready = now;
-                final_y.assign(by.begin(), by.begin() + ready * w);
-                final_u.assign(bu.begin(), bu.begin() + ready / 2 * (w / 2));
-            }
-            EXPECT_EQ(ready, h);
-            EXPECT_EQ(by, wy) << w << "x" << h << " in bands of " << band;
-            EXPECT_EQ(bu, wu);
-            EXPECT_EQ(bv, wv);
-        }
-    }
 }
 
 TEST(Deblocking, StepEdgeAtQp10StaysAndAtQp11Smooths) {

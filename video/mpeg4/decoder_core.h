@@ -81,7 +81,6 @@ struct DecoderState {
     bool postproc_enabled = false;
     uint32_t postproc_flags = 0;
     ColourConverter converter = nullptr;
-    int output_row_bytes = 0;  // bytes per destination row for the packed formats, 0 for planar output
     int orientation = 1;
 
     FrameStore frames;

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -460,14 +459,11 @@ void filter_horizontal_edges(uint8_t* first_below, int width, int stride, const 
 }
 
 namespace {
-// Rows [y_begin, y_end) of one plane, in steps of four: the copy of the four rows, their vertical edges, and the
-// horizontal edge four rows above them (which changes the four rows on either side of it).
 void filter_plane(const uint8_t* src, int src_stride, uint8_t* out, int out_stride, int width, int height,
-                  const uint8_t* quant, int quant_stride, uint32_t flags, uint32_t vflag, uint32_t hflag, bool luma,
-                  int y_begin, int y_end) {
+                  const uint8_t* quant, int quant_stride, uint32_t flags, uint32_t vflag, uint32_t hflag, bool luma) {
     const int mb = luma ? 16 : 8;
     const DeblockKernels& k = deblock_kernels();
-    for (int y = y_begin; y < std::min(y_end, height); y += 4) {
+    for (int y = 0; y < height; y += 4) {
         uint8_t* o = out + static_cast<ptrdiff_t>(y) * out_stride;
         if (!(flags & PP_SKIP_COPY)) {
             for (int r = 0; r < 4 && y + r < height; ++r)
@@ -481,27 +477,15 @@ void filter_plane(const uint8_t* src, int src_stride, uint8_t* out, int out_stri
 }
 }  // namespace
 
-int postprocess_band(const PostprocessJob& j, int luma_begin, int luma_end) {
-    const int chroma_height = j.height / 2;
-    const bool last = luma_end >= j.height;
-    const int chroma_begin = luma_begin / 2, chroma_end = last ? chroma_height : luma_end / 2;
-    filter_plane(j.src_y, j.src_stride, j.out_y, j.out_stride, j.width, j.height, j.quant, j.quant_stride, j.flags,
-                 PP_LUMA_VERTICAL, PP_LUMA_HORIZONTAL, true, luma_begin, luma_end);
-    for (auto [src, out] : {std::pair{j.src_u, j.out_u}, std::pair{j.src_v, j.out_v}}) {
-        filter_plane(src, j.src_stride / 2, out, j.out_stride / 2, j.width / 2, chroma_height, j.quant, j.quant_stride,
-                     j.flags, PP_CHROMA_VERTICAL, PP_CHROMA_HORIZONTAL, false, chroma_begin, chroma_end);
-    }
-    // A horizontal edge changes the four rows above it, and the next chroma edge lies four chroma rows (eight
-    // picture rows) above a band's end.
-    return last ? j.height : std::max(0, luma_end - 8);
-}
-
 void postprocess_frame(const uint8_t* src_y, const uint8_t* src_u, const uint8_t* src_v, int src_stride, uint8_t* out_y,
                        uint8_t* out_u, uint8_t* out_v, int out_stride, int width, int height, const uint8_t* quant,
                        int quant_stride, uint32_t flags) {
-    const PostprocessJob job{src_y,      src_u, src_v,  src_stride, out_y,        out_u, out_v,
-                             out_stride, width, height, quant,      quant_stride, flags};
-    postprocess_band(job, 0, height);
+    filter_plane(src_y, src_stride, out_y, out_stride, width, height, quant, quant_stride, flags, PP_LUMA_VERTICAL,
+                 PP_LUMA_HORIZONTAL, true);
+    filter_plane(src_u, src_stride / 2, out_u, out_stride / 2, width / 2, height / 2, quant, quant_stride, flags,
+                 PP_CHROMA_VERTICAL, PP_CHROMA_HORIZONTAL, false);
+    filter_plane(src_v, src_stride / 2, out_v, out_stride / 2, width / 2, height / 2, quant, quant_stride, flags,
+                 PP_CHROMA_VERTICAL, PP_CHROMA_HORIZONTAL, false);
 }
 
 }  // namespace zorbrix::mpeg4

@@ -20,28 +20,6 @@ void postprocess_frame(const uint8_t* src_y, const uint8_t* src_u, const uint8_t
                        uint8_t* out_u, uint8_t* out_v, int out_stride, int width, int height, const uint8_t* quant,
                        int quant_stride, uint32_t flags);
 
-// The same work in horizontal bands, run in order from the top, so that a caller can use (convert) the rows a band
-// finished while they are still in the cache. The result is postprocess_frame's.
-struct PostprocessJob {
-    const uint8_t* src_y;
-    const uint8_t* src_u;
-    const uint8_t* src_v;
-    int src_stride;
-    uint8_t* out_y;
-    uint8_t* out_u;
-    uint8_t* out_v;
-    int out_stride;
-    int width;
-    int height;
-    const uint8_t* quant;
-    int quant_stride;
-    uint32_t flags;
-};
-// Runs the steps of luma rows [luma_begin, luma_end) and of the chroma rows beside them; luma_begin continues where
-// the previous band ended, and every band but the last ends on a multiple of 16. Returns how many picture rows from
-// the top are final (the filters of later bands change none of them): an even number, or the height at the end.
-int postprocess_band(const PostprocessJob& job, int luma_begin, int luma_end);
-
 // Filters the vertical block edges (x = 8, 16, ...) of the four rows starting at `rows`.
 void filter_vertical_edges(uint8_t* rows, int width, int stride, const uint8_t* quant_row, bool luma);
 

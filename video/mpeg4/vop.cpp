@@ -43,127 +43,19 @@ bool look_ahead_resync(const BitReader& br, int length) {
     return ahead.peek_bits(length) == 1;
 }
 
-// Hands a frame's picture to the output converter (through post-processing when it is on), whole.
-void deliver(DecoderState& d, const Frame& f, uint8_t* output, int render);
-
-// Delivers a picture as the decoder finishes it: once the rows of a band are decoded, they are filtered (when
-// post-processing is on) and converted while the decoder's writes are still in the cache. Only packed outputs and
-// planar post-processed output go band by band; the rest is delivered whole at the end. The result is deliver()'s:
-// should a macroblock be decoded again in rows already delivered (a damaged stream whose video packet header steps
-// back), the whole picture is delivered again at the end.
-class BandDelivery {
-public:
-    BandDelivery(DecoderState& d, const Frame& f, uint8_t* output, int render)
-        : d_(d), f_(f), output_(output), render_(render) {
-        if (!render || !d.converter || !output) return;
-        if (d.postproc_enabled && planar_filtered_output(d)) {
-            mode_ = Mode::filter;
-            uint8_t* out_v = output + static_cast<ptrdiff_t>(d.width) * d.height;
-            uint8_t* out_u = out_v + static_cast<ptrdiff_t>(d.width / 2) * (d.height / 2);
-            // The caller's buffer holds no picture yet, so the filtered copy is always made.
-            job_ = {f.y,
-                    f.u,
-                    f.v,
-                    d.luma_stride,
-                    output,
-                    out_u,
-                    out_v,
-                    d.width,
-                    d.width,
-                    d.height,
-                    d.quant_map,
-                    kQuantStride,
-                    d.postproc_flags & ~PP_SKIP_COPY};
-        } else if (d.output_row_bytes > 0) {
-            mode_ = d.postproc_enabled ? Mode::filter_and_convert : Mode::convert;
-            job_ = {f.y,     f.u,     f.v,      d.luma_stride, d.frames.out_y, d.frames.out_u,  d.frames.out_v,
-                    d.width, d.width, d.height, d.quant_map,   kQuantStride,   d.postproc_flags};
-        }
-    }
-
-    // Picture rows [0, rows) hold their final decoded samples.
-    void rows_decoded(int rows) {
-        if (mode_ == Mode::whole || stale_) return;
-        if (mode_ == Mode::convert) {
-            convert(rows);
-            return;
-        }
-        while (filtered_ + kBandRows <= rows && filtered_ + kBandRows < d_.height) band(filtered_ + kBandRows);
-    }
-
-    // The macroblock about to be decoded lies in picture rows from `top`.
-    void writing_rows_from(int top) {
-        if (top < std::max(filtered_, converted_)) stale_ = true;
-    }
-
-    void finish() {
-        if (mode_ == Mode::whole || stale_) {
-            deliver(d_, f_, output_, render_);
-        } else if (mode_ == Mode::convert) {
-            convert(d_.height);
-        } else {
-            while (filtered_ < d_.height) band(std::min(filtered_ + kBandRows, d_.height));
-        }
-    }
-
-    // Planar output in picture order: the filtered copy is made straight into the caller's planes (Y, then V, then
-    // U), which saves copying every picture twice. Whole macroblock sizes keep every filter access inside the rows
-    // it works on.
-    static bool planar_filtered_output(const DecoderState& d) {
-        return d.converter == &convert_yv12 && d.orientation > 0 && d.width % 16 == 0 && d.height % 16 == 0;
-    }
-
-private:
-    enum class Mode {
-        whole,
-        convert,
-        filter,
-        filter_and_convert
-    };
-    static constexpr int kBandRows = 32;
-
-    void band(int end) {
-        const int ready = postprocess_band(job_, filtered_, end);
-        filtered_ = end;
-        if (mode_ == Mode::filter_and_convert) convert(ready);
-    }
-
-    // Converts picture rows [converted_, rows) from the job's source (no post-processing) or output planes.
-    void convert(int rows) {
-        if (rows <= converted_) return;
-        const bool filtered = mode_ == Mode::filter_and_convert;
-        const uint8_t* y = filtered ? job_.out_y : job_.src_y;
-        const uint8_t* u = filtered ? job_.out_u : job_.src_u;
-        const uint8_t* v = filtered ? job_.out_v : job_.src_v;
-        const int y_stride = filtered ? job_.out_stride : job_.src_stride;
-        const int c_stride = y_stride / 2;
-        const int from = converted_;
-        const ptrdiff_t first_out_row = d_.orientation < 0 ? d_.height - rows : from;
-        d_.converter(y + static_cast<ptrdiff_t>(from) * y_stride, y_stride,
-                     u + static_cast<ptrdiff_t>(from / 2) * c_stride, v + static_cast<ptrdiff_t>(from / 2) * c_stride,
-                     c_stride, output_ + first_out_row * d_.output_row_bytes, d_.width, (rows - from) * d_.orientation);
-        converted_ = rows;
-    }
-
-    DecoderState& d_;
-    const Frame& f_;
-    uint8_t* output_;
-    int render_;
-    Mode mode_ = Mode::whole;
-    PostprocessJob job_{};
-    int filtered_ = 0;   // luma rows whose filter steps have run
-    int converted_ = 0;  // picture rows converted
-    bool stale_ = false;
-};
-
+// Hands a frame's picture to the output converter (through post-processing when it is on).
 void deliver(DecoderState& d, const Frame& f, uint8_t* output, int render) {
     if (!render || !d.converter || !output) return;
     const int signed_height = d.height * d.orientation;
-    if (d.postproc_enabled && BandDelivery::planar_filtered_output(d)) {
+    if (d.postproc_enabled && d.converter == &convert_yv12 && d.orientation > 0 && d.width % 16 == 0 &&
+        d.height % 16 == 0) {
+        // Planar output in picture order: the filtered copy is made straight into the caller's planes (Y, then V,
+        // then U), which saves copying every picture twice. Whole macroblock sizes keep every filter access
+        // inside the rows it works on.
         uint8_t* out_v = output + static_cast<ptrdiff_t>(d.width) * d.height;
         uint8_t* out_u = out_v + static_cast<ptrdiff_t>(d.width / 2) * (d.height / 2);
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, output, out_u, out_v, d.width, d.width, d.height, d.quant_map,
-                          kQuantStride, d.postproc_flags & ~PP_SKIP_COPY);
+                          kQuantStride, d.postproc_flags & ~PP_SKIP_COPY);  // the caller's buffer holds no picture yet
     } else if (d.postproc_enabled) {
         postprocess_frame(f.y, f.u, f.v, d.luma_stride, d.frames.out_y, d.frames.out_u, d.frames.out_v, d.width,
                           d.width, d.height, d.quant_map, kQuantStride, d.postproc_flags);
@@ -233,12 +125,8 @@ void decode_vop(DecoderState& d, uint8_t* output, int render) {
     const bool packets = d.layer.resync_marker_disable == 0;
     const int marker_length = resync_marker_length(d.vop);
     int count = 0;
-    BandDelivery delivery(d, d.frames.current, output, render);
     do {
-        delivery.writing_rows_from(16 * d.mb_y);
-        const int row = d.mb_y;
         decode_macroblock(d);
-        if (d.mb_y != row) delivery.rows_decoded(16 * std::min(d.mb_y, d.mb_height));
         if (!d.stuffing) ++count;
         if (packets && count < d.mb_count && look_ahead_resync(d.reader, marker_length) &&
             !decode_video_packet_header(d))
@@ -250,7 +138,7 @@ void decode_vop(DecoderState& d, uint8_t* output, int render) {
     pad_plane_edges(cur.u, d.chroma_stride, d.chroma_rows, kChromaMargin);
     pad_plane_edges(cur.v, d.chroma_stride, d.chroma_rows, kChromaMargin);
 
-    delivery.finish();
+    deliver(d, cur, output, render);
     std::swap(d.frames.current, d.frames.reference);
     ++d.stats.vops;
 }
