@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "engine3d/raster_kernels.h"
+#include "platform/cpu.h"
 
 namespace zorbrix {
 
@@ -30,33 +31,18 @@ inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_
 #endif
 
 #if defined(ZORBRIX_RASTER_WIDE)
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+ZORBRIX_TARGET_BEGIN("avx2")
 namespace rows_avx2 {
 inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_avx2(dst, count, colour); }
 #include "engine3d/triangle_rows.inc"
 }  // namespace rows_avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512vl"))), apply_to = function)
-#else
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512vl")
-#endif
+ZORBRIX_TARGET_END
+ZORBRIX_TARGET_BEGIN("avx512f,avx512vl")
 namespace rows_avx512 {
 inline void fill_span(uint32_t* dst, int count, uint32_t colour) { raster::fill_span_avx512(dst, count, colour); }
 #include "engine3d/triangle_rows.inc"
 }  // namespace rows_avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ZORBRIX_TARGET_END
 #endif
 
 // The whole fill, once per level: its triangle rows, and the span fill of the rows of triangles that cross the

@@ -16,6 +16,18 @@
 #include <string>
 #include <vector>
 
+// Compiles the code between ZORBRIX_TARGET_BEGIN("avx2") (any target list) and ZORBRIX_TARGET_END for those
+// instruction sets, with gcc or clang, so that one file can hold a kernel's versions for several levels.
+#define ZORBRIX_PRAGMA(text) _Pragma(#text)
+#if defined(__clang__)
+#define ZORBRIX_TARGET_BEGIN(isa) \
+    ZORBRIX_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
+#define ZORBRIX_TARGET_END _Pragma("clang attribute pop")
+#else
+#define ZORBRIX_TARGET_BEGIN(isa) _Pragma("GCC push_options") ZORBRIX_PRAGMA(GCC target(isa))
+#define ZORBRIX_TARGET_END _Pragma("GCC pop_options")
+#endif
+
 namespace zorbrix {
 
 enum class CpuLevel : int {

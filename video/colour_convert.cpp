@@ -2,6 +2,8 @@
 // and 16591 (/8192), each product taken as the high half of a 16 x 16-bit multiplication of values pre-scaled by 8.
 #include "video/colour_convert.h"
 
+#include "platform/cpu.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -167,12 +169,7 @@ void init_sse2(ColourKernels& k) { k.convert_rgb32.set(convert_rgb32_sse2, CpuLe
 #if defined(ZORBRIX_COLOUR_AVX2)
 // The AVX2 level: the SSE2 arithmetic on sixteen pixels per step (a row's odd last group of eight takes the SSE2
 // step).
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+ZORBRIX_TARGET_BEGIN("avx2")
 namespace colour_avx2 {
 
 // (A constructor of its own, so that it is compiled for AVX2 too.)
@@ -252,11 +249,7 @@ void convert_rgb32(const uint8_t* y, int y_stride, const uint8_t* u, const uint8
 }
 
 }  // namespace colour_avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ZORBRIX_TARGET_END
 void init_avx2(ColourKernels& k) { k.convert_rgb32.set(colour_avx2::convert_rgb32, CpuLevel::avx2); }
 #else
 constexpr KernelInit<ColourKernels> init_avx2 = nullptr;

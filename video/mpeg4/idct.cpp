@@ -269,12 +269,7 @@ void init_sse2(IdctKernels& k) {
 #if defined(ZORBRIX_IDCT_AVX2)
 // The AVX2 level: the row pass on two rows at once (row r in the low half, r + 1 in the high half, whose weights
 // lie next to each other in the tables); the column pass is the SSE2 one.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+ZORBRIX_TARGET_BEGIN("avx2")
 namespace idct_avx2 {
 
 template <class T>
@@ -325,11 +320,7 @@ void idct_8x8_sparse(int16_t block[64], unsigned rows) {
 }
 
 }  // namespace idct_avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ZORBRIX_TARGET_END
 
 void init_avx2(IdctKernels& k) {
     k.idct_8x8.set(idct_avx2::idct_8x8, CpuLevel::avx2);

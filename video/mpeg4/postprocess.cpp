@@ -1,5 +1,6 @@
 // Deblocking filters across 8x8 block edges, after the deblocking filter of MPEG-4 visual's informative annex.
 #include "video/mpeg4/postprocess.h"
+#include "platform/cpu.h"
 #include "video/mpeg4/kernel_choice.h"
 
 #include <algorithm>
@@ -389,36 +390,18 @@ constexpr KernelInit<DeblockKernels> init_sse2 = nullptr;
 
 #if defined(ZORBRIX_DEBLOCK_AVX2)
 // The AVX2 level: the SSE2 arithmetic on twice the lanes.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+ZORBRIX_TARGET_BEGIN("avx2")
 namespace deblock_avx2 {
 #include "video/mpeg4/deblock_wide.inc"
 }  // namespace deblock_avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ZORBRIX_TARGET_END
 
 // The AVX-512 level: the same code with the AVX-512 register file (32 vector registers).
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,avx512f,avx512bw,avx512vl"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,avx512f,avx512bw,avx512vl")
-#endif
+ZORBRIX_TARGET_BEGIN("avx2,avx512f,avx512bw,avx512vl")
 namespace deblock_avx512 {
 #include "video/mpeg4/deblock_wide.inc"
 }  // namespace deblock_avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ZORBRIX_TARGET_END
 
 void init_avx2(DeblockKernels& k) {
     k.filter_vertical_edges.set(deblock_avx2::filter_vertical_edges, CpuLevel::avx2);
