@@ -201,6 +201,7 @@ void init_avx2(RgbToYuvKernels& k) {
     k.luma_row.set(luma_row_avx2, CpuLevel::avx2);
     k.chroma_row.set(chroma_row_avx2, CpuLevel::avx2);
 }
+
 // The AVX-512 level, on processors with byte dot products (VNNI): one vpdpbusd multiplies a pixel's four bytes by
 // four signed byte weights and adds them to a 32-bit sum, so a pixel's weighted sum is one instruction where the
 // 16-bit multiply-adds need unpacking and pairing. Green's luma weight, 129, is beyond a signed byte: it is 127 in
@@ -215,8 +216,7 @@ constexpr __mmask8 kAll8 = 0xFF;
 constexpr __mmask16 kAll16 = 0xFFFF;
 
 ZX_AVX512_VNNI inline __m512i pixel_weights(int b, int g, int r) {
-    return _mm512_set1_epi32(static_cast<int>(static_cast<uint8_t>(b) | static_cast<uint8_t>(g) << 8 |
-                                              static_cast<uint32_t>(static_cast<uint8_t>(r)) << 16));
+    return _mm512_set1_epi32((b & 0xFF) | (g & 0xFF) << 8 | (r & 0xFF) << 16);  // bytes B, G, R, 0 as in a pixel
 }
 
 ZX_AVX512_VNNI void luma_row_avx512(const uint32_t* row, uint8_t* y, int width) {
